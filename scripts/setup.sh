@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Takes a fresh Debian 12 machine to one that can build and test the installer:
+# i386 architecture and source packages enabled, the mingw-w64 i686 toolchain,
+# Wine (32-bit), Xvfb and the tools the tests and screenshots use.
+# Idempotent: when everything is present it returns in about a second.
+set -euo pipefail
+
+packages=(
+  g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 cmake make
+  wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
+  googletest locales-all dpkg-dev icoutils
+)
+
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  need_update=1
+fi
+
+sources=/etc/apt/sources.list.d/debian.sources
+if [ -f "$sources" ] && grep -q '^Types: deb$' "$sources"; then
+  $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
+  need_update=1
+elif [ ! -f "$sources" ] && ! grep -rqs '^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  echo "setup: no deb-src entry and no $sources to enable it in" >&2
+  exit 1
+fi
+
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+elif [ "${need_update:-0}" = 1 ]; then
+  $SUDO apt-get update -qq
+fi
+echo "setup: build machine ready"

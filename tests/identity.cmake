@@ -69,3 +69,9 @@ if(TARGET languages_test)
       ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=${locale}.UTF-8" TIMEOUT 600)
   endforeach()
 endif()
+
+# The earlier-log search looks beside the running executable: this test runs
+# from a folder of its own, so that no other test's files stand in its way.
+if(TARGET earlierlog_test)
+  set_target_properties(earlierlog_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/earlierlog)
+endif()

@@ -60,16 +60,15 @@ void UninstallLog::createFolders(const std::wstring& folder)
 
     // Walk the path from the top down, skipping its first element (the
     // drive, or the server of a network path), and create what is missing.
-    const boost::filesystem::path full(folder);
-    boost::filesystem::path prefix;
-    bool first = true;
-    for (const auto& element : full) {
-        prefix /= element;
-        if (first || element == L"\\" || element == L"/") {
-            first = false;
-            continue;
-        }
-        const std::wstring current = prefix.wstring();
+    constexpr wchar_t separators[] = L"\\/";
+    const std::size_t first = folder.find_first_not_of(separators);
+    if (first == std::wstring::npos) return;
+    std::size_t end = folder.find_first_of(separators, first);
+    while (end != std::wstring::npos) {
+        const std::size_t element = folder.find_first_not_of(separators, end);
+        if (element == std::wstring::npos) break;  // trailing separators
+        end = folder.find_first_of(separators, element);
+        const std::wstring current = folder.substr(0, end);
         if (isFolder(current)) continue;
         if (!::CreateDirectoryW(current.c_str(), nullptr)) return;
         ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, current.c_str(), nullptr);

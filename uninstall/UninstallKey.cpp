@@ -50,7 +50,7 @@ bool writeUninstallKey(UninstallLog& log, const std::wstring& uninstallerPath,
     bool ok = setString(key, L"DisplayName", productLabel(false));
     ok &= setString(key, L"UninstallString", uninstallerPath);
     setString(key, L"DisplayIcon", programPath + L",0");
-    setString(key, L"DisplayVersion", L"6.4.0.2");
+    setString(key, L"DisplayVersion", ProductFileVersionText);
     setString(key, L"Publisher", kPublisherName);
     setString(key, L"URLInfoAbout", kPublisherWebAddress);
     setString(key, L"HelpLink", kPublisherWebAddress);

@@ -15,5 +15,7 @@ void writeUtf16Lines(const std::wstring& path, const std::vector<std::wstring>& 
 std::wstring testDataPath(const std::wstring& name);
 void makeFolders(const std::wstring& path);
 bool fileExists(const std::wstring& path);
+// True under Wine, for the few checks that only hold on Windows.
+bool runningUnderWine();
 
 }  // namespace qv::test

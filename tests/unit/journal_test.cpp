@@ -309,7 +309,7 @@ TEST_F(JournalTest, ExistingUninstallKeyIsBackedUpBeforeItIsRewritten)
     EXPECT_TRUE(keyExists(kProductKey)) << "an earlier key is restored, never deleted";
     // Under Wine RegRestoreKeyW reports success without restoring anything,
     // so the earlier DisplayName can only be checked on Windows.
-    if (!::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+    if (!runningUnderWine()) {
         EXPECT_EQ(readValue(L"DisplayName"), sz(earlierName));
     }
 }

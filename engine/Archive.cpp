@@ -1,6 +1,5 @@
 #include "engine/Archive.h"
 
-#include "engine/ArchiveExtractor.h"
 #include "engine/CompressError.h"
 
 #include <boost/filesystem/exception.hpp>
@@ -45,24 +44,6 @@ private:
     std::uint64_t* count_;
 };
 
-// Source -> bzip2 decompressor (normal memory mode, 4096-byte buffer) ->
-// consume(p, n) in chunks of 4096 bytes. Returns the compressed bytes read.
-template <class Consume>
-std::uint64_t decompress(std::istream& source, Consume&& consume)
-{
-    std::uint64_t compressed = 0;
-    io::filtering_istreambuf chain;
-    chain.push(io::bzip2_decompressor(false, chunkSize), chunkSize);
-    chain.push(CountingSource(source, compressed), chunkSize);
-    char buffer[chunkSize];
-    for (;;) {
-        std::streamsize n = chain.sgetn(buffer, chunkSize);
-        if (n <= 0) break;
-        consume(buffer, n);
-    }
-    return compressed;
-}
-
 std::error_code fromBoost(const boost::system::error_code& code)
 {
     if (code.category() == boost::system::generic_category())
@@ -97,44 +78,30 @@ std::unique_ptr<std::istream> loadResourceStream(HMODULE firstModule, unsigned t
     return std::make_unique<ResourceStream>(bytes.data(), bytes.data() + bytes.size());
 }
 
+std::uint64_t decompressChunks(std::istream& source, const ChunkConsumer& consume)
+{
+    std::uint64_t compressed = 0;
+    io::filtering_istreambuf chain;
+    chain.push(io::bzip2_decompressor(false, chunkSize), chunkSize);
+    chain.push(CountingSource(source, compressed), chunkSize);
+    char buffer[chunkSize];
+    for (;;) {
+        std::streamsize n = chain.sgetn(buffer, chunkSize);
+        if (n <= 0) break;
+        consume(buffer, n);
+    }
+    return compressed;
+}
+
 bool verifyArchive(std::istream& source)
 {
     try {
-        decompress(source, [](const char*, std::streamsize) {});
+        decompressChunks(source, [](const char*, std::streamsize) {});
     } catch (...) {
         return false;
     }
     return source.good() &&
            source.rdbuf()->sgetc() == std::istream::traits_type::eof();
-}
-
-bool extractArchive(std::istream& source, const std::wstring& installPath,
-                    const std::wstring& samplePath, const std::wstring& tempPath,
-                    const ExtractionCallback& callback)
-{
-    std::unique_ptr<ArchiveExtractor> extractor;
-    try {
-        callback(Started{});
-        extractor = std::make_unique<ArchiveExtractor>(installPath, samplePath, tempPath, callback);
-        std::uint64_t compressed = decompress(source, [&](const char* p, std::streamsize n) {
-            while (n > 0) {
-                std::streamsize used = extractor->write(p, n);
-                p += used;
-                n -= used;
-            }
-        });
-        extractor->finish();
-        callback(Finished{compressed, extractor->bytesTotal()});
-        return true;
-    } catch (...) {
-        auto [code, path] = toErrorCode(std::current_exception(),
-                                        extractor ? extractor->unfinishedTarget() : std::wstring());
-        // Close the file being written before the caller hears of the
-        // failure: its rollback must be able to delete it.
-        extractor.reset();
-        callback(Failed{code, std::move(path)});
-        return false;
-    }
 }
 
 std::pair<std::error_code, std::wstring> toErrorCode(std::exception_ptr failure, std::wstring path)

@@ -5,6 +5,7 @@
 //   result              the caller's answer: Continue, Cancel, Skip
 //   ExtractionCallback  the caller's handler
 //   loadResourceStream  the payload resource as a stream over its mapped bytes
+//   decompressChunks    the decompression chain both passes run
 //   verifyArchive       the decompression pass that writes nothing
 //   extractArchive      the decompression pass that writes the files
 //   toErrorCode         the code and path a failure is reported with
@@ -19,6 +20,7 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <variant>
@@ -69,6 +71,14 @@ std::string_view resourceBytes(HMODULE module, unsigned type, unsigned id) noexc
 std::unique_ptr<std::istream> loadResourceStream(HMODULE firstModule = nullptr,
                                                  unsigned type = payloadResourceType,
                                                  unsigned id = payloadResourceId);
+
+using ChunkConsumer = std::function<void(const char* data, std::streamsize size)>;
+
+// The decompression chain of both passes: the stream through a bzip2
+// decompressor (normal memory mode, 4096-byte buffer), handed on in chunks
+// of 4096 bytes until the source is exhausted. Returns the compressed bytes
+// read. Throws boost::iostreams::bzip2_error on corrupt or truncated data.
+std::uint64_t decompressChunks(std::istream& source, const ChunkConsumer& consume);
 
 // Decompresses the whole stream into nothing: true when the bzip2 data are
 // sound and the stream is good and at its end. The caller rewinds it after.

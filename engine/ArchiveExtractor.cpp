@@ -214,4 +214,33 @@ void ArchiveExtractor::openOutput(const std::wstring& target)
     output_ = std::move(file);
 }
 
+bool extractArchive(std::istream& source, const std::wstring& installPath,
+                    const std::wstring& samplePath, const std::wstring& tempPath,
+                    const ExtractionCallback& callback)
+{
+    std::unique_ptr<ArchiveExtractor> extractor;
+    try {
+        callback(Started{});
+        extractor = std::make_unique<ArchiveExtractor>(installPath, samplePath, tempPath, callback);
+        std::uint64_t compressed = decompressChunks(source, [&](const char* p, std::streamsize n) {
+            while (n > 0) {
+                std::streamsize used = extractor->write(p, n);
+                p += used;
+                n -= used;
+            }
+        });
+        extractor->finish();
+        callback(Finished{compressed, extractor->bytesTotal()});
+        return true;
+    } catch (...) {
+        auto [code, path] = toErrorCode(std::current_exception(),
+                                        extractor ? extractor->unfinishedTarget() : std::wstring());
+        // Close the file being written before the caller hears of the
+        // failure: its rollback must be able to delete it.
+        extractor.reset();
+        callback(Failed{code, std::move(path)});
+        return false;
+    }
+}
+
 }  // namespace qv

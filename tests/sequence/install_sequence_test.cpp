@@ -419,5 +419,298 @@ TEST_F(Sequence, FirstInstallation)
     EXPECT_THAT(backupsLeft(), IsEmpty());
 }
 
+std::wstring readUtf16(const std::wstring& path)
+{
+    const std::string bytes = test::readFileBytes(path);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+TEST_F(Sequence, Update)
+{
+    setUpEarlierInstallation(test::readFileBytes(windowsPath(QV_OLD_PROGRAM_EXE)), L"Trimora 6.03");
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::OlderVersion);
+    ASSERT_EQ(app->previousVersion, 0x0006000300000000ull);
+    ASSERT_TRUE(install(*app, payload));
+
+    // Samples and the data files the earlier log names get no line.
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (const TestEntry& e : payload)
+        if (e.kind != 3 && e.kind != 4) expected.push_back(copyingLine(targetOf(e, *app)));
+    expected.push_back(L"Shortcuts Creation...OK");
+    expected.push_back(L"Registry Data Writing...OK");
+    expected.push_back(L"Installation Data Writing...OK");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+
+    // ...and are not rewritten: the user's data and the old sample stay,
+    // the new sample is not added.
+    EXPECT_EQ(test::readFileBytes(commonData + L"\\Words_en.qwl"), "words the user added to");
+    EXPECT_EQ(test::readFileBytes(userData + L"\\Personal.qwl"), "the user's own words");
+    EXPECT_EQ(test::readFileBytes(samples + L"\\Welcome.qvn"), "welcome old");
+    EXPECT_FALSE(exists(samples + L"\\Meeting Notes.qvn"));
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Trimora.exe"), programBytes);
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_de.dll"), "german 6.4");
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_it.dll"), "italian old");
+
+    // The program learns which version it replaces.
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    EXPECT_EQ(recorded(L"CommandLine"), L"\"" + program + L"\" /Register /Background /update=0006000300000000");
+
+    // The uninstall key is rewritten in place; what only the earlier
+    // version wrote stays.
+    const std::wstring key = std::wstring(UninstallKeyPath) + L"Quorvex 6";
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, key, L"DisplayName").text(), L"Trimora 6.04");
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, key, L"EarlierOnly").text(), L"kept by the earlier version");
+
+    // The new log: the update note, the earlier entries this run did not
+    // touch (in their order), then this run's.
+    const std::wstring logPath = installPath + L"\\Uninstall.ulog";
+    EXPECT_NE(readUtf16(logPath).find(L"\r\n// Install Trimora 6.04 -- Update (Trimora 6.03)\r\n"), std::wstring::npos);
+    auto file = [](int kind, const std::wstring& p) { return Logged{InstalledFile, kind, true, p}; };
+    const std::vector<Logged> expectedLog = {
+        Logged{CreatedFolder, -1, true, installPath},
+        file(0, installPath + L"\\Lang\\Trimora_it.dll"),
+        file(3, commonData + L"\\Words_en.qwl"),
+        file(3, userData + L"\\Personal.qwl"),
+        file(4, samples + L"\\Welcome.qvn"),
+        file(1, program),
+        file(2, installPath + L"\\Uninstall.exe"),
+        file(0, installPath + L"\\Lang\\Trimora_en.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_de.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_fr.dll"),
+        Logged{ProgramShortcut, -1, true, startMenuFolder + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallShortcut, -1, true, startMenuFolder + L"\\Uninstall Trimora.lnk"},
+        Logged{DesktopShortcut, -1, true, desktop + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallKey, -1, true, L""},
+        Logged{ClassesRootKeys, -1, true, L""},
+    };
+    EXPECT_THAT(readLog(logPath), ElementsAreArray(expectedLog));
+    // The replaced program, uninstaller and libraries were backed up; the
+    // successful run deleted the backups.
+    EXPECT_THAT(backupsLeft(), IsEmpty());
+    EXPECT_TRUE(attributesOf(program) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(Sequence, Reinstallation)
+{
+    setUpEarlierInstallation(programBytes, L"Trimora 6.04");
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::SameVersion);
+    ASSERT_EQ(app->previousVersion, 0u);
+    ASSERT_TRUE(install(*app, payload));
+
+    // Samples are written again; the logged data files are left alone.
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (const TestEntry& e : payload)
+        if (e.kind != 3) expected.push_back(copyingLine(targetOf(e, *app)));
+    expected.push_back(L"Shortcuts Creation...OK");
+    expected.push_back(L"Registry Data Writing...OK");
+    expected.push_back(L"Installation Data Writing...OK");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+    EXPECT_EQ(test::readFileBytes(samples + L"\\Welcome.qvn"), "welcome 6.4");
+    EXPECT_EQ(test::readFileBytes(samples + L"\\Meeting Notes.qvn"), "meeting notes 6.4");
+    EXPECT_EQ(test::readFileBytes(commonData + L"\\Words_en.qwl"), "words the user added to");
+    EXPECT_EQ(test::readFileBytes(userData + L"\\Personal.qwl"), "the user's own words");
+
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    EXPECT_EQ(recorded(L"CommandLine"), L"\"" + program + L"\" /Register /Background");
+
+    auto file = [](int kind, const std::wstring& p) { return Logged{InstalledFile, kind, true, p}; };
+    const std::vector<Logged> expectedLog = {
+        Logged{CreatedFolder, -1, true, installPath},
+        file(0, installPath + L"\\Lang\\Trimora_it.dll"),
+        file(3, commonData + L"\\Words_en.qwl"),
+        file(3, userData + L"\\Personal.qwl"),
+        file(1, program),
+        file(2, installPath + L"\\Uninstall.exe"),
+        file(0, installPath + L"\\Lang\\Trimora_en.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_de.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_fr.dll"),
+        file(4, samples + L"\\Welcome.qvn"),
+        file(4, samples + L"\\Meeting Notes.qvn"),
+        Logged{ProgramShortcut, -1, true, startMenuFolder + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallShortcut, -1, true, startMenuFolder + L"\\Uninstall Trimora.lnk"},
+        Logged{DesktopShortcut, -1, true, desktop + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallKey, -1, true, L""},
+        Logged{ClassesRootKeys, -1, true, L""},
+    };
+    std::wstring label;
+    EXPECT_THAT(readLog(installPath + L"\\Uninstall.ulog", &label), ElementsAreArray(expectedLog));
+    EXPECT_EQ(label, L"Trimora 6.04");
+    EXPECT_THAT(backupsLeft(), IsEmpty());
+}
+
+// What Wine itself may change while a scenario runs, outside what the
+// installation touches.
+bool systemNoise(const std::wstring& line)
+{
+    (void)line;
+    return false;
+}
+
+TEST_F(Sequence, CorruptArchive)
+{
+    auto app = startApp();
+    std::string packed = test::bzip2(test::rawArchive(payload));
+    packed[packed.size() / 2] ^= 0x5A;
+    const MachineSnapshot before = MachineSnapshot::take();
+    EXPECT_FALSE(install(*app, packed));
+
+    EXPECT_THAT(display.lines(), ElementsAreArray({std::wstring(RecordingDisplay::logWidth, L'-'),
+                                                   std::wstring(L"Preparing Installation...Failed")}));
+    EXPECT_EQ(display.status, L"Installation failed (Error Code 4).");
+    EXPECT_TRUE(target.programPath.empty());
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+    EXPECT_TRUE(app->uninstallLog.newEntries().empty());
+    EXPECT_TRUE(app->instanceMutex.owned());
+}
+
+TEST_F(Sequence, ChecksumMismatchFirstInstallation)
+{
+    auto app = startApp();
+    payload[4].crc = 0x12345678;
+    const MachineSnapshot before = MachineSnapshot::take();
+    EXPECT_FALSE(install(*app, payload));
+
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (std::size_t i = 0; i < 4; ++i) expected.push_back(copyingLine(targetOf(payload[i], *app)));
+    expected.push_back(copyingFileText(targetOf(payload[4], *app)) + L"Failed");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+    EXPECT_EQ(display.status, L"Installation failed (Error Code 3).");
+    // Every file and folder of the run is gone again.
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+    EXPECT_TRUE(app->uninstallLog.newEntries().empty());
+}
+
+TEST_F(Sequence, ChecksumMismatchReinstallation)
+{
+    setUpEarlierInstallation(programBytes, L"Trimora 6.04");
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::SameVersion);
+    payload[4].crc = 0x12345678;
+    const MachineSnapshot before = MachineSnapshot::take();
+    EXPECT_FALSE(install(*app, payload));
+
+    EXPECT_EQ(display.status, L"Installation failed (Error Code 3).");
+    // The replaced files are back from their backups, read-only program and
+    // uninstaller included, and no backup is left in the temporary folder.
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_en.dll"), "english old");
+    EXPECT_TRUE(attributesOf(installPath + L"\\Uninstall.exe") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_THAT(backupsLeft(), IsEmpty());
+}
+
+TEST_F(Sequence, RegistrationRunFails)
+{
+    ::SetEnvironmentVariableW(L"QV_REGISTRAR_EXIT", L"0");
+    auto app = startApp();
+    EXPECT_TRUE(install(*app, payload));
+
+    const std::vector<std::wstring> lines = display.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], L"Shortcuts Creation...OK");
+    EXPECT_EQ(lines[lines.size() - 2], L"Registry Data Writing...Failed");
+    EXPECT_EQ(lines[lines.size() - 1], L"Installation Data Writing...OK");
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
+    EXPECT_EQ(recordedNumber(L"Runs"), 1u);
+    EXPECT_TRUE(app->instanceMutex.owned());
+    // Nothing is undone after the extraction: the files and the key stay.
+    EXPECT_TRUE(exists(installPath + L"\\Trimora.exe"));
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, std::wstring(UninstallKeyPath) + L"Quorvex 6", L"DisplayName").text(),
+              L"Trimora 6.04");
+    const std::vector<Logged> logged = readLog(installPath + L"\\Uninstall.ulog");
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), (Logged{ClassesRootKeys, -1, false, L""}));
+}
+
+TEST_F(Sequence, ShortcutFolderFails)
+{
+    // A file where the Start-menu folder should be: the folder cannot be
+    // made and neither can the two shortcuts in it.
+    test::writeFileBytes(startMenuFolder, "in the way");
+    auto app = startApp();
+    EXPECT_TRUE(install(*app, payload));
+
+    const std::vector<std::wstring> lines = display.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], L"Shortcuts Creation...Failed");
+    EXPECT_EQ(lines[lines.size() - 2], L"Registry Data Writing...OK");
+    EXPECT_EQ(lines[lines.size() - 1], L"Installation Data Writing...OK");
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
+    // The desktop shortcut is made all the same.
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    EXPECT_EQ(linkTarget(desktop + L"\\Trimora 6.04.lnk").first, program);
+
+    std::vector<Logged> shortcuts;
+    for (const Logged& e : readLog(installPath + L"\\Uninstall.ulog"))
+        if (std::get<0>(e) >= ProgramShortcut && std::get<0>(e) <= DesktopShortcut) shortcuts.push_back(e);
+    EXPECT_THAT(shortcuts, ElementsAreArray({Logged{ProgramShortcut, -1, false, L""},
+                                             Logged{UninstallShortcut, -1, false, L""},
+                                             Logged{DesktopShortcut, -1, true, desktop + L"\\Trimora 6.04.lnk"}}));
+}
+
+TEST_F(Sequence, TemporaryFolderUnavailable)
+{
+    auto app = startApp();
+    // GetTempPathW takes TMP first: a path of 250 characters is too long
+    // for the run's folder below it.
+    const std::wstring longTemp = L"C:\\" + std::wstring(246, L't');
+    ::SetEnvironmentVariableW(L"TMP", longTemp.c_str());
+    const MachineSnapshot before = MachineSnapshot::take();
+    const bool installed = install(*app, payload);
+    ::SetEnvironmentVariableW(L"TMP", nullptr);
+    EXPECT_FALSE(installed);
+
+    const std::vector<std::wstring> lines = display.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    // The system's error code as 8 hexadecimal digits, then the call.
+    const std::wstring prefix = L"Installation failed (Error Code ";
+    const std::wstring suffix = L" (GetTempPath)).";
+    ASSERT_EQ(lines[1].size(), prefix.size() + 8 + suffix.size()) << lines[1];
+    EXPECT_EQ(lines[1].substr(0, prefix.size()), prefix);
+    EXPECT_EQ(lines[1].substr(prefix.size() + 8), suffix);
+    EXPECT_EQ(lines[1].substr(prefix.size(), 8).find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+    EXPECT_EQ(display.status, lines[1]);
+    EXPECT_EQ(display.waitCursor, (std::vector<bool>{true, false}));
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+}
+
+TEST(Snapshot, SeesFilesFoldersKeysAndValues)
+{
+    const std::wstring folder = shellFolder(CSIDL_COMMON_APPDATA) + L"\\QvSnapshot";
+    const std::wstring file = folder + L"\\probe.txt";
+    const MachineSnapshot before = MachineSnapshot::take();
+    std::filesystem::create_directories(folder);
+    test::writeFileBytes(file, "one");
+    UniqueKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QvSnapshot", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                key.put(), nullptr),
+              ERROR_SUCCESS);
+    const DWORD one = 1;
+    ::RegSetValueExW(key.get(), L"Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    const MachineSnapshot changed = MachineSnapshot::take();
+    EXPECT_THAT(diff(before, changed),
+                ElementsAreArray({L"+file " + file, L"+folder " + folder, std::wstring(L"+key HKLM\\Software\\QvSnapshot"),
+                                  std::wstring(L"+value HKLM\\Software\\QvSnapshot\\Value")}));
+
+    // Same size, other content; an attribute; another value.
+    test::writeFileBytes(file, "two");
+    ::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    const DWORD two = 2;
+    ::RegSetValueExW(key.get(), L"Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two);
+    EXPECT_THAT(diff(changed, MachineSnapshot::take()),
+                ElementsAreArray({L"~file " + file, L"~folder " + folder,
+                                  std::wstring(L"~value HKLM\\Software\\QvSnapshot\\Value")}));
+
+    key.reset();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\QvSnapshot");
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    EXPECT_THAT(diff(before, MachineSnapshot::take()), IsEmpty());
+}
+
 }  // namespace
 }  // namespace qv

@@ -10,6 +10,10 @@
 // timed with QueryPerformanceCounter. Sequence runs change the machine
 // (registry, shortcuts, shared data): run the benchmark in a throwaway
 // prefix (bench_install does).
+//
+//   qv_install_bench [runs] [archive.bz2]
+//
+// With an archive file, that archive stands in for the embedded payload.
 
 #include "app/InstallApp.h"
 #include "app/Languages.h"
@@ -23,6 +27,8 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cwchar>
 #include <string>
 
@@ -39,6 +45,18 @@ public:
     void ShowWaitCursor(bool) override {}
     std::wstring log;
 };
+
+// The archive file named on the command line, else the payload resource.
+std::wstring archiveFile;
+
+std::unique_ptr<std::istream> openArchive()
+{
+    if (archiveFile.empty()) return qv::loadResourceStream();
+    std::ifstream in(boost::filesystem::path(archiveFile).string(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return std::make_unique<std::istringstream>(bytes.str());
+}
 
 double now()
 {
@@ -72,7 +90,7 @@ void removeTree(const std::wstring& path)
 // <CommonData> and the others still resolve to the machine's folders).
 double floorRun(int run, std::uint64_t& bytes)
 {
-    auto stream = qv::loadResourceStream();
+    auto stream = openArchive();
     const std::wstring folder = scratchFolder(L"floor", run);
     const double start = now();
     bool ok = false;
@@ -107,7 +125,7 @@ double sequenceRun(int run, bool& ok, std::wstring& log)
     SilentDisplay display;
     qv::InstallTarget target;
     const double start = now();
-    ok = qv::runInstallation(app, display, target);
+    ok = qv::InstallSequence(app, display, target, openArchive).run();
     const double seconds = now() - start;
     log = display.log;
     return seconds;
@@ -118,6 +136,7 @@ double sequenceRun(int run, bool& ok, std::wstring& log)
 int wmain(int argc, wchar_t** argv)
 {
     const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 3;
+    if (argc > 2) archiveFile = argv[2];
     ::CoInitialize(nullptr);
     qv::applicationId() = L"Quorvex6";
     qv::setLanguage(qv::EnglishLanguage);

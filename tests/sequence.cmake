@@ -23,6 +23,7 @@ target_compile_definitions(install_sequence_test PRIVATE
 set(QV_SEQUENCE_SCENARIOS
   FirstInstallation
   Update
+  UpdateWritesLoggedDataFileThatIsGone
   Reinstallation
   CorruptArchive
   ChecksumMismatchFirstInstallation

@@ -26,6 +26,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <tuple>
@@ -490,6 +491,24 @@ TEST_F(Sequence, Update)
     // successful run deleted the backups.
     EXPECT_THAT(backupsLeft(), IsEmpty());
     EXPECT_TRUE(attributesOf(program) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(Sequence, UpdateWritesLoggedDataFileThatIsGone)
+{
+    // The earlier log names the per-user word list, but the user deleted
+    // it: the update writes it again instead of failing on its access grant.
+    setUpEarlierInstallation(test::readFileBytes(windowsPath(QV_OLD_PROGRAM_EXE)), L"Trimora 6.03");
+    ASSERT_TRUE(::DeleteFileW((userData + L"\\Personal.qwl").c_str()));
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::OlderVersion);
+    ASSERT_TRUE(install(*app, payload));
+
+    const std::vector<std::wstring> lines = display.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), copyingLine(userData + L"\\Personal.qwl")), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), copyingLine(commonData + L"\\Words_en.qwl")), 0);
+    EXPECT_TRUE(exists(userData + L"\\Personal.qwl"));
+    EXPECT_EQ(test::readFileBytes(commonData + L"\\Words_en.qwl"), "words the user added to");
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
 }
 
 TEST_F(Sequence, Reinstallation)

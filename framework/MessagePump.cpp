@@ -1,6 +1,7 @@
 #include "framework/MessagePump.h"
 
 #include "framework/Dialog.h"
+#include "framework/WinApp.h"
 
 namespace qv {
 
@@ -22,7 +23,8 @@ bool pumpWaitingMessages()
             ::PostQuitMessage(static_cast<int>(message.wParam));
             return false;
         }
-        if (!preTranslateMessage(message)) {
+        CWinApp* app = CWinApp::current();
+        if (!(app ? app->PreTranslateMessage(message) : preTranslateMessage(message))) {
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }

@@ -8,3 +8,13 @@ foreach(test framework_dialog_test framework_messagebox_test)
     target_include_directories(${test} PRIVATE ${QV_STARTUP_TEST_DIR})
   endif()
 endforeach()
+
+# The common-controls check, once without and once with the installer's manifest.
+if(TARGET commoncontrols_test)
+  add_executable(commoncontrols_v6_test ${CMAKE_CURRENT_SOURCE_DIR}/unit/commoncontrols_test.cpp
+                 ${QV_STARTUP_TEST_DIR}/Manifest.rc)
+  target_compile_definitions(commoncontrols_v6_test PRIVATE QV_WITH_MANIFEST)
+  target_link_libraries(commoncontrols_v6_test PRIVATE qv_test_support GTest::gtest_main)
+  add_test(NAME commoncontrols_v6_test COMMAND commoncontrols_v6_test)
+  set_tests_properties(commoncontrols_v6_test PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endif()

@@ -4,8 +4,11 @@
 //                 holds: start-up fills it, the wizard pages change it, the
 //                 install sequence reads it
 
+#include "app/InstanceObjects.h"
 #include "app/SessionState.h"
+#include "app/StartUp.h"
 #include "framework/WinApp.h"
+#include "uninstall/UninstallLog.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +17,15 @@ namespace qv {
 
 class CInstallApp : public CWinApp {
 public:
-    CInstallApp();
+    // Creates instanceMutex (not owned) and installs the window-icon hook
+    // (icon 128 of the executable). The settings choose the wizard frame that
+    // start-up runs.
+    explicit CInstallApp(StartUpSettings settings = {});
+    // Releases instanceMutex if owned; uninstallLog goes without touching a file.
+    ~CInstallApp() override;
+
+    // Start-up (app/StartUp.cpp); always false: the process then ends.
+    bool InitInstance() override;
 
     // installState; for OlderVersion and NewerVersion, previousVersionText is
     // also copied into *versionText when it is given.
@@ -24,6 +35,8 @@ public:
     // displayLabel of the installed program (Trimora 6.03); only for
     // OlderVersion and NewerVersion.
     std::wstring previousVersionText;
+    // The installer's global mutex, held while the installer runs.
+    NamedMutex instanceMutex;
     // Installation folder of this run, without trailing separator.
     std::wstring installPath;
     // Full path of the Start-menu folder that receives the shortcuts.
@@ -34,11 +47,15 @@ public:
     bool createStartMenuShortcut = false;
     bool createDesktopShortcut = false;
     bool advancedMode = false;
+    // The journal of this run, preloaded from the earlier installation's log.
+    UninstallLog uninstallLog;
     // The install sequence of this run has succeeded; never goes back to false.
     bool installed = false;
     // File version of the installed program (MS word × 2^32 + LS word); only
     // for OlderVersion, 0 otherwise.
     std::uint64_t previousVersion = 0;
+
+    StartUpSettings startUpSettings;
 };
 
 // The process's application object, or null outside its lifetime.

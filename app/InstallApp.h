@@ -35,7 +35,8 @@ public:
     // displayLabel of the installed program (Trimora 6.03); only for
     // OlderVersion and NewerVersion.
     std::wstring previousVersionText;
-    // The installer's global mutex, held while the installer runs.
+    // The installer's own global mutex, created not owned; start-up takes it,
+    // the install sequence lends it to the registration run.
     NamedMutex instanceMutex;
     // Installation folder of this run, without trailing separator.
     std::wstring installPath;
@@ -47,7 +48,7 @@ public:
     bool createStartMenuShortcut = false;
     bool createDesktopShortcut = false;
     bool advancedMode = false;
-    // The journal of this run, preloaded from the earlier installation's log.
+    // The run's journal, preloaded by start-up from an earlier installation.
     UninstallLog uninstallLog;
     // The install sequence of this run has succeeded; never goes back to false.
     bool installed = false;

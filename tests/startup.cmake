@@ -22,14 +22,12 @@ endif()
 # The installer's test build: its own static initialisation and start-up with
 # a stand-in frame (startup/SetupProbe.cpp); once with the installer's
 # manifest, once without (common controls 5.81: the initialisation refuses).
-set(QV_INSTALLER_DIR ${PROJECT_SOURCE_DIR}/installer)
 foreach(variant setup_probe setup_probe_nomanifest)
   add_executable(${variant} WIN32 ${QV_INSTALLER_DIR}/InstallerMain.cpp
                  ${QV_STARTUP_TEST_DIR}/SetupProbe.cpp ${QV_STARTUP_TEST_DIR}/SetupProbe.rc
                  ${QV_INSTALLER_DIR}/Icon.rc)
   target_include_directories(${variant} PRIVATE ${QV_STARTUP_TEST_DIR})
-  target_link_libraries(${variant} PRIVATE quorvex_core qv_strings qv_version)
-  qv_framework_entry(${variant})
+  qv_installer_links(${variant})
 endforeach()
 target_sources(setup_probe PRIVATE ${QV_INSTALLER_DIR}/Installer.rc)
 

@@ -171,20 +171,26 @@ bool messageBoxHasIcon(HWND box, UINT iconStyle)
     // Icon handles of another process cannot be compared (Wine loads the
     // system icons per process): compare what the static shows with each
     // system icon drawn over the same background, and take the best match.
+    // The other process may not have painted yet: look again for a while.
     const int width = ::GetSystemMetrics(SM_CXICON), height = ::GetSystemMetrics(SM_CYICON);
-    ::RedrawWindow(icon, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    const std::vector<COLORREF> seen = capture(icon, width, height);
-    if (seen.empty()) return false;
-    std::vector<COLORREF> background(seen.size(), seen[0]);
-    if (!wanted) return difference(seen, background) == 0;
-    size_t best = static_cast<size_t>(-1);
-    UINT bestStyle = 0;
-    for (int i = 0; i < 4; ++i) {
-        size_t d = difference(seen, render(::LoadIconW(nullptr, ids[i]), background, width, height));
-        if (d < best) best = d, bestStyle = styles[i];
+    const ULONGLONG end = ::GetTickCount64() + 10000;
+    for (;;) {
+        const std::vector<COLORREF> seen = capture(icon, width, height);
+        if (!seen.empty()) {
+            std::vector<COLORREF> background(seen.size(), seen[0]);
+            if (!wanted) return difference(seen, background) == 0;
+            size_t best = static_cast<size_t>(-1);
+            UINT bestStyle = 0;
+            for (int i = 0; i < 4; ++i) {
+                size_t d = difference(seen, render(::LoadIconW(nullptr, ids[i]), background, width, height));
+                if (d < best) best = d, bestStyle = styles[i];
+            }
+            // A capture that matches nothing well is not the drawn icon yet.
+            if (best * 10 < seen.size()) return bestStyle == wanted;
+        }
+        if (::GetTickCount64() > end) return false;
+        ::Sleep(50);
     }
-    // A capture that matches nothing well (the box not drawn yet) proves nothing.
-    return bestStyle == wanted && best * 10 < seen.size();
 }
 
 void clickButton(HWND dialog, int id)

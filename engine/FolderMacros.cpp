@@ -149,18 +149,30 @@ void FolderMacros::registerSharedFolder(const std::wstring& path)
 
 void FolderMacros::grantPendingFolders(const std::wstring& targetFile)
 {
+    // Called before every file is opened, so keep the file-system questions
+    // few: a shared folder that does not exist yet cannot contain the
+    // target, and the target's folders are walked once for all the others.
+    std::vector<SharedFolder*> pending;
+    for (SharedFolder& shared : sharedFolders_)
+        if (!shared.granted && isDirectory(fs::path(shared.path))) pending.push_back(&shared);
+    if (pending.empty()) return;
+
+    std::vector<SharedFolder*> reached;
     const fs::path target(targetFile);
-    for (SharedFolder& shared : sharedFolders_) {
-        if (shared.granted) continue;
-        for (fs::path folder = target.parent_path(); !folder.empty() && isDirectory(folder);
-             folder = folder.parent_path()) {
-            if (samePath(folder.native(), shared.path)) {
-                grantUsersAccess(shared.path, kSharedFolderAccess, kSharedFolderInheritance);
-                shared.granted = true;
-                break;
-            }
-            if (!folder.has_relative_path()) break;  // the root: nothing above it
-        }
+    for (fs::path folder = target.parent_path(); !folder.empty() && isDirectory(folder);
+         folder = folder.parent_path()) {
+        for (SharedFolder* shared : pending)
+            if (std::find(reached.begin(), reached.end(), shared) == reached.end() &&
+                samePath(folder.native(), shared->path))
+                reached.push_back(shared);
+        if (reached.size() == pending.size()) break;
+        if (!folder.has_relative_path()) break;  // the root: nothing above it
+    }
+    // Granted in the order the folders were registered.
+    for (SharedFolder* shared : pending) {
+        if (std::find(reached.begin(), reached.end(), shared) == reached.end()) continue;
+        grantUsersAccess(shared->path, kSharedFolderAccess, kSharedFolderInheritance);
+        shared->granted = true;
     }
 }
 

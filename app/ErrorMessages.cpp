@@ -14,15 +14,6 @@ namespace {
 constexpr DWORD CustomerCode = 0x20000000;
 constexpr DWORD OwnStringCode = 0x08000000;
 
-std::wstring executableStem()
-{
-    std::wstring path = modulePath();
-    auto start = path.find_last_of(L"\\/");
-    start = start == std::wstring::npos ? 0 : start + 1;
-    auto dot = path.rfind(L'.');
-    if (dot == std::wstring::npos || dot < start) dot = path.size();
-    return path.substr(start, dot - start);
-}
 
 std::wstring installerString(UINT id)
 {

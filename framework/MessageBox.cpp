@@ -34,15 +34,6 @@ BOOL CALLBACK disableModelessDialog(HWND window, LPARAM) noexcept
     return TRUE;
 }
 
-std::wstring executableStem()
-{
-    std::wstring path = modulePath();
-    auto start = path.find_last_of(L"\\/");
-    start = start == std::wstring::npos ? 0 : start + 1;
-    auto dot = path.rfind(L'.');
-    if (dot == std::wstring::npos || dot < start) dot = path.size();
-    return path.substr(start, dot - start);
-}
 
 }  // namespace
 

@@ -10,15 +10,6 @@ namespace qv {
 
 namespace {
 CWinApp* currentApp = nullptr;
-
-std::wstring fileStem(const std::wstring& path)
-{
-    auto start = path.find_last_of(L"\\/");
-    start = (start == std::wstring::npos) ? 0 : start + 1;
-    auto dot = path.rfind(L'.');
-    if (dot == std::wstring::npos || dot < start) dot = path.size();
-    return path.substr(start, dot - start);
-}
 }  // namespace
 
 std::wstring modulePath(HMODULE module)
@@ -34,7 +25,17 @@ std::wstring modulePath(HMODULE module)
     }
 }
 
-CWinApp::CWinApp() : appName_(fileStem(modulePath())), previous_(currentApp)
+std::wstring executableStem()
+{
+    const std::wstring path = modulePath();
+    auto start = path.find_last_of(L"\\/");
+    start = (start == std::wstring::npos) ? 0 : start + 1;
+    auto dot = path.rfind(L'.');
+    if (dot == std::wstring::npos || dot < start) dot = path.size();
+    return path.substr(start, dot - start);
+}
+
+CWinApp::CWinApp() : appName_(executableStem()), previous_(currentApp)
 {
     currentApp = this;
 }

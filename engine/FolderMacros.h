@@ -31,7 +31,8 @@ public:
     // Before a file is opened for writing: every not yet granted shared
     // folder that is the file's folder or one of its existing ancestors gets
     // full access for the Users group, inherited by files and subfolders.
-    // Failures of the grant propagate (the extraction turns them into code 7).
+    // Failures of the grant propagate as qv::HResultError (sys/HResultError.h);
+    // the extraction turns them into code 7.
     void grantPendingFolders(const std::wstring& targetFile);
 
     const std::vector<SharedFolder>& sharedFolders() const noexcept { return sharedFolders_; }

@@ -1,0 +1,71 @@
+#pragma once
+// Classes in this file:
+//   WellKnownSid           the security identifiers the layer builds
+//   Sid                    owner of one built SID, freed the way it was made
+//   AclBuffer              a zeroed, owned buffer holding one ACL
+//   makeSid, newSecurityDescriptor, setDescriptorDacl
+//
+// Every advapi32 function is bound by name at its first use (sys/Advapi.h);
+// failures throw HResultError (sys/HResultError.h).
+
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+namespace qv {
+
+enum class WellKnownSid : int {
+    Everyone = 0,            // S-1-1-0, also for any value not listed
+    Administrators = 1,      // S-1-5-32-544
+    Users = 2,               // S-1-5-32-545
+    AuthenticatedUsers = 3,  // S-1-5-11
+    CurrentUser = 4,         // the account of the current user, by name
+    TokenUser = 5,           // the user of the thread or process token
+};
+
+class Sid {
+public:
+    Sid() noexcept = default;
+    Sid(const Sid&) = delete;
+    Sid& operator=(const Sid&) = delete;
+    Sid(Sid&& other) noexcept;
+    Sid& operator=(Sid&& other) noexcept;
+    ~Sid();
+
+    PSID get() const noexcept { return sid_; }
+    explicit operator bool() const noexcept { return sid_ != nullptr; }
+
+    // From AllocateAndInitializeSid: released with FreeSid.
+    static Sid fromSystem(PSID sid) noexcept;
+    // From std::malloc: released with std::free.
+    static Sid fromHeap(PSID sid) noexcept;
+
+private:
+    enum class Release { System, Heap };
+    Sid(PSID sid, Release release) noexcept : sid_(sid), release_(release) {}
+    void reset() noexcept;
+
+    PSID sid_ = nullptr;
+    Release release_ = Release::System;
+};
+
+// Builds the SID; E_UNEXPECTED when the current user's account is not of
+// user type, HRESULT_FROM_WIN32 of the last error when a call fails.
+Sid makeSid(WellKnownSid which);
+
+// Bytes of one access-control list, zeroed when allocated.
+using AclBuffer = std::vector<BYTE>;
+inline PACL aclPointer(AclBuffer& buffer) noexcept { return reinterpret_cast<PACL>(buffer.data()); }
+
+// A zeroed buffer of size bytes; E_OUTOFMEMORY when it cannot be allocated.
+AclBuffer zeroedBuffer(std::size_t size);
+
+// An initialised, empty absolute descriptor (revision 1), freshly allocated
+// and zeroed. Throws.
+std::unique_ptr<SECURITY_DESCRIPTOR> newSecurityDescriptor();
+
+// Puts acl as the descriptor's DACL: present, not defaulted. Throws.
+void setDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, PACL acl);
+
+}  // namespace qv

@@ -161,4 +161,135 @@ void setDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, PACL acl)
     if (!advapi::SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE)) throwLastError();
 }
 
+AclBuffer singleAceAcl(PSID sid, DWORD mask)
+{
+    if (!sid || !advapi::IsValidSid(sid)) throwHResult(HRESULT_FROM_WIN32(ERROR_INVALID_SID));
+    // The list header and the entry's header and mask take 16 bytes.
+    const DWORD size = advapi::GetLengthSid(sid) + 16;
+    AclBuffer buffer = zeroedBuffer(size);
+    if (!advapi::InitializeAcl(aclPointer(buffer), size, ACL_REVISION)) throwLastError();
+    if (!advapi::AddAccessAllowedAce(aclPointer(buffer), ACL_REVISION, mask, sid)) throwLastError();
+    return buffer;
+}
+
+AclBuffer singleAceAcl(WellKnownSid sid, DWORD mask)
+{
+    const Sid built = makeSid(sid);
+    return singleAceAcl(built.get(), mask);
+}
+
+bool isAdministrator() noexcept
+{
+    try {
+        const Sid administrators = makeSid(WellKnownSid::Administrators);
+        if (auto checkMembership = advapi::CheckTokenMembership.find()) {
+            BOOL member = FALSE;
+            // No token: the caller's effective token, impersonation included.
+            if (checkMembership(nullptr, administrators.get(), &member)) return member != FALSE;
+        }
+    } catch (...) {
+        // Answered by the access check below.
+    }
+    return isAdministratorByAccessCheck();
+}
+
+bool isAdministratorByAccessCheck(HANDLE token) noexcept
+{
+    try {
+        const Sid administrators = makeSid(WellKnownSid::Administrators);
+
+        UniqueHandle ownToken;
+        bool impersonating = false;
+        // Declared after the token, so the impersonation ends before it is closed.
+        auto revert = scopeExit([&] {
+            if (impersonating) {
+                if (auto revertToSelf = advapi::RevertToSelf.find()) revertToSelf();
+            }
+        });
+        if (!token) {
+            // AccessCheck wants an impersonation token: take a copy of the
+            // process's own context as the thread's.
+            impersonating = advapi::ImpersonateSelf(SecurityImpersonation) != FALSE;
+            if (!advapi::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, FALSE, ownToken.put())) {
+                if (::GetLastError() != ERROR_NO_TOKEN) return false;
+                if (!advapi::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, ownToken.put()))
+                    return false;
+            }
+            token = ownToken.get();
+        }
+
+        AclBuffer acl = singleAceAcl(administrators.get(), 3);
+        auto descriptor = newSecurityDescriptor();
+        setDescriptorDacl(descriptor.get(), aclPointer(acl));
+        if (!advapi::SetSecurityDescriptorOwner(descriptor.get(), administrators.get(), FALSE) ||
+            !advapi::SetSecurityDescriptorGroup(descriptor.get(), administrators.get(), FALSE) ||
+            !advapi::IsValidSecurityDescriptor(descriptor.get()))
+            return false;
+
+        GENERIC_MAPPING mapping = {1, 2, 0, 3};  // read, write, execute, all
+        PRIVILEGE_SET privileges{};              // room for one privilege: 20 bytes
+        DWORD privilegesLength = sizeof privileges;
+        DWORD granted = 0;
+        BOOL accessStatus = FALSE;
+        if (!advapi::AccessCheck(descriptor.get(), token, 1, &mapping, &privileges,
+                                 &privilegesLength, &granted, &accessStatus))
+            return false;
+        return accessStatus != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool setPrivilege(const std::wstring& name, bool enable) noexcept
+{
+    try {
+        UniqueHandle token;
+        if (!advapi::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                                      token.put()))
+            return false;
+        LUID luid{};
+        if (!advapi::LookupPrivilegeValueW(nullptr, name.c_str(), &luid)) return false;
+
+        // First switch it off, learning its previous state. A privilege the
+        // token does not hold is reported through the last error
+        // ERROR_NOT_ALL_ASSIGNED while the call itself succeeds.
+        TOKEN_PRIVILEGES request{};
+        request.PrivilegeCount = 1;
+        request.Privileges[0].Luid = luid;
+        request.Privileges[0].Attributes = 0;
+        // Zeroed: a privilege that was already off is not listed at all and
+        // must not leave stray attribute bits (SE_PRIVILEGE_REMOVED would
+        // delete it from the token).
+        TOKEN_PRIVILEGES previous{};
+        DWORD previousLength = sizeof previous;
+        ::SetLastError(ERROR_SUCCESS);
+        if (!advapi::AdjustTokenPrivileges(token.get(), FALSE, &request, sizeof previous, &previous,
+                                           &previousLength) ||
+            ::GetLastError() != ERROR_SUCCESS)
+            return false;
+
+        const TOKEN_PRIVILEGES original = previous;
+        previous.PrivilegeCount = 1;
+        previous.Privileges[0].Luid = luid;
+        DWORD attributes = previous.Privileges[0].Attributes & ~SE_PRIVILEGE_REMOVED;
+        if (enable)
+            attributes |= SE_PRIVILEGE_ENABLED;
+        else
+            attributes &= ~SE_PRIVILEGE_ENABLED;
+        previous.Privileges[0].Attributes = attributes;
+        ::SetLastError(ERROR_SUCCESS);
+        if (!advapi::AdjustTokenPrivileges(token.get(), FALSE, &previous, 0, nullptr, nullptr) ||
+            ::GetLastError() != ERROR_SUCCESS) {
+            // Put back what the first step switched off.
+            if (original.PrivilegeCount != 0)
+                advapi::AdjustTokenPrivileges(token.get(), FALSE, const_cast<TOKEN_PRIVILEGES*>(&original),
+                                              0, nullptr, nullptr);
+            return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace qv

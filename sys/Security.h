@@ -3,7 +3,10 @@
 //   WellKnownSid           the security identifiers the layer builds
 //   Sid                    owner of one built SID, freed the way it was made
 //   AclBuffer              a zeroed, owned buffer holding one ACL
-//   makeSid, newSecurityDescriptor, setDescriptorDacl
+//   makeSid, newSecurityDescriptor, setDescriptorDacl, singleAceAcl
+//   isAdministrator        membership of BUILTIN\Administrators, with an
+//                          access-check fallback
+//   setPrivilege           switches one privilege of the process token
 //
 // Every advapi32 function is bound by name at its first use (sys/Advapi.h);
 // failures throw HResultError (sys/HResultError.h).
@@ -11,6 +14,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace qv {
@@ -67,5 +71,26 @@ std::unique_ptr<SECURITY_DESCRIPTOR> newSecurityDescriptor();
 
 // Puts acl as the descriptor's DACL: present, not defaulted. Throws.
 void setDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, PACL acl);
+
+// A new list (revision 2) of GetLengthSid + 16 bytes holding one
+// access-allowed entry for the SID with the mask. Throws.
+AclBuffer singleAceAcl(PSID sid, DWORD mask);
+AclBuffer singleAceAcl(WellKnownSid sid, DWORD mask);
+
+// True when the current user is a member of BUILTIN\Administrators: the
+// system's token-membership check, or, when that is missing or fails, the
+// access check below. Never throws.
+bool isAdministrator() noexcept;
+
+// The access check on its own: a descriptor allowing only Administrators,
+// checked against token (an impersonation token), or, with no token, against
+// the caller's own context (impersonating itself). False when any step
+// fails. Never throws.
+bool isAdministratorByAccessCheck(HANDLE token = nullptr) noexcept;
+
+// Enables or disables the privilege (for example "SeBackupPrivilege") in the
+// process token. False when the token does not hold it or any call fails;
+// the token is then left as it was. Never throws.
+bool setPrivilege(const std::wstring& name, bool enable) noexcept;
 
 }  // namespace qv

@@ -1,0 +1,20 @@
+#pragma once
+// Functions in this file:
+//   createShortcut   writes one shell link (.lnk) file
+
+#include <string>
+
+namespace qv {
+
+// Writes "<folder>\<name>.lnk", a shell link to `target` whose working folder
+// is the target's folder; an existing file of that name is replaced. Without
+// a name (null) the target's file name without its extension is used. The
+// folder must exist: nothing is created here. `createdPath`, when given,
+// receives the link's full path only on success. Initialises COM for the
+// calling thread around the work and leaves its apartment as it was; a thread
+// in the multithreaded apartment gets false. Every failure is reported by
+// the false result alone.
+bool createShortcut(const std::wstring& target, const std::wstring& folder,
+                    const wchar_t* name = nullptr, std::wstring* createdPath = nullptr);
+
+}  // namespace qv

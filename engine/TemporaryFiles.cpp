@@ -1,0 +1,99 @@
+#include "engine/TemporaryFiles.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+#include <cwchar>
+
+namespace qv {
+
+namespace {
+
+// Longest temporary path (with its trailing separator) accepted from the
+// system; the same limit guards the journal's backups.
+constexpr DWORD maxTempPathLength = 246;
+
+TemporaryFiles* currentList = nullptr;
+
+std::wstring formatError(DWORD code, const wchar_t* call)
+{
+    wchar_t text[64];
+    std::swprintf(text, sizeof text / sizeof *text, L"%08x (%ls)", static_cast<unsigned>(code), call);
+    return text;
+}
+
+std::wstring freshFolderName()
+{
+    // Opened once per process (BCryptGenRandom); the static's initialisation
+    // is thread-safe, and a provider that cannot be opened throws.
+    static boost::uuids::random_generator generator;
+    return L"orvane_{" + boost::uuids::to_wstring(generator()) + L"}";
+}
+
+void deleteFile(const std::wstring& path) noexcept
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!::DeleteFileW(path.c_str()) && readOnly) ::SetFileAttributesW(path.c_str(), attributes);
+}
+
+}  // namespace
+
+bool makeTempFolder(std::wstring& folder, std::wstring& errorText)
+{
+    wchar_t path[MAX_PATH] = {};
+    // GetTempPathW does not always set an error when the path is too long
+    // for the buffer; start from zero so the text never shows a stale code.
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD length = ::GetTempPathW(MAX_PATH, path);
+    if (length == 0 || length > maxTempPathLength) {
+        errorText = formatError(::GetLastError(), L"GetTempPath");
+        return false;
+    }
+    // A temporary path of up to 246 characters plus the 45-character folder
+    // name can pass MAX_PATH: refuse it rather than name a folder that no
+    // 260-character buffer further on could hold.
+    const std::wstring name = freshFolderName();
+    if (!::PathAppendW(path, name.c_str())) {
+        errorText = formatError(ERROR_FILENAME_EXCED_RANGE, L"PathAppend");
+        return false;
+    }
+    folder = path;
+    return true;
+}
+
+TemporaryFiles::TemporaryFiles(std::wstring folder) : folder_(std::move(folder))
+{
+    currentList = this;
+}
+
+TemporaryFiles::~TemporaryFiles()
+{
+    cleanUp();
+}
+
+TemporaryFiles* TemporaryFiles::current() noexcept
+{
+    return currentList;
+}
+
+void TemporaryFiles::add(std::wstring path)
+{
+    files_.push_back(std::move(path));
+}
+
+void TemporaryFiles::cleanUp() noexcept
+{
+    if (currentList == this) currentList = nullptr;
+    for (const std::wstring& file : files_) deleteFile(file);
+    files_.clear();
+    // Succeeds only when nothing else was left there.
+    if (!folder_.empty()) ::RemoveDirectoryW(folder_.c_str());
+}
+
+}  // namespace qv

@@ -1,0 +1,47 @@
+#pragma once
+// Classes in this file:
+//   CInstallApp   the installer's application object and the session state it
+//                 holds: start-up fills it, the wizard pages change it, the
+//                 install sequence reads it
+
+#include "app/SessionState.h"
+#include "framework/WinApp.h"
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+class CInstallApp : public CWinApp {
+public:
+    CInstallApp();
+
+    // installState; for OlderVersion and NewerVersion, previousVersionText is
+    // also copied into *versionText when it is given.
+    InstallState getInstallState(std::wstring* versionText) const;
+
+    InstallState installState = InstallState::NotInstalled;
+    // displayLabel of the installed program (Trimora 6.03); only for
+    // OlderVersion and NewerVersion.
+    std::wstring previousVersionText;
+    // Installation folder of this run, without trailing separator.
+    std::wstring installPath;
+    // Full path of the Start-menu folder that receives the shortcuts.
+    std::wstring startMenuFolder;
+    // The run's temporary folder, the value of <Temporary>.
+    std::wstring tempFolder;
+    // Start-up sets the three options together to true, true, false.
+    bool createStartMenuShortcut = false;
+    bool createDesktopShortcut = false;
+    bool advancedMode = false;
+    // The install sequence of this run has succeeded; never goes back to false.
+    bool installed = false;
+    // File version of the installed program (MS word × 2^32 + LS word); only
+    // for OlderVersion, 0 otherwise.
+    std::uint64_t previousVersion = 0;
+};
+
+// The process's application object, or null outside its lifetime.
+CInstallApp* installApp() noexcept;
+
+}  // namespace qv

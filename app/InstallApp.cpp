@@ -28,6 +28,7 @@ void refreshAppTitle()
 }
 
 CInstallApp::CInstallApp()
+    : instanceMutex(instanceMutexName(applicationId()), false, true)
 {
     productCode = QuorvexProductCode;
 }

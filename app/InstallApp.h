@@ -4,8 +4,10 @@
 //                 holds: start-up fills it, the wizard pages change it, the
 //                 install sequence reads it
 
+#include "app/InstanceObjects.h"
 #include "app/SessionState.h"
 #include "framework/WinApp.h"
+#include "uninstall/UninstallLog.h"
 
 #include <cstdint>
 #include <string>
@@ -24,6 +26,9 @@ public:
     // displayLabel of the installed program (Trimora 6.03); only for
     // OlderVersion and NewerVersion.
     std::wstring previousVersionText;
+    // The installer's own global mutex, created not owned; start-up takes it,
+    // the install sequence lends it to the registration run.
+    NamedMutex instanceMutex;
     // Installation folder of this run, without trailing separator.
     std::wstring installPath;
     // Full path of the Start-menu folder that receives the shortcuts.
@@ -34,6 +39,8 @@ public:
     bool createStartMenuShortcut = false;
     bool createDesktopShortcut = false;
     bool advancedMode = false;
+    // The run's journal, preloaded by start-up from an earlier installation.
+    UninstallLog uninstallLog;
     // The install sequence of this run has succeeded; never goes back to false.
     bool installed = false;
     // File version of the installed program (MS word × 2^32 + LS word); only

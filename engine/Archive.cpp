@@ -78,9 +78,21 @@ std::unique_ptr<std::istream> loadResourceStream(HMODULE firstModule, unsigned t
     return std::make_unique<ResourceStream>(bytes.data(), bytes.data() + bytes.size());
 }
 
+namespace {
+
+// An empty resource is no archive rather than a damaged one: it gives no
+// bytes at all (and fails the completion check) instead of a bzip2 error.
+bool hasNoData(std::istream& source)
+{
+    return !source.good() || source.rdbuf()->sgetc() == std::istream::traits_type::eof();
+}
+
+}  // namespace
+
 std::uint64_t decompressChunks(std::istream& source, const ChunkConsumer& consume)
 {
     std::uint64_t compressed = 0;
+    if (hasNoData(source)) return compressed;
     io::filtering_istreambuf chain;
     chain.push(io::bzip2_decompressor(false, chunkSize), chunkSize);
     chain.push(CountingSource(source, compressed), chunkSize);
@@ -95,6 +107,7 @@ std::uint64_t decompressChunks(std::istream& source, const ChunkConsumer& consum
 
 bool verifyArchive(std::istream& source)
 {
+    if (hasNoData(source)) return false;
     try {
         decompressChunks(source, [](const char*, std::streamsize) {});
     } catch (...) {

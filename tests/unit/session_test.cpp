@@ -28,6 +28,10 @@ TEST(Session, ApplicationObjectStartsEmpty)
         EXPECT_FALSE(app.advancedMode);
         EXPECT_FALSE(app.installed);
         EXPECT_EQ(app.previousVersion, 0u);
+        EXPECT_NE(app.instanceMutex.handle(), nullptr) << "the installer's mutex exists";
+        EXPECT_FALSE(app.instanceMutex.owned()) << "and is taken only by start-up";
+        EXPECT_TRUE(app.uninstallLog.newEntries().empty());
+        EXPECT_TRUE(app.uninstallLog.previousEntries().empty());
         // Until start-up names it, the application is named after its file.
         EXPECT_EQ(app.appName(), L"session_test");
         EXPECT_EQ(app.mainWnd(), nullptr);

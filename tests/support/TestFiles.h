@@ -1,0 +1,21 @@
+#pragma once
+// Small file helpers for tests that check what an operation left on disk.
+
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+std::vector<char> readBytes(const std::wstring& path);
+void writeBytes(const std::wstring& path, const std::vector<char>& bytes);
+void writeText(const std::wstring& path, const std::string& text);  // bytes as given
+// UTF-16LE with byte-order mark, each line followed by CR LF.
+void writeUtf16Lines(const std::wstring& path, const std::vector<std::wstring>& lines);
+// A file in the source tree's tests/data folder, seen through Wine's Z: drive.
+std::wstring testDataPath(const std::wstring& name);
+void makeFolders(const std::wstring& path);
+bool fileExists(const std::wstring& path);
+// True under Wine, for the few checks that only hold on Windows.
+bool runningUnderWine();
+
+}  // namespace qv::test

@@ -1,0 +1,364 @@
+// The Uninstall.ulog file: the writer (commit, with the merge of an earlier
+// log) and the reader.
+
+#include "uninstall/UninstallLog.h"
+
+#include "app/Product.h"
+#include "sys/Handles.h"
+#include "sys/PathIdentity.h"
+
+#include <boost/filesystem/operations.hpp>
+
+#include <cstring>
+#include <cwchar>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+namespace {
+
+constexpr DWORD kLogAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A line read back is at most this many bytes, its line end included (and the
+// byte-order mark on the first line). The writer never writes a longer one; a
+// longer line is treated as damage and ends reading.
+constexpr std::size_t kMaxLineBytes = 1022;
+
+constexpr std::wstring_view kWhiteSpace = L" \t\r\n\v\f";
+
+bool isWhite(wchar_t c) { return kWhiteSpace.find(c) != std::wstring_view::npos; }
+
+std::wstring_view trimLeft(std::wstring_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size() && isWhite(s[i])) ++i;
+    return s.substr(i);
+}
+
+std::wstring_view trimRight(std::wstring_view s)
+{
+    std::size_t n = s.size();
+    while (n > 0 && isWhite(s[n - 1])) --n;
+    return s.substr(0, n);
+}
+
+std::wstring_view trim(std::wstring_view s) { return trimRight(trimLeft(s)); }
+
+bool isExistingFolder(const std::wstring& path)
+{
+    if (path.empty()) return false;
+    boost::system::error_code ec;
+    return boost::filesystem::is_directory(path, ec) && !ec;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+std::wstring entryLine(std::size_t index, const LogEntry& entry)
+{
+    const unsigned code = static_cast<unsigned>(entry.kind) * 256u +
+                          (static_cast<unsigned>(entry.payloadKind) & 0xFFu);
+    wchar_t prefix[48];
+    std::swprintf(prefix, 48, L"%04u:%04x:%d -- ", static_cast<unsigned>(index), code,
+                  entry.done ? 1 : 0);
+    std::wstring line = prefix;
+    if (entry.kind == UninstallKey)
+        line += uninstallKeyLogPath();
+    else if (entry.kind == ClassesRootKeys)
+        line += kClassesRootLogPath;
+    else
+        line += entry.path;
+    line += L"\r\n";
+    return line;
+}
+
+bool writeText(HANDLE file, const void* data, std::size_t bytes)
+{
+    DWORD written = 0;
+    return ::WriteFile(file, data, static_cast<DWORD>(bytes), &written, nullptr) &&
+           written == bytes;
+}
+
+bool writeLine(HANDLE file, const std::wstring& line)
+{
+    return writeText(file, line.data(), line.size() * sizeof(wchar_t));
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+// Splits the file's bytes into text lines, each with its line end. A line
+// that is longer than the limit, or that the file cuts off before its line
+// end, ends the list: what follows cannot be trusted.
+std::vector<std::wstring> splitLines(const std::vector<char>& bytes)
+{
+    std::vector<std::wstring> lines;
+    const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                       static_cast<unsigned char>(bytes[1]) == 0xFE;
+    std::size_t pos = utf16 ? 2 : 0;
+    while (pos < bytes.size()) {
+        std::size_t end = pos;
+        bool complete = false;
+        if (utf16) {
+            while (end + 1 < bytes.size()) {
+                const wchar_t c = static_cast<wchar_t>(static_cast<unsigned char>(bytes[end]) |
+                                                       static_cast<unsigned char>(bytes[end + 1]) << 8);
+                end += 2;
+                if (c == L'\n') { complete = true; break; }
+            }
+        } else {
+            while (end < bytes.size()) {
+                if (bytes[end++] == '\n') { complete = true; break; }
+            }
+        }
+        // The byte-order mark counts towards the first line.
+        const std::size_t lineBytes = end - pos + (lines.empty() && utf16 ? 2 : 0);
+        if (!complete || lineBytes > kMaxLineBytes) break;
+
+        std::wstring line;
+        if (utf16) {
+            line.resize((end - pos) / 2);
+            std::memcpy(line.data(), bytes.data() + pos, line.size() * sizeof(wchar_t));
+        } else if (end > pos) {
+            const int count = static_cast<int>(end - pos);
+            const int needed = ::MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED,
+                                                     bytes.data() + pos, count, nullptr, 0);
+            line.resize(static_cast<std::size_t>(needed));
+            if (needed > 0)
+                ::MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, bytes.data() + pos, count,
+                                      line.data(), needed);
+        }
+        lines.push_back(std::move(line));
+        pos = end;
+    }
+    return lines;
+}
+
+class Cursor {
+public:
+    explicit Cursor(std::wstring_view text) : text_(text) {}
+
+    void skipWhite()
+    {
+        while (pos_ < text_.size() && isWhite(text_[pos_])) ++pos_;
+    }
+    bool literal(wchar_t c)
+    {
+        skipWhite();
+        if (pos_ < text_.size() && text_[pos_] == c) { ++pos_; return true; }
+        return false;
+    }
+    // An optionally signed integer in the given base; nothing beyond 2^31.
+    std::optional<long long> integer(int base)
+    {
+        skipWhite();
+        bool negative = false;
+        if (pos_ < text_.size() && (text_[pos_] == L'-' || text_[pos_] == L'+'))
+            negative = text_[pos_++] == L'-';
+        long long value = 0;
+        std::size_t digits = 0;
+        while (pos_ < text_.size()) {
+            const int d = digitValue(text_[pos_]);
+            if (d < 0 || d >= base) break;
+            value = value * base + d;
+            if (value > 0x7FFFFFFFLL) return std::nullopt;
+            ++pos_;
+            ++digits;
+        }
+        if (digits == 0) return std::nullopt;
+        return negative ? -value : value;
+    }
+    std::optional<wchar_t> character()
+    {
+        skipWhite();
+        if (pos_ >= text_.size()) return std::nullopt;
+        return text_[pos_++];
+    }
+    std::wstring_view word()
+    {
+        skipWhite();
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() && !isWhite(text_[pos_])) ++pos_;
+        return text_.substr(start, pos_ - start);
+    }
+    std::wstring_view rest() { return trimLeft(text_.substr(pos_)); }
+
+private:
+    static int digitValue(wchar_t c)
+    {
+        if (c >= L'0' && c <= L'9') return c - L'0';
+        if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+        if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+        return -1;
+    }
+
+    std::wstring_view text_;
+    std::size_t pos_ = 0;
+};
+
+// "index:code:flag -- path"; nothing when any item is missing or wrong.
+std::optional<LogEntry> parseEntry(std::wstring_view line)
+{
+    Cursor in(line);
+    const auto index = in.integer(10);
+    if (!index || *index < 0 || !in.literal(L':')) return std::nullopt;
+    const auto code = in.integer(16);
+    if (!code || *code < 0 || *code / 256 >= 7 || !in.literal(L':')) return std::nullopt;
+    const auto flag = in.character();
+    if (!flag || (*flag != L'0' && *flag != L'1')) return std::nullopt;
+    if (in.word() != L"--") return std::nullopt;
+
+    LogEntry entry;
+    entry.kind = static_cast<std::int32_t>(*code / 256);
+    const int low = static_cast<int>(*code & 0xFF);
+    entry.payloadKind = low == 0xFF ? -1 : low;
+    entry.done = *flag == L'1';
+    if (entry.kind != UninstallKey && entry.kind != ClassesRootKeys)
+        entry.path = std::wstring(in.rest());
+    return entry;
+}
+
+// The text after the label, trimmed; nothing when the label is missing.
+std::optional<std::wstring> afterLabel(std::wstring_view line, std::wstring_view label)
+{
+    const auto at = line.find(label);
+    if (at == std::wstring_view::npos) return std::nullopt;
+    return std::wstring(trim(line.substr(at + label.size())));
+}
+
+bool readWholeFile(const wchar_t* path, std::vector<char>& bytes)
+{
+    UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char chunk[4096];
+    for (;;) {
+        DWORD got = 0;
+        // A read error ends reading; what came before is still used.
+        if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) || got == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::wstring uninstallKeyLogPath()
+{
+    return L"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+           productKeyName(productCode);
+}
+
+void UninstallLog::mergePreviousEntries()
+{
+    while (!previousEntries_.empty()) {
+        LogEntry earlier = std::move(previousEntries_.back());
+        previousEntries_.pop_back();
+        bool matched = false;
+        for (const LogEntry& current : newEntries_) {
+            if (current.kind != earlier.kind) continue;
+            if ((earlier.kind == CreatedFolder || earlier.kind == InstalledFile) &&
+                !samePath(current.path, earlier.path))
+                continue;
+            matched = true;
+            break;
+        }
+        if (!matched) newEntries_.push_front(std::move(earlier));
+    }
+}
+
+bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& installFolder,
+                          const std::wstring& shortcutFolder)
+{
+    mergePreviousEntries();
+
+    bool ok = false;
+    ::SetFileAttributesW(logPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    {
+        UniqueFile file(::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            ok = true;
+            static const wchar_t bom = 0xFEFF;
+            ok &= writeText(file.get(), &bom, sizeof bom);
+
+            std::wstring install = L"Install " + productLabel(false);
+            if (!previousLabel_.empty()) install += L" -- Update (" + previousLabel_ + L")";
+            const std::wstring shortcutLine = L"Shortcut Path : " + shortcutFolder;
+            const std::wstring header[] = {
+                L"Uninstall Log File v1",
+                L"############ WARNING: Do not delete or modify this file. ############",
+                install,
+                L"Install Path : " + installFolder,
+                shortcutLine,
+                std::wstring(shortcutLine.size(), L'-'),
+            };
+            for (const std::wstring& text : header) ok &= writeLine(file.get(), L"// " + text + L"\r\n");
+
+            std::size_t index = 0;
+            for (const LogEntry& entry : newEntries_) ok &= writeLine(file.get(), entryLine(index++, entry));
+        }
+    }
+    if (ok || ::GetFileAttributesW(logPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesW(logPath.c_str(), kLogAttributes);
+
+    // The installation is final now: the backups are no longer needed.
+    for (LogEntry& entry : newEntries_) {
+        if (entry.backupPath.empty()) continue;
+        ::SetFileAttributesW(entry.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(entry.backupPath.c_str());
+        entry.backupPath.clear();
+    }
+    return ok;
+}
+
+void UninstallLog::read(const wchar_t* logPath)
+{
+    installFolder_.clear();
+    shortcutFolder_.clear();
+    if (!logPath) return;
+
+    std::vector<char> bytes;
+    if (!readWholeFile(logPath, bytes)) return;
+
+    bool versionOne = false;
+    int number = 0;
+    for (const std::wstring& raw : splitLines(bytes)) {
+        const int lineNumber = number++;
+        const std::wstring_view line = trimRight(raw);
+        if (line.size() >= 2 && line[0] == L'/' && line[1] == L'/') {
+            std::size_t slashes = 0;
+            while (slashes < line.size() && line[slashes] == L'/') ++slashes;
+            const std::wstring_view text = trimLeft(line.substr(slashes));
+            if (lineNumber == 0) {
+                constexpr std::wstring_view tag = L"Uninstall Log File v";
+                const auto at = text.find(tag);
+                if (at == std::wstring_view::npos) return;
+                Cursor version(text.substr(at + tag.size()));
+                const auto value = version.integer(10);
+                if (!value || *value != 1) return;
+                versionOne = true;
+            } else if (lineNumber == 2) {
+                constexpr std::wstring_view tag = L"Install";
+                const auto at = text.find(tag);
+                if (at == std::wstring_view::npos) return;
+                std::wstring_view label = text.substr(at + tag.size());
+                label = label.substr(0, label.find(L"--"));
+                previousLabel_ = std::wstring(trim(label));
+            } else if (lineNumber == 3 || lineNumber == 4) {
+                const auto folder = afterLabel(text, lineNumber == 3 ? L"Install Path :" : L"Shortcut Path :");
+                if (!folder) return;
+                if (isExistingFolder(*folder)) (lineNumber == 3 ? installFolder_ : shortcutFolder_) = *folder;
+            }
+            continue;
+        }
+        if (!versionOne) return;
+        auto entry = parseEntry(line);
+        if (!entry) return;
+        previousEntries_.push_back(std::move(*entry));
+    }
+}
+
+}  // namespace qv

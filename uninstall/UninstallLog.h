@@ -1,0 +1,93 @@
+#pragma once
+// Classes in this file:
+//   LogEntryKind   what one journal entry records
+//   LogEntry       one journal entry
+//   UninstallLog   the run's journal: recording, backups, rollback, and the
+//                  Uninstall.ulog file that a successful run leaves behind
+//
+// Every change an installation makes is recorded here before it is made and
+// settled after it (record, act, confirm). A failed run is undone by walking
+// the journal backwards; a successful one writes it out for the uninstaller,
+// merged with the log of the installation it replaces.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+namespace qv {
+
+enum LogEntryKind : std::int32_t {
+    CreatedFolder = 0,
+    InstalledFile = 1,
+    ProgramShortcut = 2,
+    UninstallShortcut = 3,
+    DesktopShortcut = 4,
+    UninstallKey = 5,
+    ClassesRootKeys = 6,
+};
+
+struct LogEntry {
+    std::int32_t kind = CreatedFolder;
+    std::wstring path;
+    std::wstring backupPath;  // earlier state of what this entry replaced
+    bool done = false;
+    std::int32_t payloadKind = -1;  // archive entry kind for InstalledFile
+};
+
+class UninstallLog {
+public:
+    // --- the log file -----------------------------------------------------
+    // Loads an earlier log; a missing, unreadable or damaged file yields
+    // less, never an error. Null only clears the two folders.
+    void read(const wchar_t* logPath);
+    // Merges the earlier entries, writes the log file and deletes every
+    // backup of this run. True when the file was created and fully written.
+    bool commit(const std::wstring& logPath, const std::wstring& installFolder,
+                const std::wstring& shortcutFolder);
+
+    // --- the journal ------------------------------------------------------
+    void recordFile(const std::wstring& path, std::int32_t entryKind, bool copy);
+    // which: 0 program shortcut, 1 uninstaller shortcut, other: desktop.
+    void recordShortcut(int which, const std::wstring& folder);
+    // key: the existing product key to back up, or null when it was created.
+    void recordUninstallKey(HKEY key);
+    void recordClassesRoot();
+    // Settles the entry recorded last; a second call without a new recording
+    // changes nothing.
+    void confirm(bool done, const wchar_t* path = nullptr);
+    bool wasInstalled(const std::wstring& path) const;
+    // Undoes this run's entries from the last to the first. Never throws.
+    void rollback() noexcept;
+    void createFolders(const std::wstring& folder);
+    // Returns the backup's path, or empty when none could be made. Without a
+    // source only a fresh unused name is returned.
+    std::wstring makeBackup(const wchar_t* source, bool copy);
+
+    // --- read access --------------------------------------------------------
+    const std::wstring& installFolder() const noexcept { return installFolder_; }
+    const std::wstring& shortcutFolder() const noexcept { return shortcutFolder_; }
+    const std::wstring& previousLabel() const noexcept { return previousLabel_; }
+    const std::list<LogEntry>& previousEntries() const noexcept { return previousEntries_; }
+    const std::list<LogEntry>& newEntries() const noexcept { return newEntries_; }
+    bool pending() const noexcept { return pending_; }
+
+private:
+    LogEntry& append(std::int32_t kind);
+    void mergePreviousEntries();
+    void undo(LogEntry& entry) noexcept;
+
+    std::wstring installFolder_;
+    std::wstring shortcutFolder_;
+    std::list<LogEntry> previousEntries_;
+    std::list<LogEntry> newEntries_;
+    bool pending_ = false;
+    std::wstring previousLabel_;
+};
+
+// The text that stands for the registry entries in the log file.
+std::wstring uninstallKeyLogPath();
+inline constexpr wchar_t kClassesRootLogPath[] = L"HKEY_CLASSES_ROOT\\...";
+
+}  // namespace qv

@@ -83,6 +83,24 @@ std::wstring windowText(HWND window)
     return text;
 }
 
+namespace {
+BOOL CALLBACK collectStatic(HWND child, LPARAM p)
+{
+    wchar_t name[64] = {};
+    ::GetClassNameW(child, name, 64);
+    if (::CompareStringOrdinal(name, -1, L"Static", -1, TRUE) == CSTR_EQUAL)
+        *reinterpret_cast<std::wstring*>(p) += windowText(child);
+    return TRUE;
+}
+}  // namespace
+
+std::wstring dialogText(HWND dialog)
+{
+    std::wstring text;
+    ::EnumChildWindows(dialog, collectStatic, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
 std::optional<std::wstring> regString(HKEY root, const std::wstring& path, const wchar_t* name)
 {
     wchar_t buffer[1024] = {};

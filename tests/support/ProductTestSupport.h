@@ -41,6 +41,9 @@ private:
 // that belongs to the process.
 HWND findProcessWindow(DWORD processId, const wchar_t* windowClass, DWORD timeoutMs);
 std::wstring windowText(HWND window);
+// The texts of a dialog's static controls, one after another (a message
+// box's question).
+std::wstring dialogText(HWND dialog);
 
 std::optional<std::wstring> regString(HKEY root, const std::wstring& path, const wchar_t* name);
 std::optional<DWORD> regDword(HKEY root, const std::wstring& path, const wchar_t* name);

@@ -1,11 +1,9 @@
-# The product's tests find the staged product and the packed archive through
+# The product's tests find the staged product through
 # a generated header (Windows paths: Wine shows the build tree on drive Z:).
 string(REPLACE "/" "\\" stage "Z:${QV_PRODUCT_STAGE}")
 string(REPLACE "\\" "\\\\" stage "${stage}")
-string(REPLACE "/" "\\" archive "Z:${CMAKE_BINARY_DIR}/payload.bz2")
-string(REPLACE "\\" "\\\\" archive "${archive}")
 file(WRITE ${CMAKE_BINARY_DIR}/product/ProductTestPaths.h.new
-  "#pragma once\n#define QV_PRODUCT_STAGE L\"${stage}\"\n#define QV_PRODUCT_ARCHIVE L\"${archive}\"\n")
+  "#pragma once\n#define QV_PRODUCT_STAGE L\"${stage}\"\n")
 configure_file(${CMAKE_BINARY_DIR}/product/ProductTestPaths.h.new ${CMAKE_BINARY_DIR}/product/ProductTestPaths.h COPYONLY)
 
 foreach(test product_program_test product_payload_test product_uninstaller_test)

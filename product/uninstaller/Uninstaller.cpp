@@ -238,7 +238,7 @@ void Uninstaller::removeInstallationRecord()
     std::wstring value = productKeyName(QuorvexProductCode) + L" Path";
     std::wstring recorded = readString(maker.get(), value.c_str());
     // The record of another installation of the product stays.
-    if (!recorded.empty() && !programPath_.empty() && !samePath(recorded, programPath_)) return;
+    if (!recorded.empty() && (programPath_.empty() || !samePath(recorded, programPath_))) return;
     rc = ::RegDeleteValueW(maker.get(), value.c_str());
     if (rc != ERROR_SUCCESS && !missing(rc)) incomplete_ = true;
     if (isEmptyKey(maker.get())) {

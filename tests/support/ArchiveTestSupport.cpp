@@ -67,11 +67,6 @@ void writeFileBytes(const std::wstring& path, const std::string& bytes)
     if (!out) throw std::runtime_error("cannot write test file");
 }
 
-bool fileExists(const std::wstring& path)
-{
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 ExtractionCallback NotificationLog::callback()
 {
     return [this](notification n) {

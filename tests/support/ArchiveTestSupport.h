@@ -7,6 +7,7 @@
 //   TempFolder       a fresh folder below %TEMP%, removed at the end
 
 #include "engine/Archive.h"
+#include "support/TestFiles.h"  // fileExists
 
 #include <cstdint>
 #include <functional>
@@ -29,7 +30,6 @@ std::string rawArchive(const std::vector<TestEntry>& entries);
 std::string bzip2(const std::string& raw);
 std::string readFileBytes(const std::wstring& path);  // throws when unreadable
 void writeFileBytes(const std::wstring& path, const std::string& bytes);
-bool fileExists(const std::wstring& path);
 
 // What one notification said, kept after the callback returned.
 struct Recorded {

@@ -1,0 +1,44 @@
+# Extras of the framework and start-up tests: dialog templates of their own,
+# and the installer itself for the tests that start it.
+set(QV_STARTUP_TEST_DIR ${CMAKE_CURRENT_SOURCE_DIR}/startup)
+
+foreach(test framework_dialog_test framework_messagebox_test)
+  if(TARGET ${test})
+    target_sources(${test} PRIVATE ${QV_STARTUP_TEST_DIR}/FrameworkTest.rc)
+    target_include_directories(${test} PRIVATE ${QV_STARTUP_TEST_DIR})
+  endif()
+endforeach()
+
+# The common-controls check, once without and once with the installer's manifest.
+if(TARGET commoncontrols_test)
+  add_executable(commoncontrols_v6_test ${CMAKE_CURRENT_SOURCE_DIR}/unit/commoncontrols_test.cpp
+                 ${QV_STARTUP_TEST_DIR}/Manifest.rc)
+  target_compile_definitions(commoncontrols_v6_test PRIVATE QV_WITH_MANIFEST)
+  target_link_libraries(commoncontrols_v6_test PRIVATE qv_test_support GTest::gtest_main)
+  add_test(NAME commoncontrols_v6_test COMMAND commoncontrols_v6_test)
+  set_tests_properties(commoncontrols_v6_test PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endif()
+
+# The installer's test build: its own static initialisation and start-up with
+# a stand-in frame (startup/SetupProbe.cpp); once with the installer's
+# manifest, once without (common controls 5.81: the initialisation refuses).
+foreach(variant setup_probe setup_probe_nomanifest)
+  add_executable(${variant} WIN32 ${QV_INSTALLER_DIR}/InstallerMain.cpp
+                 ${QV_STARTUP_TEST_DIR}/SetupProbe.cpp ${QV_STARTUP_TEST_DIR}/SetupProbe.rc
+                 ${QV_INSTALLER_DIR}/Icon.rc)
+  target_include_directories(${variant} PRIVATE ${QV_STARTUP_TEST_DIR})
+  qv_installer_links(${variant})
+endforeach()
+target_sources(setup_probe PRIVATE ${QV_INSTALLER_DIR}/Installer.rc)
+
+if(TARGET startup_test)
+  add_dependencies(startup_test setup_probe setup_probe_nomanifest instance_helper)
+  target_link_libraries(startup_test PRIVATE qv_strings)
+  # Wine takes the user's language from LANG when a process starts.
+  add_test(NAME startup_test_fr COMMAND startup_test --gtest_filter=StartUpDefaults.*)
+  set_tests_properties(startup_test_fr PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=fr_FR.UTF-8" TIMEOUT 600)
+endif()
+if(TARGET errors_test)
+  target_link_libraries(errors_test PRIVATE qv_strings qv_version)
+endif()

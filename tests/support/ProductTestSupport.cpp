@@ -75,14 +75,6 @@ HWND findProcessWindow(DWORD processId, const wchar_t* windowClass, DWORD timeou
     }
 }
 
-std::wstring windowText(HWND window)
-{
-    wchar_t text[512] = {};
-    // WM_GETTEXT works across processes where GetWindowText may not.
-    ::SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
 namespace {
 BOOL CALLBACK collectStatic(HWND child, LPARAM p)
 {

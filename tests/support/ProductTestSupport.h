@@ -7,6 +7,7 @@
 //
 // Used by the tests of the installed product (program, uninstaller).
 
+#include "support/WindowDriver.h"  // windowText
 #include "sys/Handles.h"
 
 #include <windows.h>
@@ -40,7 +41,6 @@ private:
 // Polls (at most timeoutMs) for a visible top-level window of the class
 // that belongs to the process.
 HWND findProcessWindow(DWORD processId, const wchar_t* windowClass, DWORD timeoutMs);
-std::wstring windowText(HWND window);
 // The texts of a dialog's static controls, one after another (a message
 // box's question).
 std::wstring dialogText(HWND dialog);

@@ -10,6 +10,7 @@
 //       removes what /Register wrote; exit code 0, else the system error code.
 
 #include "app/InstanceObjects.h"
+#include "product/common/DllSearch.h"
 #include "product/common/ProductNames.h"
 #include "product/common/ProductStrings.h"
 #include "product/program/MainWindow.h"
@@ -117,9 +118,7 @@ int registration(const Options& o, const ProductStrings& strings, const std::wst
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
 {
-    // Libraries come from the system folder only, never from the folder of
-    // a notebook that was double-clicked.
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    qv::product::restrictDllSearch();
 
     Options options = parse(::GetCommandLineW());
     std::wstring program = modulePath();

@@ -9,6 +9,7 @@
 //       internal: the temporary copy that deletes the uninstaller once it
 //       has ended.
 
+#include "product/common/DllSearch.h"
 #include "product/uninstaller/Uninstaller.h"
 
 #include <windows.h>
@@ -35,7 +36,7 @@ std::wstring modulePath()
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    qv::product::restrictDllSearch();
 
     int count = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);

@@ -1,0 +1,19 @@
+# The product's tests find the staged product through
+# a generated header (Windows paths: Wine shows the build tree on drive Z:).
+string(REPLACE "/" "\\" stage "Z:${QV_PRODUCT_STAGE}")
+string(REPLACE "\\" "\\\\" stage "${stage}")
+file(WRITE ${CMAKE_BINARY_DIR}/product/ProductTestPaths.h.new
+  "#pragma once\n#define QV_PRODUCT_STAGE L\"${stage}\"\n")
+configure_file(${CMAKE_BINARY_DIR}/product/ProductTestPaths.h.new ${CMAKE_BINARY_DIR}/product/ProductTestPaths.h COPYONLY)
+
+foreach(test product_program_test product_payload_test product_uninstaller_test)
+  if(TARGET ${test})
+    target_include_directories(${test} PRIVATE ${CMAKE_BINARY_DIR}/product)
+    target_link_libraries(${test} PRIVATE qv_product_common)
+    add_dependencies(${test} qv_product)
+  endif()
+endforeach()
+# The payload test reads the archive from its own resources, as the installer does.
+if(TARGET product_payload_test)
+  target_link_libraries(product_payload_test PRIVATE qv_payload)
+endif()

@@ -1,0 +1,59 @@
+// Uninstall.exe, the uninstaller of Quorvex 6.04 (Trimora).
+//
+//   Uninstall.exe [/S]
+//       removes what Uninstall.ulog beside it lists, after asking; /S asks
+//       and tells nothing (for administrators and scripts). Shared data
+//       files stay. Exit code: 0 removed, 1 declined, 2 no readable log,
+//       3 the product is running, 4 removed incompletely.
+//   Uninstall.exe /cleanup:<handle> <uninstaller> [<folder>...]
+//       internal: the temporary copy that deletes the uninstaller once it
+//       has ended.
+
+#include "product/common/DllSearch.h"
+#include "product/uninstaller/Uninstaller.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring modulePath()
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return std::wstring(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    qv::product::restrictDllSearch();
+
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::wstring> args;
+    for (int i = 1; argv && i < count; ++i) args.emplace_back(argv[i]);
+    if (argv) ::LocalFree(argv);
+
+    const std::wstring cleanup = L"/cleanup:";
+    if (!args.empty() && args[0].compare(0, cleanup.size(), cleanup) == 0) {
+        auto handle = reinterpret_cast<HANDLE>(std::wcstoul(args[0].c_str() + cleanup.size(), nullptr, 10));
+        return qv::product::runCleanup(handle, std::vector<std::wstring>(args.begin() + 1, args.end()));
+    }
+
+    bool silent = false;
+    for (const std::wstring& a : args)
+        if (::CompareStringOrdinal(a.c_str(), -1, L"/S", -1, TRUE) == CSTR_EQUAL) silent = true;
+
+    qv::product::Uninstaller uninstaller(modulePath(), silent);
+    return static_cast<int>(uninstaller.run());
+}

@@ -1,0 +1,345 @@
+#include "product/uninstaller/Uninstaller.h"
+
+#include "app/InstanceObjects.h"
+#include "app/Product.h"
+#include "product/common/ProductNames.h"
+#include "sys/Handles.h"
+#include "sys/PathIdentity.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace qv::product {
+
+namespace {
+
+std::wstring folderOf(const std::wstring& path)
+{
+    std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+bool exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool missing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The installer marks the program and the uninstaller read-only.
+bool deleteFile(const std::wstring& path)
+{
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (::DeleteFileW(path.c_str())) return true;
+    return missing(::GetLastError());
+}
+
+std::wstring readString(HKEY key, const wchar_t* name)
+{
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof buffer - sizeof(wchar_t), type = 0;
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return {};
+    return buffer;
+}
+
+bool isEmptyKey(HKEY key)
+{
+    DWORD subkeys = 0, values = 0;
+    return ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                              nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+}
+
+std::wstring quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+}  // namespace
+
+Uninstaller::Uninstaller(std::wstring selfPath, bool silent)
+    : self_(std::move(selfPath)),
+      folder_(folderOf(self_)),
+      logPath_(folder_ + L"\\" + kLogFileName),
+      silent_(silent),
+      strings_(folder_, installedLanguage())
+{
+    label_ = strings_.get(IDS_PRODUCT_NAME) + L" " + kProductVersionText;
+}
+
+UninstallResult Uninstaller::run()
+{
+    if (!loadLog()) {
+        tell(IDS_UNINSTALL_NO_LOG, MB_ICONERROR);
+        return UninstallResult::NoLog;
+    }
+    if (!waitUntilProductStopped()) return UninstallResult::ProductRunning;
+    if (!confirm()) return UninstallResult::Declined;
+
+    unregisterProgram();
+    // The language libraries are about to go: keep the texts in memory.
+    std::wstring done = strings_.format(IDS_UNINSTALL_DONE, label_);
+    std::wstring partial = strings_.format(IDS_UNINSTALL_PARTIAL, label_);
+    strings_.release();
+
+    removeEntries();
+    removeInstallationRecord();
+    removeLogAndSelf();
+
+    if (!silent_)
+        ::MessageBoxW(nullptr, (incomplete_ ? partial : done).c_str(), label_.c_str(),
+                      MB_OK | (incomplete_ ? MB_ICONWARNING : MB_ICONINFORMATION));
+    return incomplete_ ? UninstallResult::Incomplete : UninstallResult::Removed;
+}
+
+bool Uninstaller::loadLog()
+{
+    if (!exists(logPath_)) return false;
+    log_.read(logPath_.c_str());
+    if (log_.previousEntries().empty()) return false;
+    if (!log_.previousLabel().empty()) label_ = log_.previousLabel();
+    for (const LogEntry& e : log_.previousEntries())
+        if (e.kind == InstalledFile && e.payloadKind == 1) programPath_ = e.path;
+    return true;
+}
+
+bool Uninstaller::waitUntilProductStopped()
+{
+    while (productProcessesRunning() > 0) {
+        if (silent_) return false;
+        if (::MessageBoxW(nullptr, strings_.format(IDS_UNINSTALL_RUNNING, label_).c_str(), label_.c_str(),
+                          MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY)
+            return false;
+    }
+    return true;
+}
+
+bool Uninstaller::confirm()
+{
+    if (silent_) return true;
+    return ::MessageBoxW(nullptr, strings_.format(IDS_UNINSTALL_CONFIRM, label_).c_str(), label_.c_str(),
+                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void Uninstaller::unregisterProgram()
+{
+    if (programPath_.empty() || !exists(programPath_)) return;
+    std::wstring line = quoted(programPath_) + L" /Unregister" + (silent_ ? L" /Background" : L"");
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring workFolder = folderOf(programPath_);
+    if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, workFolder.c_str(), &si,
+                          &pi)) {
+        incomplete_ = true;
+        return;
+    }
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 1;
+    if (!::GetExitCodeProcess(process.get(), &code) || code != 0) incomplete_ = true;
+}
+
+bool Uninstaller::holdsSelf(const std::wstring& folder) const
+{
+    // The uninstaller's folder and the folders above it cannot be removed
+    // while it runs.
+    for (std::wstring f = folder_; !f.empty(); f = folderOf(f)) {
+        if (samePath(f, folder)) return true;
+        if (f.size() <= 3) break;
+    }
+    return false;
+}
+
+void Uninstaller::removeEntries()
+{
+    const auto& entries = log_.previousEntries();
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        const LogEntry& e = *it;
+        switch (e.kind) {
+        case CreatedFolder:
+            if (holdsSelf(e.path)) foldersAfterExit_.push_back(e.path);
+            else removeFolder(e.path);
+            break;
+        case InstalledFile:
+            // Shared data files stay; the uninstaller goes last.
+            if (e.payloadKind == 3 || e.path.empty()) break;
+            if (samePath(e.path, self_)) break;
+            removeFile(e.path);
+            break;
+        case ProgramShortcut:
+        case UninstallShortcut:
+        case DesktopShortcut:
+            if (!e.path.empty()) removeFile(e.path);
+            break;
+        case UninstallKey:
+            removeUninstallKey();
+            break;
+        default:  // ClassesRootKeys: the program's /Unregister removed them
+            break;
+        }
+    }
+}
+
+void Uninstaller::removeFile(const std::wstring& path)
+{
+    if (!exists(path)) return;
+    if (deleteFile(path)) ::SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+    else incomplete_ = true;
+}
+
+void Uninstaller::removeFolder(const std::wstring& path)
+{
+    // Only when empty: a folder that holds a kept data file or the user's
+    // own files stays, and that is no failure.
+    if (!path.empty() && ::RemoveDirectoryW(path.c_str()))
+        ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+}
+
+void Uninstaller::removeUninstallKey()
+{
+    std::wstring name = productKeyName(QuorvexProductCode);
+    UniqueKey parent;
+    LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_ALL_ACCESS, parent.put());
+    if (rc != ERROR_SUCCESS) {
+        if (!missing(rc)) incomplete_ = true;
+        return;
+    }
+    {
+        UniqueKey key;
+        if (::RegOpenKeyExW(parent.get(), name.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+        // Another installation of the product registered itself since: its
+        // key is not ours to remove.
+        std::wstring uninstaller = readString(key.get(), L"UninstallString");
+        if (!uninstaller.empty() && !samePath(uninstaller, self_)) return;
+    }
+    rc = ::RegDeleteTreeW(parent.get(), name.c_str());
+    if (rc == ERROR_SUCCESS) rc = ::RegDeleteKeyW(parent.get(), name.c_str());
+    if (rc != ERROR_SUCCESS && !missing(rc)) incomplete_ = true;
+}
+
+void Uninstaller::removeInstallationRecord()
+{
+    UniqueKey maker;
+    LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, MakerKeyPath, 0, KEY_ALL_ACCESS, maker.put());
+    if (rc != ERROR_SUCCESS) {
+        if (!missing(rc)) incomplete_ = true;
+        return;
+    }
+    std::wstring value = productKeyName(QuorvexProductCode) + L" Path";
+    std::wstring recorded = readString(maker.get(), value.c_str());
+    // The record of another installation of the product stays.
+    if (!recorded.empty() && (programPath_.empty() || !samePath(recorded, programPath_))) return;
+    rc = ::RegDeleteValueW(maker.get(), value.c_str());
+    if (rc != ERROR_SUCCESS && !missing(rc)) incomplete_ = true;
+    if (isEmptyKey(maker.get())) {
+        maker.reset();
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, MakerKeyPath);
+    }
+}
+
+void Uninstaller::removeLogAndSelf()
+{
+    if (!deleteFile(logPath_)) incomplete_ = true;
+    // The created folders come deepest first from the reversed log.
+    if (!removeAfterExit(self_, foldersAfterExit_)) {
+        // Without the clean-up copy, Windows removes them at the next start
+        // (administrators only; folders only when empty by then).
+        ::SetFileAttributesW(self_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::MoveFileExW(self_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) incomplete_ = true;
+        for (const std::wstring& folder : foldersAfterExit_)
+            ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
+void Uninstaller::tell(UINT textId, UINT icon) const
+{
+    if (!silent_)
+        ::MessageBoxW(nullptr, strings_.format(textId, label_).c_str(), label_.c_str(), MB_OK | icon);
+}
+
+std::uint32_t productProcessesRunning()
+{
+    UniqueHandle count = createGlobalSemaphore(0, 0x7FFFFFFF, instanceCountName(kApplicationId));
+    if (!count) return 0;
+    // Reading a semaphore's count means adding a unit and taking it back.
+    LONG before = 0;
+    if (!::ReleaseSemaphore(count.get(), 1, &before)) return 0;
+    ::WaitForSingleObject(count.get(), 0);
+    return static_cast<std::uint32_t>(before);
+}
+
+bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders)
+{
+    wchar_t temp[MAX_PATH + 1] = {}, name[MAX_PATH] = {};
+    if (!::GetTempPathW(MAX_PATH + 1, temp) || !::GetTempFileNameW(temp, L"qvu", 0, name)) return false;
+    std::wstring placeholder = name;
+    std::wstring copy = placeholder + L".exe";
+    bool copied = ::CopyFileW(selfPath.c_str(), copy.c_str(), FALSE) != 0;
+    ::DeleteFileW(placeholder.c_str());
+    if (!copied) return false;
+    ::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    HANDLE me = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &me, SYNCHRONIZE,
+                           TRUE, 0)) {
+        ::DeleteFileW(copy.c_str());
+        return false;
+    }
+    UniqueHandle inherited(me);
+    std::wstring line = quoted(copy) + L" /cleanup:" + std::to_wstring(reinterpret_cast<std::uintptr_t>(me)) +
+                        L" " + quoted(selfPath);
+    for (const std::wstring& folder : folders) line += L" " + quoted(folder);
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    // Working folder: the temporary one, so that the copy holds none of the
+    // folders it is to remove.
+    if (!::CreateProcessW(copy.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, temp,
+                          &si, &pi)) {
+        ::DeleteFileW(copy.c_str());
+        return false;
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths)
+{
+    if (waitFor) {
+        ::WaitForSingleObject(waitFor, INFINITE);
+        ::CloseHandle(waitFor);
+    }
+    int result = 0;
+    if (!paths.empty()) {
+        // The image of an ended process may stay mapped for a moment.
+        bool deleted = false;
+        for (int attempt = 0; attempt < 50 && !(deleted = deleteFile(paths[0])); ++attempt) ::Sleep(100);
+        if (!deleted) {
+            ::MoveFileExW(paths[0].c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            result = 1;
+        }
+        for (std::size_t i = 1; i < paths.size(); ++i)
+            if (::RemoveDirectoryW(paths[i].c_str()))
+                ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, paths[i].c_str(), nullptr);
+    }
+    // The copy itself can only go when Windows starts again.
+    wchar_t copy[MAX_PATH] = {};
+    if (::GetModuleFileNameW(nullptr, copy, MAX_PATH))
+        ::MoveFileExW(copy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return result;
+}
+
+}  // namespace qv::product

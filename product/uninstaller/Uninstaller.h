@@ -1,0 +1,75 @@
+#pragma once
+// Classes in this file:
+//   UninstallResult  how an uninstallation ended (also the exit code)
+//   Uninstaller      removes what Uninstall.ulog lists, last entry first
+//   removeAfterExit  the clean-up copy that deletes the uninstaller itself
+//
+// The uninstaller lies in the installation folder beside Uninstall.ulog, which
+// the installer wrote; it reads that log with the installer's own reader.
+// Shared data files (archive kind 3) stay: other users and other
+// installations may still use them.
+
+#include "product/common/ProductStrings.h"
+#include "uninstall/UninstallLog.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qv::product {
+
+enum class UninstallResult : int {
+    Removed = 0,
+    Declined = 1,       // the user answered No
+    NoLog = 2,          // Uninstall.ulog missing or unreadable: nothing removed
+    ProductRunning = 3, // Trimora (or an installer) runs: nothing removed
+    Incomplete = 4,     // removed, but something could not be deleted
+};
+
+class Uninstaller {
+public:
+    // selfPath: this executable; silent: /S, ask and tell nothing.
+    Uninstaller(std::wstring selfPath, bool silent);
+
+    UninstallResult run();
+
+private:
+    bool loadLog();
+    bool waitUntilProductStopped();
+    bool confirm();
+    void unregisterProgram();
+    void removeEntries();
+    void removeFile(const std::wstring& path);
+    void removeFolder(const std::wstring& path);
+    void removeUninstallKey();
+    void removeInstallationRecord();
+    void removeLogAndSelf();
+    void tell(UINT textId, UINT icon) const;
+    bool holdsSelf(const std::wstring& folder) const;
+
+    std::wstring self_;
+    std::wstring folder_;
+    std::wstring logPath_;
+    bool silent_;
+    ProductStrings strings_;
+    std::wstring label_;
+    UninstallLog log_;
+    std::wstring programPath_;
+    std::vector<std::wstring> foldersAfterExit_;  // the uninstaller's folder and its created parents
+    bool incomplete_ = false;
+};
+
+// Number of processes registered in the product line's running count,
+// counted without registering this one.
+std::uint32_t productProcessesRunning();
+
+// Starts a copy of this executable in the temporary folder that waits until
+// this process has ended, then deletes selfPath and removes the folders (in
+// the order given, each only if empty). False when it could not be started.
+bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders);
+
+// The clean-up copy's own work (command line "/cleanup:<handle> <file> <folders>...").
+int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths);
+
+}  // namespace qv::product

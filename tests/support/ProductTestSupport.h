@@ -1,0 +1,54 @@
+#pragma once
+// Classes in this file:
+//   runProcess      starts a command line and waits for its exit code
+//   StartedProcess  a process that keeps running until the test ends it
+//   findProcessWindow  the top-level window of a class owned by a process
+//   regString, regDword, keyExists  reading the real registry
+//
+// Used by the tests of the installed product (program, uninstaller).
+
+#include "support/WindowDriver.h"  // windowText
+#include "sys/Handles.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace qv::test {
+
+// The exit code, or nothing when the process could not be started.
+std::optional<DWORD> runProcess(const std::wstring& commandLine, const std::wstring& folder = {});
+
+class StartedProcess {
+public:
+    explicit StartedProcess(const std::wstring& commandLine, const std::wstring& folder = {});
+    ~StartedProcess();  // ends the process if it still runs
+    StartedProcess(const StartedProcess&) = delete;
+    StartedProcess& operator=(const StartedProcess&) = delete;
+
+    bool started() const noexcept { return static_cast<bool>(process_); }
+    DWORD id() const noexcept { return id_; }
+    HANDLE handle() const noexcept { return process_.get(); }
+    // Waits (at most timeoutMs) for the exit; the exit code or nothing.
+    std::optional<DWORD> waitForExit(DWORD timeoutMs);
+
+private:
+    UniqueHandle process_;
+    DWORD id_ = 0;
+};
+
+// Polls (at most timeoutMs) for a visible top-level window of the class
+// that belongs to the process.
+HWND findProcessWindow(DWORD processId, const wchar_t* windowClass, DWORD timeoutMs);
+// The texts of a dialog's static controls, one after another (a message
+// box's question).
+std::wstring dialogText(HWND dialog);
+
+std::optional<std::wstring> regString(HKEY root, const std::wstring& path, const wchar_t* name);
+std::optional<DWORD> regDword(HKEY root, const std::wstring& path, const wchar_t* name);
+bool keyExists(HKEY root, const std::wstring& path);
+void setRegString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value);
+void setRegDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value);
+
+}  // namespace qv::test

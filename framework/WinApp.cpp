@@ -1,5 +1,7 @@
 #include "framework/WinApp.h"
 
+#include "framework/MessageBox.h"
+#include "framework/MessagePump.h"
 #include "framework/Wnd.h"
 
 #include <vector>
@@ -47,10 +49,34 @@ bool CWinApp::InitInstance()
     return true;
 }
 
+int CWinApp::ExitInstance()
+{
+    return quitCode_;
+}
+
+bool CWinApp::PreTranslateMessage(MSG& message)
+{
+    return preTranslateMessage(message);
+}
+
+int CWinApp::run()
+{
+    if (InitInstance()) {
+        MSG message;
+        BOOL got;
+        while ((got = ::GetMessageW(&message, nullptr, 0, 0)) != 0 && got != -1) {
+            if (PreTranslateMessage(message)) continue;
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        if (got == 0) quitCode_ = static_cast<int>(message.wParam);
+    }
+    return ExitInstance();
+}
+
 int CWinApp::messageBox(const std::wstring& text, UINT type) const
 {
-    HWND owner = mainWnd_ ? mainWnd_->hwnd() : nullptr;
-    return ::MessageBoxW(owner, text.c_str(), appName_.c_str(), type);
+    return appMessageBox(text, type);
 }
 
 CWinApp* CWinApp::current() noexcept

@@ -1,8 +1,14 @@
 #pragma once
 // Classes in this file:
 //   CWinApp   the one application object of the process: its name (the
-//             caption of its message boxes), its main window and the
-//             per-application initialisation that derived applications override
+//             caption of its message boxes), its main window, the
+//             per-application initialisation that derived applications
+//             override, the message pre-translation and the exit code
+//
+// The framework's entry point (framework/WinMain.cpp) runs the application
+// object that the program's static initialisation constructed: InitInstance,
+// then, only when it returns true, a message loop until WM_QUIT; the process
+// ends with ExitInstance's result.
 
 #include <windows.h>
 
@@ -23,6 +29,17 @@ public:
     // Per-application initialisation. Returning false ends the application
     // without entering a message loop.
     virtual bool InitInstance();
+    // The application's end; the result is the process's exit code (the
+    // WM_QUIT code after a message loop, else 0).
+    virtual int ExitInstance();
+    // Every message the framework's loops and pumps take from the queue is
+    // offered here before it is translated and dispatched; true consumes it.
+    // The default offers it to the framework's dialogs (preTranslateMessage).
+    virtual bool PreTranslateMessage(MSG& message);
+
+    // Runs the application as the entry point does: InitInstance, the message
+    // loop when it returned true, ExitInstance.
+    int run();
 
     // Until the application names itself, its name is the stem of the
     // executable's file name.
@@ -32,8 +49,9 @@ public:
     CWnd* mainWnd() const noexcept { return mainWnd_; }
     void setMainWnd(CWnd* wnd) noexcept { mainWnd_ = wnd; }
 
-    // A message box owned by the main window (when it has one), with the
-    // application's name as caption. Returns the button chosen.
+    // The framework's message box (appMessageBox): owned by the safe owner
+    // window, the application's name as caption, default icons, modeless
+    // windows disabled meanwhile. Returns the button chosen.
     int messageBox(const std::wstring& text, UINT type) const;
 
     // The application object of the process, or null outside its lifetime.
@@ -43,6 +61,7 @@ private:
     std::wstring appName_;
     CWnd* mainWnd_ = nullptr;
     CWinApp* previous_ = nullptr;
+    int quitCode_ = 0;
 };
 
 // The running executable's full path ("" if the system cannot tell).

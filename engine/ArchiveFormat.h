@@ -1,0 +1,63 @@
+#pragma once
+// Classes in this file:
+//   EntryKind        what the install sequence does with an archive entry
+//   ArchiveEntry     one entry of the archive's table, as held in memory
+//   serializeHeader  the header bytes (size, count, table) of a set of entries
+//   parseHeader      the bounds-checked reader of those bytes
+//
+// The decompressed archive is: header size (u64), entry count (u32), the
+// entry table, then the files' data back to back. An entry is: source length
+// (u32) and source (UTF-16LE), destination length (u32) and destination
+// (UTF-16LE), kind (u32), size (u64), crc (u32). Little-endian, no padding.
+// The packing tool, the tests and the extractor all go through this file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+enum class EntryKind : std::uint32_t {
+    LanguageLibrary = 0,
+    ProgramFile = 1,
+    UninstallerFile = 2,
+    DataFile = 3,
+    SampleFile = 4,
+    TemporaryFile = 5,
+};
+
+struct ArchiveEntry {
+    std::wstring source;       // path on the packing machine; only its file name is used
+    std::wstring destination;  // folder (usually with a macro); the target file once resolved
+    std::uint32_t kind = 0;    // an EntryKind value
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+};
+
+// The fixed part before the table: header size and entry count.
+inline constexpr std::size_t archivePrefixSize = 12;
+// The smallest possible entry: both strings empty.
+inline constexpr std::size_t minimumEntrySize = 4 + 4 + 4 + 8 + 4;
+
+// The whole header of an archive with these entries, its first 8 bytes
+// holding its own length. Throws std::length_error when a string or the
+// header does not fit its length field.
+std::string serializeHeader(const std::vector<ArchiveEntry>& entries);
+
+// Reads the 8-byte header size field. Throws code 7 (compress_category)
+// when the size cannot be a header: below 12 or 2^32 and above.
+std::uint64_t readHeaderSize(const char* first8Bytes);
+
+// Parses a complete header (the bytes from offset 0 to header size). Every
+// count and length is checked against the bytes left before it is used, so
+// a damaged header never reads or allocates beyond what it holds. The table
+// must fill the header exactly. Throws code 7 (compress_category) otherwise.
+std::vector<ArchiveEntry> parseHeader(std::string_view header);
+
+// Header size plus the sizes of all entries: the decompressed length.
+// Throws code 7 when the sum does not fit 64 bits.
+std::uint64_t archiveTotal(std::uint64_t headerSize, const std::vector<ArchiveEntry>& entries);
+
+}  // namespace qv

@@ -1,0 +1,376 @@
+#include "engine/InstallSequence.h"
+
+#include "app/InstallApp.h"
+#include "app/Languages.h"
+#include "app/LocalizedStrings.h"
+#include "app/Product.h"
+#include "engine/CompressError.h"
+#include "engine/FolderMacros.h"
+#include "engine/InstallTexts.h"
+#include "engine/Shortcut.h"
+#include "engine/TemporaryFiles.h"
+#include "framework/Format.h"
+#include "resources/resource.h"
+#include "sys/Handles.h"
+#include "sys/UsersAccess.h"
+#include "uninstall/UninstallKey.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <boost/format.hpp>
+
+#include <sstream>
+#include <type_traits>
+
+namespace qv {
+namespace {
+
+// Users may read, write and delete a shared data file (FILE_GENERIC_READ,
+// FILE_GENERIC_WRITE and DELETE), on the file alone.
+constexpr DWORD dataFileAccess = 0x13019F;
+// The installed program reports a successful registration by this code.
+constexpr DWORD registrationSucceeded = static_cast<DWORD>(-10);
+constexpr wchar_t logFileName[] = L"Uninstall.ulog";
+
+bool exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A path in a 260-character buffer, as the shell's path functions want it.
+struct PathBuffer {
+    explicit PathBuffer(const std::wstring& path) { ::lstrcpynW(text, path.c_str(), MAX_PATH); }
+    wchar_t text[MAX_PATH] = {};
+};
+
+// The steps after the extraction report success or failure and nothing
+// else: whatever goes wrong inside one of them only marks its line.
+template <class Step>
+bool guarded(Step step) noexcept
+{
+    try {
+        return step();
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<std::istream> openPayloadArchive()
+{
+    return loadResourceStream(currentLanguage().resourceModule);
+}
+
+InstallSequence::InstallSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+                                 ArchiveSource source)
+    : app_(app), display_(display), target_(target), source_(std::move(source))
+{
+}
+
+void InstallSequence::beginStep(const std::wstring& text)
+{
+    display_.SetStatus(text);
+    display_.AppendLog(text, false);
+}
+
+void InstallSequence::endStep(bool ok)
+{
+    display_.AppendLog(stepOutcomeText(ok), false);
+}
+
+bool InstallSequence::run()
+{
+    target_.programPath.clear();
+    target_.uninstallerPath.clear();
+    display_.AppendLog(std::wstring(), false);
+    display_.ShowWaitCursor(true);
+    auto endWait = scopeExit([this] { display_.ShowWaitCursor(false); });
+
+    display_.SetStatus(loadLocalizedString(IDS_PREPARING));
+
+    std::wstring errorText;
+    if (!makeTempFolder(app_.tempFolder, errorText)) {
+        const std::wstring text = installFailedText(errorText);
+        display_.SetStatus(text);
+        display_.AppendLog(text + L"\r\n", false);
+        return false;
+    }
+
+    // Relative: the samples go into a folder of that name on the all-users
+    // desktop.
+    const std::wstring sampleFolder =
+        formatText(loadLocalizedString(IDS_EXAMPLES_FOLDER), {productLabel(true)});
+
+    // Declared before the stream: the stream is released first, then the
+    // temporary files are deleted, on every way out.
+    TemporaryFiles temporaries(app_.tempFolder);
+    display_.ResetProgress();
+
+    std::unique_ptr<std::istream> archive = source_ ? source_() : nullptr;
+    if (!archive) archive = std::make_unique<std::istringstream>(std::string());
+    archive_ = archive.get();
+    auto forgetArchive = scopeExit([this] { archive_ = nullptr; });
+
+    const bool extracted = extractArchive(*archive, app_.installPath, sampleFolder, app_.tempFolder,
+                                          [this](notification event) { return onInstallEvent(event); });
+    if (!extracted) {
+        // The handler has shown the failure.
+        app_.uninstallLog.rollback();
+        return false;
+    }
+
+    setReadOnly(target_.programPath);
+    setReadOnly(target_.uninstallerPath);
+
+    if (app_.createStartMenuShortcut || app_.createDesktopShortcut) {
+        beginStep(loadLocalizedString(IDS_CREATING_SHORTCUTS));
+        endStep(createShortcuts());
+    }
+
+    beginStep(loadLocalizedString(IDS_WRITING_REGISTRY));
+    const bool registered = guarded([this] { return writeRegistration(); });
+    const bool ran = guarded([this] { return runRegistration(); });
+    endStep(registered && ran);
+
+    beginStep(loadLocalizedString(IDS_WRITING_INSTALL_DATA));
+    endStep(guarded([this] { return writeLog(); }));
+
+    display_.SetStatus(clickNextText());
+    return true;
+}
+
+void InstallSequence::setReadOnly(const std::wstring& path)
+{
+    if (path.empty()) return;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+bool InstallSequence::createShortcuts()
+{
+    bool ok = true;
+    UninstallLog& log = app_.uninstallLog;
+    // Record, create, settle: a shortcut that cannot be made is settled as
+    // not done, and the others are still tried.
+    auto make = [&](int which, const std::wstring& folder, const std::wstring& target,
+                    const std::wstring& name) {
+        log.recordShortcut(which, folder);
+        std::wstring created;
+        const bool made = guarded([&] { return createShortcut(target, folder, name.c_str(), &created); });
+        if (made) {
+            log.confirm(true, created.c_str());
+        } else {
+            log.confirm(false);
+            ok = false;
+        }
+    };
+
+    if (app_.createStartMenuShortcut) {
+        make(0, app_.startMenuFolder, target_.programPath, productLabel(false));
+        make(1, app_.startMenuFolder, target_.uninstallerPath,
+             formatText(loadLocalizedString(IDS_UNINSTALL_SHORTCUT), {productLabel(true)}));
+    }
+    if (app_.createDesktopShortcut) {
+        std::wstring desktop;
+        try {
+            desktop = lookupFolder(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, true);
+        } catch (const std::system_error&) {
+            desktop.clear();
+        }
+        if (desktop.empty())
+            ok = false;
+        else
+            make(2, desktop, target_.programPath, productLabel(false));
+    }
+    return ok;
+}
+
+bool InstallSequence::writeRegistration()
+{
+    const bool keyWritten = guarded([this] {
+        return writeUninstallKey(app_.uninstallLog, target_.uninstallerPath, target_.programPath,
+                                 productCode, currentLanguage().languageIndex);
+    });
+    // Written whether or not the key was: the next run finds the
+    // installation through it.
+    const bool recordWritten = guarded([this] { return writeInstallationRecord(); });
+    return keyWritten && recordWritten;
+}
+
+bool InstallSequence::writeInstallationRecord()
+{
+    UniqueKey maker;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, MakerKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          MAXIMUM_ALLOWED, nullptr, maker.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    const std::wstring name = productKeyName(productCode) + L" Path";
+    const std::wstring& path = target_.programPath;
+    const DWORD bytes = static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t));
+    return ::RegSetValueExW(maker.get(), name.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(path.c_str()), bytes) == ERROR_SUCCESS;
+}
+
+bool InstallSequence::runRegistration()
+{
+    UninstallLog& log = app_.uninstallLog;
+    log.recordClassesRoot();
+    if (target_.programPath.empty()) {
+        // An archive without a program: nothing to run.
+        log.confirm(false);
+        return false;
+    }
+
+    PathBuffer program(target_.programPath);
+    ::PathQuoteSpacesW(program.text);
+    std::wstring commandLine = std::wstring(program.text) + L" /Register /Background";
+    if (app_.previousVersion != 0)
+        commandLine += (boost::wformat(L" /update=%|1$016x|") % app_.previousVersion).str();
+
+    PathBuffer folder(target_.programPath);
+    ::PathRemoveFileSpecW(folder.text);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNOACTIVATE;
+    PROCESS_INFORMATION process{};
+
+    // The program refuses to run while an installer holds the mutex: lend
+    // it for exactly the program's lifetime, and take it back without
+    // waiting (an abandoned mutex counts as taken).
+    const bool lent = app_.instanceMutex.owned();
+    if (lent) app_.instanceMutex.release();
+    // CreateProcessW may write into the command line it is given.
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS,
+                          nullptr, folder.text[0] ? folder.text : nullptr, &startup, &process)) {
+        if (lent) app_.instanceMutex.tryAcquire();
+        log.confirm(false);
+        return false;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+
+    // No message pump runs meanwhile: the window stays unresponsive until
+    // the program ends.
+    ::WaitForSingleObject(processHandle.get(), INFINITE);
+    DWORD exitCode = 0;
+    const bool gotCode = ::GetExitCodeProcess(processHandle.get(), &exitCode) != FALSE;
+    processHandle.reset();
+    threadHandle.reset();
+    if (lent) app_.instanceMutex.tryAcquire();
+
+    const bool succeeded = gotCode && exitCode == registrationSucceeded;
+    log.confirm(succeeded);
+    if (succeeded) ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+    return succeeded;
+}
+
+bool InstallSequence::writeLog()
+{
+    PathBuffer logPath(target_.uninstallerPath);
+    if (!::PathRemoveFileSpecW(logPath.text)) return false;
+    if (!::PathAppendW(logPath.text, logFileName)) return false;
+    return app_.uninstallLog.commit(logPath.text, app_.installPath, app_.startMenuFolder);
+}
+
+result InstallSequence::onInstallEvent(const notification& event)
+{
+    const result answer = std::visit([this](const auto& n) { return handle(n); }, event);
+    display_.PumpMessages();
+    return answer;
+}
+
+result InstallSequence::handle(const Started&)
+{
+    const std::wstring text = loadLocalizedString(IDS_PREPARING);
+    display_.SetStatus(text);
+    display_.AppendLog(text, false);
+    if (!archive_ || !verifyArchive(*archive_)) throw std::system_error(make_error_code(CompressError::Unknown));
+    archive_->clear();
+    archive_->seekg(0);
+    display_.AppendLog(stepOutcomeText(true), false);
+    return result::Continue;
+}
+
+result InstallSequence::handle(const FileBegin& begin)
+{
+    const ArchiveEntry& entry = begin.entry;
+    const std::wstring& path = entry.destination;
+    UninstallLog& log = app_.uninstallLog;
+
+    switch (static_cast<EntryKind>(entry.kind)) {
+    case EntryKind::ProgramFile:
+        target_.programPath = path;
+        break;
+    case EntryKind::UninstallerFile:
+        target_.uninstallerPath = path;
+        break;
+    case EntryKind::DataFile:
+        if (exists(path)) {
+            // A data file the earlier installation left is the user's now:
+            // it stays as it is, with its Users grant renewed.
+            if (app_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
+                grantUsersAccess(path, dataFileAccess, 0);
+                return result::Skip;
+            }
+            // Never overwritten, but journalled (with a copy as backup) as
+            // installed by this run.
+            log.recordFile(path, entry.kind, true);
+            log.confirm(true);
+            grantUsersAccess(path, dataFileAccess, 0);
+            return result::Skip;
+        }
+        break;
+    case EntryKind::SampleFile:
+        if (app_.installState == InstallState::OlderVersion) return result::Skip;
+        break;
+    case EntryKind::TemporaryFile:
+        if (TemporaryFiles* temporaries = TemporaryFiles::current()) temporaries->add(path);
+        break;
+    default:
+        break;
+    }
+
+    const std::wstring text = copyingFileText(path);
+    if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile))
+        log.recordFile(path, static_cast<std::int32_t>(entry.kind),
+                       entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile));
+    display_.SetStatusPath(text);
+    display_.AppendLog(text, false);
+    return result::Continue;
+}
+
+result InstallSequence::handle(const FileEnd& end)
+{
+    const ArchiveEntry& entry = end.entry;
+    if (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile))
+        grantUsersAccess(entry.destination, dataFileAccess, 0);
+    if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile)) app_.uninstallLog.confirm(true);
+    display_.AppendLog(stepOutcomeText(true), false);
+    return result::Continue;
+}
+
+result InstallSequence::handle(const Progress& progress)
+{
+    display_.SetProgress(progressPercent(progress.done, progress.total));
+    return result::Continue;
+}
+
+result InstallSequence::handle(const Failed& failed)
+{
+    app_.uninstallLog.confirm(false);
+    display_.AppendLog(stepOutcomeText(false), false);
+    display_.SetStatus(installFailedText(failed.code));
+    return result::Cancel;
+}
+
+bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target)
+{
+    return InstallSequence(app, display, target).run();
+}
+
+}  // namespace qv

@@ -1,0 +1,85 @@
+#pragma once
+// Classes in this file:
+//   InstallTarget      where the program and the uninstaller were installed
+//   ArchiveSource      opens the payload archive for one run
+//   InstallSequence    the one operation that changes the machine
+//   runInstallation    one run with the payload resource
+//
+// The sequence prepares the run's temporary folder, extracts the payload
+// with a handler that decides per file (skip, journal, write), and, once
+// every file is in place, creates the shortcuts, registers the product,
+// runs the installed program once so that it registers itself and writes
+// Uninstall.ulog. Every change is journalled first, so a failed extraction
+// is rolled back; the steps after it only report "Failed" in the log.
+// It reports through InstallDisplay alone and runs without windows.
+
+#include "engine/Archive.h"
+#include "engine/InstallDisplay.h"
+
+#include <functional>
+#include <istream>
+#include <memory>
+#include <string>
+
+namespace qv {
+
+class CInstallApp;
+
+// Filled while the archive is extracted with the final paths of its
+// program (kind 1) and uninstaller (kind 2) entries; emptied when a run
+// starts. The install page holds them for the wizard.
+struct InstallTarget {
+    std::wstring programPath;
+    std::wstring uninstallerPath;
+};
+
+using ArchiveSource = std::function<std::unique_ptr<std::istream>()>;
+
+// The payload resource (type 260, id 134) of the language state's resource
+// module, else of the executable.
+std::unique_ptr<std::istream> openPayloadArchive();
+
+class InstallSequence {
+public:
+    InstallSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+                    ArchiveSource source = openPayloadArchive);
+    InstallSequence(const InstallSequence&) = delete;
+    InstallSequence& operator=(const InstallSequence&) = delete;
+
+    // True when every archive entry was extracted (a later step may have
+    // failed: that shows only in the log); false when the temporary folder
+    // could not be named or the extraction failed and was rolled back.
+    bool run();
+
+    // The extraction handler: one notification of the extractor, then the
+    // display's message pump, then the answer.
+    result onInstallEvent(const notification& event);
+
+private:
+    result handle(const Started&);
+    result handle(const Finished&) { return result::Continue; }
+    result handle(const FileBegin& begin);
+    result handle(const FileEnd& end);
+    result handle(const Progress& progress);
+    result handle(const Failed& failed);
+
+    void beginStep(const std::wstring& text);
+    void endStep(bool ok);
+    void setReadOnly(const std::wstring& path);
+    bool createShortcuts();
+    bool writeRegistration();
+    bool writeInstallationRecord();
+    bool runRegistration();
+    bool writeLog();
+
+    CInstallApp& app_;
+    InstallDisplay& display_;
+    InstallTarget& target_;
+    ArchiveSource source_;
+    std::istream* archive_ = nullptr;  // the run's archive stream, while it lives
+};
+
+// The install page's runInstallation: a sequence over the payload resource.
+bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target);
+
+}  // namespace qv

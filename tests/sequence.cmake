@@ -1,0 +1,38 @@
+# The install sequence end to end. Each scenario changes the machine (files,
+# HKLM, HKCR), so every one runs as its own CTest test in its own fresh copy
+# of the pristine prefix: one executable, one test per gtest filter.
+
+target_link_libraries(install_texts_test PRIVATE qv_strings)
+
+# Stands in for the installed program: registers a document type and
+# records how it was started.
+add_executable(qv_seq_registrar ${CMAKE_CURRENT_SOURCE_DIR}/sequence/Registrar.cpp
+                                ${CMAKE_CURRENT_SOURCE_DIR}/sequence/Registrar.rc)
+set_target_properties(qv_seq_registrar PROPERTIES OUTPUT_NAME registrar
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/sequence)
+target_link_libraries(qv_seq_registrar PRIVATE advapi32)
+qv_unicode_entry(qv_seq_registrar)
+
+add_executable(install_sequence_test ${CMAKE_CURRENT_SOURCE_DIR}/sequence/install_sequence_test.cpp)
+target_link_libraries(install_sequence_test PRIVATE qv_test_support qv_strings GTest::gtest_main)
+add_dependencies(install_sequence_test qv_seq_registrar qv_probe_6.3.0.0)
+target_compile_definitions(install_sequence_test PRIVATE
+  QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>"
+  QV_OLD_PROGRAM_EXE="Z:$<TARGET_FILE:qv_probe_6.3.0.0>")
+
+set(QV_SEQUENCE_SCENARIOS
+  FirstInstallation
+  Update
+  Reinstallation
+  CorruptArchive
+  ChecksumMismatchFirstInstallation
+  ChecksumMismatchReinstallation
+  RegistrationRunFails
+  ShortcutFolderFails
+  TemporaryFolderUnavailable)
+foreach(scenario IN LISTS QV_SEQUENCE_SCENARIOS)
+  add_test(NAME install_sequence_${scenario} COMMAND install_sequence_test --gtest_filter=Sequence.${scenario})
+  set_tests_properties(install_sequence_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endforeach()
+add_test(NAME install_sequence_snapshot COMMAND install_sequence_test --gtest_filter=Snapshot.*)
+set_tests_properties(install_sequence_snapshot PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)

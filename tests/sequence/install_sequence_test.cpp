@@ -1,0 +1,716 @@
+// The install sequence end to end against Wine's real file system, registry,
+// shell links and processes. Every scenario runs in a fresh prefix of its
+// own (tests/sequence.cmake runs one filter per CTest test).
+//
+// The payload is built here: the registrar (a stand-in for the program that
+// registers a document type and exits with -10), an uninstaller, three
+// language libraries, two shared data files, two samples and a temporary
+// file, packed in the archive layout and handed to the sequence as its
+// archive stream.
+
+#include "app/InstallApp.h"
+#include "app/Languages.h"
+#include "app/Product.h"
+#include "engine/InstallSequence.h"
+#include "engine/InstallTexts.h"
+#include "support/ArchiveTestSupport.h"
+#include "support/MachineSnapshot.h"
+#include "support/RecordingDisplay.h"
+#include "sys/Handles.h"
+#include "uninstall/UninstallLog.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <tuple>
+
+namespace qv {
+namespace {
+
+using test::MachineSnapshot;
+using test::RecordingDisplay;
+using test::TestEntry;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr wchar_t applicationIdForTests[] = L"Quorvex6";
+constexpr wchar_t recordKey[] = L"Software\\QvSequenceTest";
+
+std::wstring shellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+std::wstring windowsPath(const char* path)
+{
+    return std::filesystem::path(path).make_preferred().wstring();
+}
+
+bool exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD attributesOf(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str());
+}
+
+struct RegValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    bool found = false;
+    std::wstring text() const
+    {
+        std::wstring s(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+        if (!s.empty() && s.back() == L'\0') s.pop_back();
+        return s;
+    }
+    DWORD number() const { return data.size() == 4 ? *reinterpret_cast<const DWORD*>(data.data()) : 0xDEADBEEF; }
+};
+
+RegValue readValue(HKEY root, const std::wstring& key, const std::wstring& name)
+{
+    RegValue value;
+    DWORD size = 0;
+    if (::RegGetValueW(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &value.type, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return value;
+    value.data.resize(size);
+    value.found = ::RegGetValueW(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &value.type,
+                                 value.data.data(), &size) == ERROR_SUCCESS;
+    value.data.resize(size);
+    return value;
+}
+
+// Target and working folder of a shell link file.
+std::pair<std::wstring, std::wstring> linkTarget(const std::wstring& lnk)
+{
+    ComPtr<IShellLinkW> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.putVoid())))
+        return {};
+    ComPtr<IPersistFile> file;
+    if (FAILED(link.queryInterface(file)) || FAILED(file->Load(lnk.c_str(), STGM_READ))) return {};
+    wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {};
+    link->GetPath(target, MAX_PATH, nullptr, 0);
+    link->GetWorkingDirectory(folder, MAX_PATH);
+    return {target, folder};
+}
+
+// One line of Uninstall.ulog as read back: kind, payload kind, done, path.
+using Logged = std::tuple<int, int, bool, std::wstring>;
+
+std::vector<Logged> readLog(const std::wstring& path, std::wstring* label = nullptr)
+{
+    UninstallLog log;
+    log.read(path.c_str());
+    if (label) *label = log.previousLabel();
+    std::vector<Logged> entries;
+    for (const LogEntry& e : log.previousEntries()) entries.emplace_back(e.kind, e.payloadKind, e.done, e.path);
+    return entries;
+}
+
+// Nothing under the temporary folder that a backup would leave behind.
+std::vector<std::wstring> backupsLeft()
+{
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::vector<std::wstring> left;
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW((std::wstring(temp) + L"ov*.tmp").c_str(), &found));
+    if (find) do left.push_back(found.cFileName); while (::FindNextFileW(find.get(), &found));
+    return left;
+}
+
+class Sequence : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::CoInitialize(nullptr);
+        applicationId() = applicationIdForTests;
+        setLanguage(EnglishLanguage);
+        mutexName = L"Global\\" + instanceMutexName(applicationIdForTests);
+        ::SetEnvironmentVariableW(L"QV_REGISTRAR_MUTEX", mutexName.c_str());
+        ::SetEnvironmentVariableW(L"QV_REGISTRAR_EXIT", nullptr);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, recordKey);
+
+        installPath = shellFolder(CSIDL_PROGRAM_FILES) + L"\\Orvane Systems\\Trimora 6";
+        startMenuFolder = shellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Trimora 6";
+        commonData = shellFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems\\Quorvex";
+        userData = shellFolder(CSIDL_APPDATA) + L"\\Orvane Systems\\Quorvex";
+        desktop = shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+        samples = desktop + L"\\Trimora Examples";
+        programBytes = test::readFileBytes(windowsPath(QV_REGISTRAR_EXE));
+        payload = {
+            {L"C:\\build\\Trimora.exe", L"<InstallPath>", programBytes, 1},
+            {L"C:\\build\\Uninstall.exe", L"<InstallPath>", "uninstaller 6.4", 2},
+            {L"C:\\build\\Lang\\Trimora_en.dll", L"<InstallPath>\\Lang", "english 6.4", 0},
+            {L"C:\\build\\Lang\\Trimora_de.dll", L"<InstallPath>\\Lang", "german 6.4", 0},
+            {L"C:\\build\\Lang\\Trimora_fr.dll", L"<InstallPath>\\Lang", "french 6.4", 0},
+            {L"C:\\build\\Data\\Words_en.qwl", L"<CommonData>\\Orvane Systems\\Quorvex", "words 6.4", 3},
+            {L"C:\\build\\UserData\\Personal.qwl", L"<UserData>\\Orvane Systems\\Quorvex", "", 3},
+            {L"C:\\build\\Samples\\Welcome.qvn", L"<SamplePath>", "welcome 6.4", 4},
+            {L"C:\\build\\Samples\\Meeting Notes.qvn", L"<SamplePath>", "meeting notes 6.4", 4},
+            {L"C:\\build\\setup.tmp", L"<Temporary>", "only during installation", 5},
+        };
+    }
+
+    void TearDown() override
+    {
+        setLanguage(FrenchLanguage);
+        ::CoUninitialize();
+    }
+
+    // The application object as start-up leaves it: the mutex taken, the
+    // folders and options chosen, an earlier installation detected.
+    std::unique_ptr<CInstallApp> startApp()
+    {
+        auto app = std::make_unique<CInstallApp>();
+        EXPECT_TRUE(app->instanceMutex.tryAcquire());
+        app->installPath = installPath;
+        app->startMenuFolder = startMenuFolder;
+        app->createStartMenuShortcut = true;
+        app->createDesktopShortcut = true;
+        detectInstallation(*app, findInstalledProgram());
+        const std::wstring earlier = earlierLogPath();
+        app->uninstallLog.read(earlier.empty() ? nullptr : earlier.c_str());
+        return app;
+    }
+
+    bool install(CInstallApp& app, const std::vector<TestEntry>& entries)
+    {
+        const std::string packed = test::bzip2(test::rawArchive(entries));
+        return install(app, packed);
+    }
+
+    bool install(CInstallApp& app, const std::string& packed)
+    {
+        InstallSequence sequence(app, display, target,
+                                 [packed] { return std::make_unique<std::istringstream>(packed); });
+        return sequence.run();
+    }
+
+    std::wstring targetOf(const TestEntry& entry, const CInstallApp& app) const
+    {
+        const std::wstring name = std::filesystem::path(entry.source).filename().wstring();
+        const std::wstring& d = entry.destination;
+        auto under = [&](const wchar_t* macro, const std::wstring& folder) {
+            return d.rfind(macro, 0) == 0 ? folder + d.substr(std::wcslen(macro)) + L"\\" + name : std::wstring();
+        };
+        for (auto [macro, folder] : {std::pair<const wchar_t*, std::wstring>{L"<InstallPath>", installPath},
+                                     {L"<CommonData>\\Orvane Systems\\Quorvex", commonData},
+                                     {L"<UserData>\\Orvane Systems\\Quorvex", userData},
+                                     {L"<SamplePath>", samples},
+                                     {L"<Temporary>", app.tempFolder}})
+            if (std::wstring t = under(macro, folder); !t.empty()) return t;
+        return {};
+    }
+
+    std::wstring copyingLine(const std::wstring& path) const { return copyingFileText(path) + L"OK"; }
+
+    // Writes the files, the log, the uninstall key and the installation
+    // record of an earlier installation by hand. Its program is oldProgram
+    // (read-only, as the sequence leaves it); its data files were changed
+    // by the user; its log also names a library this version no longer has.
+    void setUpEarlierInstallation(const std::string& oldProgram, const std::wstring& oldLabel)
+    {
+        for (const std::wstring& folder :
+             {installPath + L"\\Lang", commonData, userData, samples, startMenuFolder})
+            std::filesystem::create_directories(folder);
+        auto put = [](const std::wstring& path, const std::string& bytes) { test::writeFileBytes(path, bytes); };
+        put(installPath + L"\\Trimora.exe", oldProgram);
+        put(installPath + L"\\Uninstall.exe", "uninstaller old");
+        put(installPath + L"\\Lang\\Trimora_en.dll", "english old");
+        put(installPath + L"\\Lang\\Trimora_de.dll", "german old");
+        put(installPath + L"\\Lang\\Trimora_it.dll", "italian old");
+        put(commonData + L"\\Words_en.qwl", "words the user added to");
+        put(userData + L"\\Personal.qwl", "the user's own words");
+        put(samples + L"\\Welcome.qvn", "welcome old");
+        ::SetFileAttributesW((installPath + L"\\Trimora.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+        ::SetFileAttributesW((installPath + L"\\Uninstall.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+
+        const std::wstring shortcutLine = L"// Shortcut Path : " + startMenuFolder;
+        std::vector<std::wstring> lines = {
+            L"// Uninstall Log File v1",
+            L"// ############ WARNING: Do not delete or modify this file. ############",
+            L"// Install " + oldLabel,
+            L"// Install Path : " + installPath,
+            shortcutLine,
+            L"// " + std::wstring(shortcutLine.size() - 3, L'-'),
+            L"0000:00ff:1 -- " + installPath,
+            L"0001:0101:1 -- " + installPath + L"\\Trimora.exe",
+            L"0002:0102:1 -- " + installPath + L"\\Uninstall.exe",
+            L"0003:0100:1 -- " + installPath + L"\\Lang\\Trimora_en.dll",
+            L"0004:0100:1 -- " + installPath + L"\\Lang\\Trimora_de.dll",
+            L"0005:0100:1 -- " + installPath + L"\\Lang\\Trimora_it.dll",
+            L"0006:0103:1 -- " + commonData + L"\\Words_en.qwl",
+            L"0007:0103:1 -- " + userData + L"\\Personal.qwl",
+            L"0008:0104:1 -- " + samples + L"\\Welcome.qvn",
+            L"0009:05ff:1 -- HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvex 6",
+        };
+        std::wstring text(1, wchar_t(0xFEFF));
+        for (const std::wstring& line : lines) text += line + L"\r\n";
+        put(installPath + L"\\Uninstall.ulog",
+            std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+
+        UniqueKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(UninstallKeyPath) + L"Quorvex 6").c_str(), 0,
+                                    nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring uninstaller = installPath + L"\\Uninstall.exe";
+        ::RegSetValueExW(key.get(), L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(uninstaller.c_str()),
+                         DWORD((uninstaller.size() + 1) * 2));
+        ::RegSetValueExW(key.get(), L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(oldLabel.c_str()),
+                         DWORD((oldLabel.size() + 1) * 2));
+        const std::wstring extra = L"kept by the earlier version";
+        ::RegSetValueExW(key.get(), L"EarlierOnly", 0, REG_SZ, reinterpret_cast<const BYTE*>(extra.c_str()),
+                         DWORD((extra.size() + 1) * 2));
+        UniqueKey maker;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, MakerKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    maker.put(), nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring program = installPath + L"\\Trimora.exe";
+        ::RegSetValueExW(maker.get(), L"Quorvex 6 Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                         DWORD((program.size() + 1) * 2));
+    }
+
+    std::wstring recorded(const wchar_t* name) { return readValue(HKEY_CURRENT_USER, recordKey, name).text(); }
+    DWORD recordedNumber(const wchar_t* name) { return readValue(HKEY_CURRENT_USER, recordKey, name).number(); }
+
+    std::wstring mutexName;
+    std::wstring installPath, startMenuFolder, commonData, userData, desktop, samples;
+    std::string programBytes;
+    std::vector<TestEntry> payload;
+    RecordingDisplay display;
+    InstallTarget target;
+};
+
+TEST_F(Sequence, FirstInstallation)
+{
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::NotInstalled);
+    ASSERT_TRUE(install(*app, payload));
+
+    // The log, line by line.
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (const TestEntry& e : payload) expected.push_back(copyingLine(targetOf(e, *app)));
+    expected.push_back(L"Shortcuts Creation...OK");
+    expected.push_back(L"Registry Data Writing...OK");
+    expected.push_back(L"Installation Data Writing...OK");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
+    EXPECT_EQ(display.waitCursor, (std::vector<bool>{true, false}));
+    ASSERT_FALSE(display.progress.empty());
+    EXPECT_EQ(display.progress.front(), -1);
+    EXPECT_EQ(display.progress.back(), 100);
+    EXPECT_TRUE(std::is_sorted(display.progress.begin(), display.progress.end()));
+
+    // Every file as packed.
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    const std::wstring uninstaller = installPath + L"\\Uninstall.exe";
+    EXPECT_EQ(target.programPath, program);
+    EXPECT_EQ(target.uninstallerPath, uninstaller);
+    for (const TestEntry& e : payload) {
+        if (e.kind == 5) continue;
+        EXPECT_EQ(test::readFileBytes(targetOf(e, *app)), e.data) << targetOf(e, *app);
+    }
+    EXPECT_TRUE(attributesOf(program) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(attributesOf(uninstaller) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(attributesOf(installPath + L"\\Lang\\Trimora_en.dll") & FILE_ATTRIBUTE_READONLY);
+    // The temporary file and the run's folder are gone.
+    EXPECT_FALSE(app->tempFolder.empty());
+    EXPECT_FALSE(exists(app->tempFolder));
+
+    // The uninstall key, value by value, with its types.
+    const std::wstring key = std::wstring(UninstallKeyPath) + L"Quorvex 6";
+    auto sz = [&](const wchar_t* name, const std::wstring& text) {
+        RegValue v = readValue(HKEY_LOCAL_MACHINE, key, name);
+        EXPECT_EQ(v.type, DWORD(REG_SZ)) << name;
+        EXPECT_EQ(v.data.size(), (text.size() + 1) * 2) << name;
+        EXPECT_EQ(v.text(), text) << name;
+    };
+    auto dword = [&](const wchar_t* name, DWORD number) {
+        RegValue v = readValue(HKEY_LOCAL_MACHINE, key, name);
+        EXPECT_EQ(v.type, DWORD(REG_DWORD)) << name;
+        EXPECT_EQ(v.number(), number) << name;
+    };
+    sz(L"DisplayName", L"Trimora 6.04");
+    sz(L"UninstallString", uninstaller);
+    sz(L"DisplayIcon", program + L",0");
+    sz(L"DisplayVersion", L"6.4.0.2");
+    sz(L"Publisher", L"Orvane Systems");
+    for (const wchar_t* name : {L"URLInfoAbout", L"HelpLink", L"URLUpdateInfo", L"HelpTelephone"}) {
+        RegValue v = readValue(HKEY_LOCAL_MACHINE, key, name);
+        EXPECT_EQ(v.type, DWORD(REG_SZ)) << name;
+        EXPECT_FALSE(v.text().empty()) << name;
+    }
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, key, L"URLInfoAbout").text(),
+              readValue(HKEY_LOCAL_MACHINE, key, L"HelpLink").text());
+    dword(L"NoModify", 1);
+    dword(L"NoRepair", 1);
+    dword(L"OvLanguage", EnglishLanguage);
+
+    // The installation record that the next run's detection reads.
+    RegValue record = readValue(HKEY_LOCAL_MACHINE, MakerKeyPath, L"Quorvex 6 Path");
+    EXPECT_EQ(record.type, DWORD(REG_SZ));
+    EXPECT_EQ(record.data.size(), (program.size() + 1) * 2);
+    EXPECT_EQ(record.text(), program);
+    EXPECT_EQ(findInstalledProgram(), program);
+
+    // The shortcuts.
+    const std::wstring menuProgram = startMenuFolder + L"\\Trimora 6.04.lnk";
+    const std::wstring menuUninstall = startMenuFolder + L"\\Uninstall Trimora.lnk";
+    const std::wstring desktopProgram = desktop + L"\\Trimora 6.04.lnk";
+    EXPECT_EQ(linkTarget(menuProgram), std::make_pair(program, installPath));
+    EXPECT_EQ(linkTarget(menuUninstall), std::make_pair(uninstaller, installPath));
+    EXPECT_EQ(linkTarget(desktopProgram), std::make_pair(program, installPath));
+
+    // The registration run: how it was started, and what it registered.
+    EXPECT_EQ(recorded(L"CommandLine"), L"\"" + program + L"\" /Register /Background");
+    EXPECT_EQ(recorded(L"WorkingFolder"), installPath);
+    EXPECT_EQ(recordedNumber(L"ShowCommand"), DWORD(SW_SHOWNOACTIVATE));
+    EXPECT_EQ(recordedNumber(L"MutexFree"), 1u) << "the installer lends its mutex to the run";
+    EXPECT_TRUE(app->instanceMutex.owned()) << "and takes it back afterwards";
+    EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, L".qvseq", L"").text(), L"QvSequence.Document");
+
+    // Uninstall.ulog read back: every change in the order it was made.
+    std::wstring label;
+    const std::vector<Logged> logged = readLog(installPath + L"\\Uninstall.ulog", &label);
+    EXPECT_EQ(label, L"Trimora 6.04");
+    const std::wstring programFiles = shellFolder(CSIDL_PROGRAM_FILES);
+    auto folder = [](const std::wstring& p) { return Logged{CreatedFolder, -1, true, p}; };
+    auto file = [](int kind, const std::wstring& p) { return Logged{InstalledFile, kind, true, p}; };
+    const std::vector<Logged> expectedLog = {
+        folder(programFiles + L"\\Orvane Systems"),
+        folder(installPath),
+        file(1, program),
+        file(2, uninstaller),
+        folder(installPath + L"\\Lang"),
+        file(0, installPath + L"\\Lang\\Trimora_en.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_de.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_fr.dll"),
+        folder(shellFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems"),
+        folder(commonData),
+        file(3, commonData + L"\\Words_en.qwl"),
+        folder(shellFolder(CSIDL_APPDATA) + L"\\Orvane Systems"),
+        folder(userData),
+        file(3, userData + L"\\Personal.qwl"),
+        folder(samples),
+        file(4, samples + L"\\Welcome.qvn"),
+        file(4, samples + L"\\Meeting Notes.qvn"),
+        folder(startMenuFolder),
+        Logged{ProgramShortcut, -1, true, menuProgram},
+        Logged{UninstallShortcut, -1, true, menuUninstall},
+        Logged{DesktopShortcut, -1, true, desktopProgram},
+        Logged{UninstallKey, -1, true, L""},
+        Logged{ClassesRootKeys, -1, true, L""},
+    };
+    EXPECT_THAT(logged, ElementsAreArray(expectedLog));
+    EXPECT_TRUE(attributesOf(installPath + L"\\Uninstall.ulog") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_THAT(backupsLeft(), IsEmpty());
+}
+
+std::wstring readUtf16(const std::wstring& path)
+{
+    const std::string bytes = test::readFileBytes(path);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+TEST_F(Sequence, Update)
+{
+    setUpEarlierInstallation(test::readFileBytes(windowsPath(QV_OLD_PROGRAM_EXE)), L"Trimora 6.03");
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::OlderVersion);
+    ASSERT_EQ(app->previousVersion, 0x0006000300000000ull);
+    ASSERT_TRUE(install(*app, payload));
+
+    // Samples and the data files the earlier log names get no line.
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (const TestEntry& e : payload)
+        if (e.kind != 3 && e.kind != 4) expected.push_back(copyingLine(targetOf(e, *app)));
+    expected.push_back(L"Shortcuts Creation...OK");
+    expected.push_back(L"Registry Data Writing...OK");
+    expected.push_back(L"Installation Data Writing...OK");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+
+    // ...and are not rewritten: the user's data and the old sample stay,
+    // the new sample is not added.
+    EXPECT_EQ(test::readFileBytes(commonData + L"\\Words_en.qwl"), "words the user added to");
+    EXPECT_EQ(test::readFileBytes(userData + L"\\Personal.qwl"), "the user's own words");
+    EXPECT_EQ(test::readFileBytes(samples + L"\\Welcome.qvn"), "welcome old");
+    EXPECT_FALSE(exists(samples + L"\\Meeting Notes.qvn"));
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Trimora.exe"), programBytes);
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_de.dll"), "german 6.4");
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_it.dll"), "italian old");
+
+    // The program learns which version it replaces.
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    EXPECT_EQ(recorded(L"CommandLine"), L"\"" + program + L"\" /Register /Background /update=0006000300000000");
+
+    // The uninstall key is rewritten in place; what only the earlier
+    // version wrote stays.
+    const std::wstring key = std::wstring(UninstallKeyPath) + L"Quorvex 6";
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, key, L"DisplayName").text(), L"Trimora 6.04");
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, key, L"EarlierOnly").text(), L"kept by the earlier version");
+
+    // The new log: the update note, the earlier entries this run did not
+    // touch (in their order), then this run's.
+    const std::wstring logPath = installPath + L"\\Uninstall.ulog";
+    EXPECT_NE(readUtf16(logPath).find(L"\r\n// Install Trimora 6.04 -- Update (Trimora 6.03)\r\n"), std::wstring::npos);
+    auto file = [](int kind, const std::wstring& p) { return Logged{InstalledFile, kind, true, p}; };
+    const std::vector<Logged> expectedLog = {
+        Logged{CreatedFolder, -1, true, installPath},
+        file(0, installPath + L"\\Lang\\Trimora_it.dll"),
+        file(3, commonData + L"\\Words_en.qwl"),
+        file(3, userData + L"\\Personal.qwl"),
+        file(4, samples + L"\\Welcome.qvn"),
+        file(1, program),
+        file(2, installPath + L"\\Uninstall.exe"),
+        file(0, installPath + L"\\Lang\\Trimora_en.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_de.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_fr.dll"),
+        Logged{ProgramShortcut, -1, true, startMenuFolder + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallShortcut, -1, true, startMenuFolder + L"\\Uninstall Trimora.lnk"},
+        Logged{DesktopShortcut, -1, true, desktop + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallKey, -1, true, L""},
+        Logged{ClassesRootKeys, -1, true, L""},
+    };
+    EXPECT_THAT(readLog(logPath), ElementsAreArray(expectedLog));
+    // The replaced program, uninstaller and libraries were backed up; the
+    // successful run deleted the backups.
+    EXPECT_THAT(backupsLeft(), IsEmpty());
+    EXPECT_TRUE(attributesOf(program) & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(Sequence, Reinstallation)
+{
+    setUpEarlierInstallation(programBytes, L"Trimora 6.04");
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::SameVersion);
+    ASSERT_EQ(app->previousVersion, 0u);
+    ASSERT_TRUE(install(*app, payload));
+
+    // Samples are written again; the logged data files are left alone.
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (const TestEntry& e : payload)
+        if (e.kind != 3) expected.push_back(copyingLine(targetOf(e, *app)));
+    expected.push_back(L"Shortcuts Creation...OK");
+    expected.push_back(L"Registry Data Writing...OK");
+    expected.push_back(L"Installation Data Writing...OK");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+    EXPECT_EQ(test::readFileBytes(samples + L"\\Welcome.qvn"), "welcome 6.4");
+    EXPECT_EQ(test::readFileBytes(samples + L"\\Meeting Notes.qvn"), "meeting notes 6.4");
+    EXPECT_EQ(test::readFileBytes(commonData + L"\\Words_en.qwl"), "words the user added to");
+    EXPECT_EQ(test::readFileBytes(userData + L"\\Personal.qwl"), "the user's own words");
+
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    EXPECT_EQ(recorded(L"CommandLine"), L"\"" + program + L"\" /Register /Background");
+
+    auto file = [](int kind, const std::wstring& p) { return Logged{InstalledFile, kind, true, p}; };
+    const std::vector<Logged> expectedLog = {
+        Logged{CreatedFolder, -1, true, installPath},
+        file(0, installPath + L"\\Lang\\Trimora_it.dll"),
+        file(3, commonData + L"\\Words_en.qwl"),
+        file(3, userData + L"\\Personal.qwl"),
+        file(1, program),
+        file(2, installPath + L"\\Uninstall.exe"),
+        file(0, installPath + L"\\Lang\\Trimora_en.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_de.dll"),
+        file(0, installPath + L"\\Lang\\Trimora_fr.dll"),
+        file(4, samples + L"\\Welcome.qvn"),
+        file(4, samples + L"\\Meeting Notes.qvn"),
+        Logged{ProgramShortcut, -1, true, startMenuFolder + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallShortcut, -1, true, startMenuFolder + L"\\Uninstall Trimora.lnk"},
+        Logged{DesktopShortcut, -1, true, desktop + L"\\Trimora 6.04.lnk"},
+        Logged{UninstallKey, -1, true, L""},
+        Logged{ClassesRootKeys, -1, true, L""},
+    };
+    std::wstring label;
+    EXPECT_THAT(readLog(installPath + L"\\Uninstall.ulog", &label), ElementsAreArray(expectedLog));
+    EXPECT_EQ(label, L"Trimora 6.04");
+    EXPECT_THAT(backupsLeft(), IsEmpty());
+}
+
+// What Wine itself may change while a scenario runs, outside what the
+// installation touches.
+bool systemNoise(const std::wstring& line)
+{
+    (void)line;
+    return false;
+}
+
+TEST_F(Sequence, CorruptArchive)
+{
+    auto app = startApp();
+    std::string packed = test::bzip2(test::rawArchive(payload));
+    packed[packed.size() / 2] ^= 0x5A;
+    const MachineSnapshot before = MachineSnapshot::take();
+    EXPECT_FALSE(install(*app, packed));
+
+    EXPECT_THAT(display.lines(), ElementsAreArray({std::wstring(RecordingDisplay::logWidth, L'-'),
+                                                   std::wstring(L"Preparing Installation...Failed")}));
+    EXPECT_EQ(display.status, L"Installation failed (Error Code 4).");
+    EXPECT_TRUE(target.programPath.empty());
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+    EXPECT_TRUE(app->uninstallLog.newEntries().empty());
+    EXPECT_TRUE(app->instanceMutex.owned());
+}
+
+TEST_F(Sequence, ChecksumMismatchFirstInstallation)
+{
+    auto app = startApp();
+    payload[4].crc = 0x12345678;
+    const MachineSnapshot before = MachineSnapshot::take();
+    EXPECT_FALSE(install(*app, payload));
+
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (std::size_t i = 0; i < 4; ++i) expected.push_back(copyingLine(targetOf(payload[i], *app)));
+    expected.push_back(copyingFileText(targetOf(payload[4], *app)) + L"Failed");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+    EXPECT_EQ(display.status, L"Installation failed (Error Code 3).");
+    // Every file and folder of the run is gone again.
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+    EXPECT_TRUE(app->uninstallLog.newEntries().empty());
+}
+
+TEST_F(Sequence, ChecksumMismatchReinstallation)
+{
+    setUpEarlierInstallation(programBytes, L"Trimora 6.04");
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::SameVersion);
+    payload[4].crc = 0x12345678;
+    const MachineSnapshot before = MachineSnapshot::take();
+    EXPECT_FALSE(install(*app, payload));
+
+    EXPECT_EQ(display.status, L"Installation failed (Error Code 3).");
+    // The replaced files are back from their backups, read-only program and
+    // uninstaller included, and no backup is left in the temporary folder.
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+    EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_en.dll"), "english old");
+    EXPECT_TRUE(attributesOf(installPath + L"\\Uninstall.exe") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_THAT(backupsLeft(), IsEmpty());
+}
+
+TEST_F(Sequence, RegistrationRunFails)
+{
+    ::SetEnvironmentVariableW(L"QV_REGISTRAR_EXIT", L"0");
+    auto app = startApp();
+    EXPECT_TRUE(install(*app, payload));
+
+    const std::vector<std::wstring> lines = display.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], L"Shortcuts Creation...OK");
+    EXPECT_EQ(lines[lines.size() - 2], L"Registry Data Writing...Failed");
+    EXPECT_EQ(lines[lines.size() - 1], L"Installation Data Writing...OK");
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
+    EXPECT_EQ(recordedNumber(L"Runs"), 1u);
+    EXPECT_TRUE(app->instanceMutex.owned());
+    // Nothing is undone after the extraction: the files and the key stay.
+    EXPECT_TRUE(exists(installPath + L"\\Trimora.exe"));
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, std::wstring(UninstallKeyPath) + L"Quorvex 6", L"DisplayName").text(),
+              L"Trimora 6.04");
+    const std::vector<Logged> logged = readLog(installPath + L"\\Uninstall.ulog");
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), (Logged{ClassesRootKeys, -1, false, L""}));
+}
+
+TEST_F(Sequence, ShortcutFolderFails)
+{
+    // A file where the Start-menu folder should be: the folder cannot be
+    // made and neither can the two shortcuts in it.
+    test::writeFileBytes(startMenuFolder, "in the way");
+    auto app = startApp();
+    EXPECT_TRUE(install(*app, payload));
+
+    const std::vector<std::wstring> lines = display.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], L"Shortcuts Creation...Failed");
+    EXPECT_EQ(lines[lines.size() - 2], L"Registry Data Writing...OK");
+    EXPECT_EQ(lines[lines.size() - 1], L"Installation Data Writing...OK");
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
+    // The desktop shortcut is made all the same.
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    EXPECT_EQ(linkTarget(desktop + L"\\Trimora 6.04.lnk").first, program);
+
+    std::vector<Logged> shortcuts;
+    for (const Logged& e : readLog(installPath + L"\\Uninstall.ulog"))
+        if (std::get<0>(e) >= ProgramShortcut && std::get<0>(e) <= DesktopShortcut) shortcuts.push_back(e);
+    EXPECT_THAT(shortcuts, ElementsAreArray({Logged{ProgramShortcut, -1, false, L""},
+                                             Logged{UninstallShortcut, -1, false, L""},
+                                             Logged{DesktopShortcut, -1, true, desktop + L"\\Trimora 6.04.lnk"}}));
+}
+
+TEST_F(Sequence, TemporaryFolderUnavailable)
+{
+    auto app = startApp();
+    // GetTempPathW takes TMP first: a path of 250 characters is too long
+    // for the run's folder below it.
+    const std::wstring longTemp = L"C:\\" + std::wstring(246, L't');
+    ::SetEnvironmentVariableW(L"TMP", longTemp.c_str());
+    const MachineSnapshot before = MachineSnapshot::take();
+    const bool installed = install(*app, payload);
+    ::SetEnvironmentVariableW(L"TMP", nullptr);
+    EXPECT_FALSE(installed);
+
+    const std::vector<std::wstring> lines = display.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    // The system's error code as 8 hexadecimal digits, then the call.
+    const std::wstring prefix = L"Installation failed (Error Code ";
+    const std::wstring suffix = L" (GetTempPath)).";
+    ASSERT_EQ(lines[1].size(), prefix.size() + 8 + suffix.size()) << lines[1];
+    EXPECT_EQ(lines[1].substr(0, prefix.size()), prefix);
+    EXPECT_EQ(lines[1].substr(prefix.size() + 8), suffix);
+    EXPECT_EQ(lines[1].substr(prefix.size(), 8).find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+    EXPECT_EQ(display.status, lines[1]);
+    EXPECT_EQ(display.waitCursor, (std::vector<bool>{true, false}));
+    EXPECT_THAT(diff(before, MachineSnapshot::take(), systemNoise), IsEmpty());
+}
+
+TEST(Snapshot, SeesFilesFoldersKeysAndValues)
+{
+    const std::wstring folder = shellFolder(CSIDL_COMMON_APPDATA) + L"\\QvSnapshot";
+    const std::wstring file = folder + L"\\probe.txt";
+    const MachineSnapshot before = MachineSnapshot::take();
+    std::filesystem::create_directories(folder);
+    test::writeFileBytes(file, "one");
+    UniqueKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QvSnapshot", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                key.put(), nullptr),
+              ERROR_SUCCESS);
+    const DWORD one = 1;
+    ::RegSetValueExW(key.get(), L"Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    const MachineSnapshot changed = MachineSnapshot::take();
+    EXPECT_THAT(diff(before, changed),
+                ElementsAreArray({L"+file " + file, L"+folder " + folder, std::wstring(L"+key HKLM\\Software\\QvSnapshot"),
+                                  std::wstring(L"+value HKLM\\Software\\QvSnapshot\\Value")}));
+
+    // Same size, other content; an attribute; another value.
+    test::writeFileBytes(file, "two");
+    ::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    const DWORD two = 2;
+    ::RegSetValueExW(key.get(), L"Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two);
+    EXPECT_THAT(diff(changed, MachineSnapshot::take()),
+                ElementsAreArray({L"~file " + file, L"~folder " + folder,
+                                  std::wstring(L"~value HKLM\\Software\\QvSnapshot\\Value")}));
+
+    key.reset();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\QvSnapshot");
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    EXPECT_THAT(diff(before, MachineSnapshot::take()), IsEmpty());
+}
+
+}  // namespace
+}  // namespace qv

@@ -2,6 +2,7 @@
 
 #include "app/LocalizedStrings.h"
 #include "app/Product.h"
+#include "app/UiHooks.h"
 #include "resources/resource.h"
 
 namespace qv {
@@ -27,10 +28,21 @@ void refreshAppTitle()
     if (CWinApp* app = CWinApp::current()) app->setAppName(buildAppTitle());
 }
 
-CInstallApp::CInstallApp()
-    : instanceMutex(instanceMutexName(applicationId()), false, true)
+CInstallApp::CInstallApp(StartUpSettings settings)
+    : instanceMutex(instanceMutexName(applicationId()), false, true), startUpSettings(settings)
 {
     productCode = QuorvexProductCode;
+    uiHooks().windowIconHook = [] {
+        static const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
+        return icon;
+    };
+}
+
+CInstallApp::~CInstallApp() = default;
+
+bool CInstallApp::InitInstance()
+{
+    return startUp(*this, startUpSettings);
 }
 
 InstallState CInstallApp::getInstallState(std::wstring* versionText) const

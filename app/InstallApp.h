@@ -6,6 +6,7 @@
 
 #include "app/InstanceObjects.h"
 #include "app/SessionState.h"
+#include "app/StartUp.h"
 #include "framework/WinApp.h"
 #include "uninstall/UninstallLog.h"
 
@@ -16,7 +17,15 @@ namespace qv {
 
 class CInstallApp : public CWinApp {
 public:
-    CInstallApp();
+    // Creates instanceMutex (not owned) and installs the window-icon hook
+    // (icon 128 of the executable). The settings choose the wizard frame that
+    // start-up runs.
+    explicit CInstallApp(StartUpSettings settings = {});
+    // Releases instanceMutex if owned; uninstallLog goes without touching a file.
+    ~CInstallApp() override;
+
+    // Start-up (app/StartUp.cpp); always false: the process then ends.
+    bool InitInstance() override;
 
     // installState; for OlderVersion and NewerVersion, previousVersionText is
     // also copied into *versionText when it is given.
@@ -46,6 +55,8 @@ public:
     // File version of the installed program (MS word × 2^32 + LS word); only
     // for OlderVersion, 0 otherwise.
     std::uint64_t previousVersion = 0;
+
+    StartUpSettings startUpSettings;
 };
 
 // The process's application object, or null outside its lifetime.

@@ -36,6 +36,11 @@ set(BZIP2_NEED_PREFIX 1 CACHE INTERNAL "")
 
 # --- Boost 1.81 through its own CMake --------------------------------------
 set(BOOST_INCLUDE_LIBRARIES iostreams filesystem system uuid format algorithm)
+# Boost.Atomic would link the synchronization import library, which names the
+# API set api-ms-win-core-synch-l1-2-0 for CreateMutexW, Sleep and
+# WaitForSingleObject too: programs would not start on Windows 7, where that
+# name is no API set and would be searched beside the program.
+set(BOOST_ATOMIC_HAS_SYNCHRONIZATION_LIB OFF CACHE INTERNAL "")
 set(BOOST_IOSTREAMS_ENABLE_BZIP2 ON CACHE BOOL "" FORCE)
 set(BOOST_IOSTREAMS_ENABLE_ZLIB OFF CACHE BOOL "" FORCE)
 set(BOOST_IOSTREAMS_ENABLE_LZMA OFF CACHE BOOL "" FORCE)

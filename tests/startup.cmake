@@ -18,3 +18,27 @@ if(TARGET commoncontrols_test)
   add_test(NAME commoncontrols_v6_test COMMAND commoncontrols_v6_test)
   set_tests_properties(commoncontrols_v6_test PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
 endif()
+
+# The installer's test build: its own static initialisation and start-up with
+# a stand-in frame (startup/SetupProbe.cpp); once with the installer's
+# manifest, once without (common controls 5.81: the initialisation refuses).
+foreach(variant setup_probe setup_probe_nomanifest)
+  add_executable(${variant} WIN32 ${QV_INSTALLER_DIR}/InstallerMain.cpp
+                 ${QV_STARTUP_TEST_DIR}/SetupProbe.cpp ${QV_STARTUP_TEST_DIR}/SetupProbe.rc
+                 ${QV_INSTALLER_DIR}/Icon.rc)
+  target_include_directories(${variant} PRIVATE ${QV_STARTUP_TEST_DIR})
+  qv_installer_links(${variant})
+endforeach()
+target_sources(setup_probe PRIVATE ${QV_INSTALLER_DIR}/Installer.rc)
+
+if(TARGET startup_test)
+  add_dependencies(startup_test setup_probe setup_probe_nomanifest instance_helper)
+  target_link_libraries(startup_test PRIVATE qv_strings)
+  # Wine takes the user's language from LANG when a process starts.
+  add_test(NAME startup_test_fr COMMAND startup_test --gtest_filter=StartUpDefaults.*)
+  set_tests_properties(startup_test_fr PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=fr_FR.UTF-8" TIMEOUT 600)
+endif()
+if(TARGET errors_test)
+  target_link_libraries(errors_test PRIVATE qv_strings qv_version)
+endif()

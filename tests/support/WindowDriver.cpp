@@ -93,23 +93,98 @@ std::vector<int> messageBoxButtons(HWND box)
     return ids;
 }
 
+namespace {
+
+// The pixels of a window's client area as the screen shows them.
+std::vector<COLORREF> capture(HWND window, int width, int height)
+{
+    std::vector<COLORREF> pixels;
+    // From the screen: a window DC of another process does not give its
+    // pixels under Wine.
+    POINT origin{0, 0};
+    ::ClientToScreen(window, &origin);
+    HDC source = ::GetDC(nullptr);
+    if (!source) return pixels;
+    HDC memory = ::CreateCompatibleDC(source);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(source, width, height);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, source, origin.x, origin.y, SRCCOPY);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) pixels.push_back(::GetPixel(memory, x, y));
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, source);
+    return pixels;
+}
+
+// The icon drawn over the given background as a static control draws it.
+std::vector<COLORREF> render(HICON icon, const std::vector<COLORREF>& background, int width, int height)
+{
+    std::vector<COLORREF> pixels;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) ::SetPixel(memory, x, y, background[y * width + x]);
+    ::DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) pixels.push_back(::GetPixel(memory, x, y));
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+size_t difference(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b)
+{
+    size_t count = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) count += a[i] != b[i];
+    return count;
+}
+
+}  // namespace
+
 bool messageBoxHasIcon(HWND box, UINT iconStyle)
 {
     // The box's icon is a static holding the system icon that the style
     // names: id 0x14 on Windows, 0x440 (stc1) in Wine.
-    LPCWSTR id = nullptr;
-    switch (iconStyle & MB_ICONMASK) {
-    case MB_ICONHAND: id = IDI_HAND; break;
-    case MB_ICONQUESTION: id = IDI_QUESTION; break;
-    case MB_ICONEXCLAMATION: id = IDI_EXCLAMATION; break;
-    case MB_ICONASTERISK: id = IDI_ASTERISK; break;
-    default: break;
-    }
     HWND icon = ::GetDlgItem(box, 0x14);
     if (!icon) icon = ::GetDlgItem(box, 0x440);
-    HICON shown = icon ? reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0)) : nullptr;
-    if (!id) return shown == nullptr || !::IsWindowVisible(icon);
-    return shown && shown == ::LoadIconW(nullptr, id);
+    const bool shown = icon && ::IsWindowVisible(icon);
+    const UINT wanted = iconStyle & MB_ICONMASK;
+    if (!shown) return !wanted;
+
+    const UINT styles[] = {MB_ICONHAND, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONASTERISK};
+    const LPCWSTR ids[] = {IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION, IDI_ASTERISK};
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(box, &pid);
+    if (pid == ::GetCurrentProcessId()) {
+        HICON held = reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0));
+        if (!wanted) return held == nullptr;
+        for (int i = 0; i < 4; ++i)
+            if (styles[i] == wanted) return held && held == ::LoadIconW(nullptr, ids[i]);
+        return false;
+    }
+    // Icon handles of another process cannot be compared (Wine loads the
+    // system icons per process): compare what the static shows with each
+    // system icon drawn over the same background, and take the best match.
+    const int width = ::GetSystemMetrics(SM_CXICON), height = ::GetSystemMetrics(SM_CYICON);
+    ::RedrawWindow(icon, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    const std::vector<COLORREF> seen = capture(icon, width, height);
+    if (seen.empty()) return false;
+    std::vector<COLORREF> background(seen.size(), seen[0]);
+    if (!wanted) return difference(seen, background) == 0;
+    size_t best = static_cast<size_t>(-1);
+    UINT bestStyle = 0;
+    for (int i = 0; i < 4; ++i) {
+        size_t d = difference(seen, render(::LoadIconW(nullptr, ids[i]), background, width, height));
+        if (d < best) best = d, bestStyle = styles[i];
+    }
+    // A capture that matches nothing well (the box not drawn yet) proves nothing.
+    return bestStyle == wanted && best * 10 < seen.size();
 }
 
 void clickButton(HWND dialog, int id)

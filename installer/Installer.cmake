@@ -1,0 +1,32 @@
+# How an installer executable is linked; the shipped installer
+# (installer/CMakeLists.txt) and its test build (tests/startup.cmake) alike.
+#
+# A DLL that a program imports is looked for beside the program before the
+# system folder, unless it is one of the system's KnownDLLs, and that search
+# happens before any of the program's code runs. version.dll is no KnownDLL:
+# the installer binds it at its first call instead (delay load), when
+# restrictDllSearch has already limited the search to the system folder.
+# The same holds for bcrypt.dll (the UUID generator's random numbers).
+foreach(dll version bcrypt)
+  set(lib ${CMAKE_BINARY_DIR}/installer/lib${dll}_delay.a)
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/installer
+    COMMAND ${CMAKE_DLLTOOL} -k --input-def ${CMAKE_CURRENT_LIST_DIR}/${dll}.def --output-delaylib ${lib}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/${dll}.def
+    COMMENT "Delay-load import library for ${dll}.dll")
+  add_custom_target(qv_${dll}_delaylib DEPENDS ${lib})
+  add_library(qv_${dll}_delay STATIC IMPORTED GLOBAL)
+  set_target_properties(qv_${dll}_delay PROPERTIES IMPORTED_LOCATION ${lib})
+  add_dependencies(qv_${dll}_delay qv_${dll}_delaylib)
+endforeach()
+
+set(QV_INSTALLER_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# The libraries come first so that their version.dll calls bind to the
+# delay-load libraries, ahead of the plain import libraries that
+# quorvex_core names.
+function(qv_installer_links target)
+  target_link_libraries(${target} PRIVATE ${ARGN} quorvex_core qv_version_delay qv_bcrypt_delay delayimp
+                        qv_strings qv_version)
+  qv_framework_entry(${target})
+endfunction()

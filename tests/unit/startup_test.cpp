@@ -1,0 +1,264 @@
+// Start-up of the installer, end to end: the installer's test build
+// (tests/startup/SetupProbe.cpp: the real static initialisation and start-up,
+// a stand-in frame that shows the session) is started as a process and its
+// windows are read and answered.
+#include "support/WindowDriver.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace qv::test;
+
+constexpr DWORD Timeout = 30000;
+constexpr UINT EnglishOffset = 1000;
+
+std::wstring probePath(const wchar_t* name = L"setup_probe.exe")
+{
+    return L"\"" + executableFolder() + name + L"\"";
+}
+
+// The system's own wording, as the installer should show it.
+std::wstring systemText(DWORD code)
+{
+    wchar_t* buffer = nullptr;
+    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                   FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                               nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", n);
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    return text;
+}
+
+// The installer's string of a base id in English (this test carries the same
+// string tables).
+std::wstring englishString(UINT baseId)
+{
+    const wchar_t* text = nullptr;
+    int n = ::LoadStringW(::GetModuleHandleW(nullptr), baseId + EnglishOffset,
+                          reinterpret_cast<LPWSTR>(&text), 0);
+    return n > 0 ? std::wstring(text, n) : std::wstring();
+}
+
+std::wstring replaceFirst(std::wstring text, const std::wstring& marker, const std::wstring& by)
+{
+    auto at = text.find(marker);
+    if (at != std::wstring::npos) text.replace(at, marker.size(), by);
+    return text;
+}
+
+std::wstring specialFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+const std::wstring EnglishTitle = L"Installer \u2013 Trimora 6.04";
+
+HWND waitForDialog(const ChildProcess& process, const std::wstring& caption = {}, HWND exclude = nullptr)
+{
+    WindowQuery query{process.id(), L"#32770", caption};
+    query.exclude = exclude;
+    return waitForWindow(query, Timeout);
+}
+
+// A process of the product line that stays registered in the running count
+// until told to end (tests/helpers/instance_helper.cpp).
+struct RunningProduct {
+    HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, L"qv_startup_product_ready");
+    HANDLE quit = ::CreateEventW(nullptr, TRUE, FALSE, L"qv_startup_product_quit");
+    ChildProcess process{L"\"" + executableFolder() +
+                         L"instance_helper.exe\" Quorvex6 register signal:qv_startup_product_ready "
+                         L"wait:qv_startup_product_quit exit"};
+    bool started() { return process.started() && ::WaitForSingleObject(ready, Timeout) == WAIT_OBJECT_0; }
+    void end()
+    {
+        ::SetEvent(quit);
+        process.wait(Timeout);
+    }
+    ~RunningProduct()
+    {
+        ::SetEvent(quit);
+        ::CloseHandle(ready);
+        ::CloseHandle(quit);
+    }
+};
+
+TEST(StartUp, TheFirstInstallerShowsItsWizardAndASecondOneEndsWithTheBusyText)
+{
+    ChildProcess first(probePath());
+    ASSERT_TRUE(first.started());
+    HWND frame = waitForDialog(first, EnglishTitle);
+    ASSERT_NE(frame, nullptr) << "the first installer opens its wizard";
+
+    ChildProcess second(probePath());
+    ASSERT_TRUE(second.started());
+    HWND box = waitForDialog(second);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(messageBoxText(box), systemText(ERROR_BUSY));
+    // Before start-up has set the title: the executable's name.
+    EXPECT_EQ(windowText(box), L"setup_probe");
+    EXPECT_TRUE(messageBoxHasIcon(box, MB_ICONEXCLAMATION));
+    clickButton(box, IDOK);
+    EXPECT_EQ(second.wait(Timeout), 0u);
+
+    clickButton(frame, IDCANCEL);
+    EXPECT_EQ(first.wait(Timeout), 0u);
+
+    // With the first installer gone, the mutex is free again.
+    ChildProcess third(probePath());
+    HWND again = waitForDialog(third, EnglishTitle);
+    ASSERT_NE(again, nullptr);
+    clickButton(again, IDCANCEL);
+    EXPECT_EQ(third.wait(Timeout), 0u);
+}
+
+TEST(StartUp, ANonAdministratorGetsMessage1126AndNoWizard)
+{
+    // Wine's user is always an administrator; the test build answers "no"
+    // when asked to.
+    ChildProcess installer(probePath(), {{L"QV_PROBE_NOT_ADMINISTRATOR", L"1"}});
+    ASSERT_TRUE(installer.started());
+    HWND box = waitForDialog(installer);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(messageBoxText(box), englishString(1126));
+    EXPECT_FALSE(englishString(1126).empty());
+    EXPECT_EQ(windowText(box), EnglishTitle);
+    EXPECT_TRUE(messageBoxHasIcon(box, MB_ICONEXCLAMATION));
+    EXPECT_EQ(messageBoxButtons(box), std::vector<int>{IDOK});
+    clickButton(box, IDOK);
+    EXPECT_EQ(installer.wait(Timeout), 0u);
+}
+
+TEST(StartUp, WithTheProductRunningMessage1127AsksUntilItIsClosed)
+{
+    RunningProduct product;
+    ASSERT_TRUE(product.started());
+
+    ChildProcess installer(probePath());
+    ASSERT_TRUE(installer.started());
+    HWND box = waitForDialog(installer);
+    ASSERT_NE(box, nullptr);
+    const std::wstring expected = replaceFirst(englishString(1127), L"%1", L"Trimora");
+    EXPECT_EQ(messageBoxText(box), expected);
+    EXPECT_EQ(windowText(box), EnglishTitle);
+    EXPECT_TRUE(messageBoxHasIcon(box, MB_ICONEXCLAMATION));
+    EXPECT_EQ(messageBoxButtons(box), (std::vector<int>{IDRETRY, IDCANCEL}));
+
+    // Retry while the product still runs: the question comes again.
+    clickButton(box, IDRETRY);
+    ASSERT_TRUE(waitForWindowGone(box, Timeout));
+    HWND again = waitForDialog(installer);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(messageBoxText(again), expected);
+
+    // Retry after the product ended: the wizard opens.
+    product.end();
+    clickButton(again, IDRETRY);
+    HWND frame = waitForDialog(installer, EnglishTitle);
+    ASSERT_NE(frame, nullptr);
+    clickButton(frame, IDCANCEL);
+    EXPECT_EQ(installer.wait(Timeout), 0u);
+}
+
+TEST(StartUp, CancelOnMessage1127EndsTheInstaller)
+{
+    RunningProduct product;
+    ASSERT_TRUE(product.started());
+    ChildProcess installer(probePath());
+    HWND box = waitForDialog(installer);
+    ASSERT_NE(box, nullptr);
+    clickButton(box, IDCANCEL);
+    EXPECT_EQ(installer.wait(Timeout), 0u);
+    EXPECT_EQ(findTopLevelWindow({installer.id(), L"#32770", EnglishTitle}), nullptr);
+}
+
+TEST(StartUp, CommonControlsBelowVersion6EndTheProcessWithMinus11)
+{
+    // The same program without the manifest gets comctl32 5.81.
+    ChildProcess installer(probePath(L"setup_probe_nomanifest.exe"));
+    ASSERT_TRUE(installer.started());
+    HWND box = waitForDialog(installer);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(messageBoxText(box), L"Initialization Error");
+    EXPECT_TRUE(messageBoxHasIcon(box, MB_ICONERROR));
+    clickButton(box, IDOK);
+    EXPECT_EQ(installer.wait(Timeout), static_cast<DWORD>(-11));
+}
+
+// Runs in English (startup_test) and in French (startup_test_fr).
+TEST(StartUpDefaults, FoldersAndOptionsOfAFirstInstallationFollowTheUsersLanguage)
+{
+    const bool french = PRIMARYLANGID(::GetUserDefaultLangID()) == LANG_FRENCH;
+    const std::wstring name = french ? L"Quorvex 6" : L"Trimora 6";
+    const std::wstring title = french ? L"Installeur \u2013 Quorvex 6.04" : EnglishTitle;
+
+    ChildProcess installer(probePath());
+    HWND frame = waitForDialog(installer, title);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(windowText(::GetDlgItem(frame, 1001)),
+              specialFolder(CSIDL_PROGRAM_FILES) + L"\\Orvane Systems\\" + name);
+    EXPECT_EQ(windowText(::GetDlgItem(frame, 1002)),
+              specialFolder(CSIDL_COMMON_PROGRAMS) + L"\\Orvane Systems\\" + name);
+    EXPECT_EQ(windowText(::GetDlgItem(frame, 1003)),
+              std::wstring(L"state=0 language=") + (french ? L"0" : L"1") +
+                  L" startMenu=1 desktop=1 advanced=0 icon=1");
+    clickButton(frame, IDCANCEL);
+    EXPECT_EQ(installer.wait(Timeout), 0u);
+}
+
+// The DLLs a PE file imports at load time, in lower case, read from its bytes.
+std::vector<std::string> loadTimeImports(const std::wstring& path)
+{
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<std::string> names;
+    if (bytes.size() < sizeof(IMAGE_DOS_HEADER)) return names;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
+    const auto* sections = IMAGE_FIRST_SECTION(nt);
+    auto offsetOf = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const auto& s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.SizeOfRawData)
+                return rva - s.VirtualAddress + s.PointerToRawData;
+        }
+        return 0;
+    };
+    DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(bytes.data() + offsetOf(rva));
+         d->Name != 0; ++d) {
+        std::string name = bytes.data() + offsetOf(d->Name);
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST(StartUp, TheInstallerImportsAtLoadTimeOnlyDllsTheLoaderTakesFromTheSystem)
+{
+    // A load-time import that is not a KnownDLL would be searched beside the
+    // installer (a download folder) before any of its code runs. comctl32
+    // comes from the side-by-side assembly the manifest names.
+    const std::vector<std::string> known = {"advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll",
+                                            "kernel32.dll", "msvcrt.dll",  "ole32.dll",   "oleaut32.dll",
+                                            "shell32.dll",  "shlwapi.dll", "user32.dll"};
+    const std::vector<std::string> imports =
+        loadTimeImports(executableFolder() + L"setup_probe.exe");
+    ASSERT_FALSE(imports.empty());
+    for (const std::string& name : imports)
+        EXPECT_NE(std::find(known.begin(), known.end(), name), known.end()) << name;
+}
+
+}  // namespace

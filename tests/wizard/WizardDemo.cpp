@@ -58,5 +58,5 @@ int wmain(int argc, wchar_t** argv)
     w.click(IDCANCEL);
     const DWORD code = w.waitExit();
     std::printf("installer exit code: %lu\n", static_cast<unsigned long>(code));
-    return ok && code == 1 ? 0 : 1;
+    return ok && code == 0 ? 0 : 1;
 }

@@ -169,12 +169,38 @@ ButtonState WizardDriver::button(int id) const
     return state;
 }
 
-std::wstring WizardDriver::aboutEntry() const
+BOOL CALLBACK collectStatic(HWND child, LPARAM data)
 {
-    HMENU menu = ::GetSystemMenu(frame_, FALSE);
-    if (!menu) return {};
-    wchar_t text[256]{};
-    if (!::GetMenuStringW(menu, 16, text, 256, MF_BYCOMMAND)) return {};
+    if (className(child) == L"Static")
+        reinterpret_cast<std::vector<std::wstring>*>(data)->push_back(windowText(child));
+    return TRUE;
+}
+
+WizardDriver::AboutBox WizardDriver::about() const
+{
+    AboutBox result;
+    // Menus belong to their process under Wine: the entry is reached by its
+    // command, as choosing it does.
+    ::PostMessageW(frame_, WM_SYSCOMMAND, 16, 0);
+    HWND box = waitForBox();
+    if (!box) return result;
+    result.caption = windowText(box);
+    result.version = windowText(::GetDlgItem(box, 1019));
+    result.copyright = windowText(::GetDlgItem(box, 1020));
+    result.ok = windowText(::GetDlgItem(box, IDOK));
+    ::EnumChildWindows(box, &collectStatic, reinterpret_cast<LPARAM>(&result.statics));
+    answer(box, IDOK);
+    return result;
+}
+
+std::wstring WizardDriver::selectedLanguage() const
+{
+    HWND list = control(1023);
+    const LRESULT selected = ::SendMessageW(list, CB_GETCURSEL, 0, 0);
+    if (selected < 0) return {};
+    wchar_t text[257]{};
+    if (::SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(text)) < 0)
+        return {};
     return text;
 }
 
@@ -235,10 +261,12 @@ void WizardDriver::answer(HWND box, int buttonId) const
 
 bool WizardDriver::waitForStatus(const std::vector<std::wstring>& texts, DWORD timeoutMs) const
 {
+    // The sequence sets its last status before it cleans up; the frame
+    // enables Exit again only once the sequence has returned.
     for (DWORD waited = 0; waited < timeoutMs; poll(waited)) {
         const std::wstring now = text(1003);
         for (const auto& t : texts)
-            if (now == t) return true;
+            if (now == t && button(IDCANCEL).enabled) return true;
     }
     return false;
 }

@@ -49,8 +49,15 @@ public:
     bool enabled(int id) const;
     // Button 1 (Next), 2 (Exit) or 3 (Back) of the frame.
     ButtonState button(int id) const;
-    // The system menu's About entry (command 16).
-    std::wstring aboutEntry() const;
+    // Opens the About box through the system menu's command 16 and returns
+    // its caption and texts (control 1019, 1020), then closes it with OK.
+    struct AboutBox {
+        std::wstring caption, version, copyright, ok;
+        std::vector<std::wstring> statics;  // every static text, in order
+    };
+    AboutBox about() const;
+    // The selected item's text of the start page's language list.
+    std::wstring selectedLanguage() const;
 
     // Clicks a frame button (1, 2, 3) or, for other ids, a control of the page.
     void click(int id) const;
@@ -70,7 +77,7 @@ public:
     void answer(HWND box, int buttonId) const;
 
     // Waits until the status line of the install page reads one of the
-    // texts (the install sequence has ended).
+    // texts and Exit is enabled again (the install sequence has ended).
     bool waitForStatus(const std::vector<std::wstring>& texts, DWORD timeoutMs = 120000) const;
     // The log's lines (CR LF separated, the last empty line dropped).
     std::vector<std::wstring> logLines() const;

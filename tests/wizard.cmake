@@ -34,7 +34,9 @@ if(TARGET qv_wizard)
     string(REPLACE ":" ";" parts ${entry})
     list(GET parts 0 scenario)
     list(GET parts 1 locale)
-    add_test(NAME wizard_${scenario} COMMAND wizard_gui_test --gtest_filter=Wizard.${scenario})
+    add_test(NAME wizard_${scenario}
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                     $<TARGET_FILE:wizard_gui_test> --gtest_filter=Wizard.${scenario})
     set_tests_properties(wizard_${scenario} PROPERTIES
       ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=${locale}.UTF-8" TIMEOUT 600)
   endforeach()

@@ -82,8 +82,8 @@ int runUnixCommand(const std::string& command)
     ::WaitForSingleObject(info.hProcess, 60000);
     DWORD code = 0;
     ::GetExitCodeProcess(info.hProcess, &code);
-    ::CloseHandle(info.hProcess);
-    ::CloseHandle(info.hThread);
+    if (info.hProcess) ::CloseHandle(info.hProcess);
+    if (info.hThread) ::CloseHandle(info.hThread);
     return static_cast<int>(code);
 }
 
@@ -298,9 +298,21 @@ bool WizardDriver::screenshot(const std::string& unixPath) const
     char geometry[64];
     std::snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);
     const std::string folder = unixPath.substr(0, unixPath.find_last_of('/'));
+    const std::string partial = unixPath + ".part";
+    const std::wstring done = L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
+    ::DeleteFileW(done.c_str());
+    // The file appears under its name only once it is complete.
     const std::string command = "mkdir -p '" + folder + "' && xwd -root -silent | convert xwd:- -crop " +
-                                geometry + " +repage '" + unixPath + "'";
-    return runUnixCommand(command) == 0;
+                                geometry + " +repage png:'" + partial + "' && mv '" + partial + "' '" +
+                                unixPath + "'";
+    if (runUnixCommand(command) < 0) return false;
+    // Wine does not wait for a native process: wait for its result instead,
+    // so that the picture shows the window as it is now.
+    for (DWORD waited = 0; waited < 30000; waited += 50) {
+        if (::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        ::Sleep(50);
+    }
+    return false;
 }
 
 }  // namespace qv::test

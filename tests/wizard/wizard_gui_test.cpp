@@ -316,11 +316,14 @@ TEST_F(Wizard, LanguageChangeRelabelsEverythingAtOnce)
     ASSERT_TRUE(w.frame());
     HWND list = w.control(1023);
     ASSERT_EQ(::SendMessageW(list, CB_GETCOUNT, 0, 0), 14);
-    // The drop-down part is wider than any name.
-    HWND combo = reinterpret_cast<HWND>(::SendMessageW(list, CBEM_GETCOMBOCONTROL, 0, 0));
-    RECT closed{};
-    ::GetWindowRect(list, &closed);
-    EXPECT_GT(::SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0), 30);
+    // The fourteen languages in the list's order, each with its flag.
+    const wchar_t* names[] = {L"Français", L"English", L"Deutsch", L"Español", L"Italiano", L"Português",
+                              L"Nederlands", L"Polski", L"Ελληνικά", L"Türkçe", L"Български", L"Română"};
+    for (int i = 0; i < 12; ++i) {
+        wchar_t text[257]{};
+        ::SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        EXPECT_EQ(std::wstring(text), names[i]) << i;
+    }
 
     w.selectLanguage(2);  // German
     for (DWORD waited = 0; waited < 10000 && w.button(Exit).text != L"Abbrechen"; waited += 20) ::Sleep(20);

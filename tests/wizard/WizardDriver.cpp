@@ -176,7 +176,7 @@ BOOL CALLBACK collectStatic(HWND child, LPARAM data)
     return TRUE;
 }
 
-WizardDriver::AboutBox WizardDriver::about() const
+WizardDriver::AboutBox WizardDriver::about(const std::string& screenshotPath) const
 {
     AboutBox result;
     // Menus belong to their process under Wine: the entry is reached by its
@@ -189,6 +189,7 @@ WizardDriver::AboutBox WizardDriver::about() const
     result.copyright = windowText(::GetDlgItem(box, 1020));
     result.ok = windowText(::GetDlgItem(box, IDOK));
     ::EnumChildWindows(box, &collectStatic, reinterpret_cast<LPARAM>(&result.statics));
+    if (!screenshotPath.empty()) screenshot(box, screenshotPath);
     answer(box, IDOK);
     return result;
 }
@@ -288,12 +289,12 @@ std::vector<std::wstring> WizardDriver::logLines() const
     return lines;
 }
 
-bool WizardDriver::screenshot(const std::string& unixPath) const
+bool WizardDriver::screenshot(HWND window, const std::string& unixPath) const
 {
     RECT r{};
-    if (!frame_ || !::GetWindowRect(frame_, &r)) return false;
+    if (!window || !::GetWindowRect(window, &r)) return false;
     // Let the window finish painting first.
-    ::RedrawWindow(frame_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     ::Sleep(300);
     char geometry[64];
     std::snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);

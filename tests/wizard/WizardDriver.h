@@ -55,7 +55,8 @@ public:
         std::wstring caption, version, copyright, ok;
         std::vector<std::wstring> statics;  // every static text, in order
     };
-    AboutBox about() const;
+    // With a path, a screenshot of the box is saved first.
+    AboutBox about(const std::string& screenshotPath = {}) const;
     // The selected item's text of the start page's language list.
     std::wstring selectedLanguage() const;
 
@@ -87,7 +88,8 @@ public:
 
     // Saves a PNG of the frame (xwd and ImageMagick on the X display Wine
     // draws on) to a Unix path; false when it could not be made.
-    bool screenshot(const std::string& unixPath) const;
+    bool screenshot(const std::string& unixPath) const { return screenshot(frame_, unixPath); }
+    bool screenshot(HWND window, const std::string& unixPath) const;
 
 private:
     ChildProcess process_;

@@ -129,7 +129,7 @@ TEST_F(Wizard, QuickInstallationInEnglish)
     WizardDriver w(installer);
     ASSERT_TRUE(w.frame()) << "no wizard window";
     EXPECT_EQ(w.caption(), L"Installer – Trimora 6.04");
-    const WizardDriver::AboutBox about = w.about();
+    const WizardDriver::AboutBox about = w.about(QV_SCREENSHOT_DIR "/en/about.png");
     EXPECT_EQ(about.caption, L"About 'Installer'");
     EXPECT_EQ(about.ok, L"OK");
     EXPECT_FALSE(about.version.empty());
@@ -336,8 +336,10 @@ TEST_F(Wizard, LanguageChangeRelabelsEverythingAtOnce)
     EXPECT_EQ(w.text(1003), L"Klicken Sie auf 'Weiter', um fortzufahren.");
     EXPECT_EQ(w.text(1022), L"Wählen Sie die Installationssprache");
     EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 2);
+    EXPECT_TRUE(w.screenshot(shot("de", WizardPage::Start)));
     ASSERT_TRUE(w.next(WizardPage::Mode));
     EXPECT_EQ(w.text(1021), L"Installationsart");
+    EXPECT_TRUE(w.screenshot(shot("de", WizardPage::Mode)));
     ASSERT_TRUE(w.back(WizardPage::Start));
 
     w.selectLanguage(7);  // Polish: the installer has no texts of its own

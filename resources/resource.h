@@ -16,6 +16,11 @@
 //   1000-20132   reserved for strings: other resources take identifiers
 //                outside this range (dialogs, controls, icons, bitmaps below
 //                1000, for example icon 128).
+//   100-137      dialog templates: About box 100, wizard frame 102, pages
+//                132-137; bitmap 137 is the side picture (another type)
+//   128, 141-161 icons: the application 128, the language flags 141-158,
+//                160 and 161
+//   1-3, 1002-1023  control identifiers inside the dialogs (not resources)
 #ifndef QV_RESOURCE_H
 #define QV_RESOURCE_H
 
@@ -65,5 +70,66 @@
 #define IDS_NEED_ADMIN                1126
 #define IDS_CLOSE_PRODUCT             1127
 #define IDS_NO_INSTALLER_TRANSLATION  1129
+
+/* Dialog templates */
+#define IDD_ABOUT                     100
+#define IDD_INSTALL                   102
+#define IDD_PAGE_START                132
+#define IDD_PAGE_PATH                 133
+#define IDD_PAGE_SHORTCUT             134
+#define IDD_PAGE_INSTALL              135
+#define IDD_PAGE_MODE                 136
+#define IDD_PAGE_END                  137
+
+/* Bitmaps and icons */
+#define IDB_SIDE_PICTURE              137   /* 87 x 171, 256 colours */
+#define IDI_APPLICATION_ICON          128
+#define IDI_FLAG_GERMAN               141
+#define IDI_FLAG_DANISH               142
+#define IDI_FLAG_SPANISH              143
+#define IDI_FLAG_FRENCH               144
+#define IDI_FLAG_ENGLISH              145
+#define IDI_FLAG_ITALIAN              146
+#define IDI_FLAG_DUTCH                147
+#define IDI_FLAG_PORTUGUESE           148
+#define IDI_FLAG_TURKISH              149
+#define IDI_FLAG_BULGARIAN            150
+#define IDI_FLAG_ROMANIAN             151
+#define IDI_FLAG_CHINESE              152
+#define IDI_FLAG_CZECH                153
+#define IDI_FLAG_NORWEGIAN            154
+#define IDI_FLAG_GREEK                155
+#define IDI_FLAG_POLISH               156
+#define IDI_FLAG_HEBREW               157
+#define IDI_FLAG_VIETNAMESE           158
+#define IDI_FLAG_JAPANESE             160
+#define IDI_FLAG_HUNGARIAN            161
+
+/* Controls. 1 (IDOK) is Next, 2 (IDCANCEL) Exit, 3 Back. */
+#define IDC_BACK                      3
+#define IDC_SEPARATOR                 1002  /* frame: etched line over the buttons */
+#define IDC_STATUS                    1003  /* pages: what to click next */
+#define IDC_SIDE_PANEL                1005  /* frame: white panel behind the picture */
+#define IDC_BROWSE                    1006
+#define IDC_FOLDER                    1007  /* Path: installation folder; Shortcut: Start-menu folder */
+#define IDC_FOLDER_GROUP              1008
+#define IDC_FOLDER_PROMPT             1009
+#define IDC_DESKTOP_SHORTCUT          1010
+#define IDC_MENU_SHORTCUT             1011
+#define IDC_MENU_GROUP                1012
+#define IDC_PROGRESS                  1014
+#define IDC_LOG                       1015
+#define IDC_INFO                      1016  /* Start: situation text; End: closing text */
+#define IDC_MODE_QUICK                1018
+#define IDC_MODE_ADVANCED             1019
+#define IDC_ABOUT_VERSION             1019
+#define IDC_ABOUT_COPYRIGHT           1020
+#define IDC_COPYRIGHT                 1020  /* Start: notice line */
+#define IDC_MODE_GROUP                1021
+#define IDC_LANGUAGE_LABEL            1022
+#define IDC_LANGUAGE                  1023
+
+/* System-menu command of the About box */
+#define IDM_ABOUT                     0x0010
 
 #endif

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 cmake make
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
-  googletest locales-all dpkg-dev icoutils
+  googletest locales-all dpkg-dev icoutils fonts-wine
 )
 
 SUDO=

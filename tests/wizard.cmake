@@ -1,0 +1,49 @@
+# The wizard's tests: the folder browser's rules in process, and the real
+# installer driven through its windows (tests/wizard). Every scenario of the
+# driven installer runs in its own fresh prefix; the screenshots of the pages
+# land in <build>/screenshots/<language>/.
+# QuorvexSetup is defined later (installer/), which add_dependencies allows.
+if(TARGET qv_wizard)
+  target_link_libraries(folder_browser_test PRIVATE qv_wizard qv_strings)
+  target_link_libraries(wizard_frame_test PRIVATE qv_wizard qv_strings qv_version)
+
+  add_library(qv_wizard_driver STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wizard/WizardDriver.cpp)
+  target_link_libraries(qv_wizard_driver PUBLIC qv_test_support comctl32)
+
+  set(QV_SCREENSHOT_DIR ${CMAKE_BINARY_DIR}/screenshots)
+  add_executable(wizard_gui_test ${CMAKE_CURRENT_SOURCE_DIR}/wizard/wizard_gui_test.cpp)
+  target_link_libraries(wizard_gui_test PRIVATE qv_wizard_driver GTest::gtest_main)
+  add_dependencies(wizard_gui_test QuorvexSetup qv_probe_6.3.0.0 qv_probe_6.5.0.0)
+  target_compile_definitions(wizard_gui_test PRIVATE
+    QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>"
+    QV_OLD_PROGRAM_EXE=L"Z:$<TARGET_FILE:qv_probe_6.3.0.0>"
+    QV_NEW_PROGRAM_EXE=L"Z:$<TARGET_FILE:qv_probe_6.5.0.0>"
+    QV_SCREENSHOT_DIR="${QV_SCREENSHOT_DIR}")
+
+  set(QV_WIZARD_SCENARIOS
+    QuickInstallationInEnglish:en_US
+    AdvancedInstallationTypedFolderWithoutStartMenu:en_US
+    FrenchUser:fr_FR
+    LanguageChangeRelabelsEverythingAtOnce:en_US
+    EarlierInstallationLanguageIsPreselected:en_US
+    ExitQuestionNoKeepsTheWizard:en_US
+    SameVersionInstalled:en_US
+    OlderVersionInstalled:en_US
+    NewerVersionInstalled:en_US
+    DamagedPayloadFailsAndOffersInstallAgain:en_US)
+  foreach(entry IN LISTS QV_WIZARD_SCENARIOS)
+    string(REPLACE ":" ";" parts ${entry})
+    list(GET parts 0 scenario)
+    list(GET parts 1 locale)
+    add_test(NAME wizard_${scenario}
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                     $<TARGET_FILE:wizard_gui_test> --gtest_filter=Wizard.${scenario})
+    set_tests_properties(wizard_${scenario} PROPERTIES
+      ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=${locale}.UTF-8" TIMEOUT 600)
+  endforeach()
+
+  # What scripts/run.sh runs on a machine without a display.
+  add_executable(wizard_demo ${CMAKE_CURRENT_SOURCE_DIR}/wizard/WizardDemo.cpp)
+  target_link_libraries(wizard_demo PRIVATE qv_wizard_driver)
+  qv_unicode_entry(wizard_demo)
+endif()

@@ -1,0 +1,30 @@
+#include "wizard/AboutDlg.h"
+
+#include "app/LocalizedStrings.h"
+#include "framework/Format.h"
+#include "resources/resource.h"
+#include "sys/VersionInfo.h"
+
+namespace qv {
+
+CAboutDlg::CAboutDlg(CWnd* parent) : CDialog(IDD_ABOUT, parent) {}
+
+BOOL CAboutDlg::OnInitDialog()
+{
+    BOOL result = CDialog::OnInitDialog();
+
+    std::wstring pattern = loadLocalizedString(IDS_ABOUT);
+    if (pattern.empty()) pattern = GetWindowText();
+    SetWindowText(formatText(pattern, {loadLocalizedString(IDS_APP_TITLE)}));
+
+    const VersionInfo& self = VersionInfo::ofSelf();
+    std::wstring label = self.displayLabel();
+    if (!label.empty()) SetDlgItemText(IDC_ABOUT_VERSION, label);
+    std::wstring copyright = self.stringValue(L"LegalCopyright");
+    if (!copyright.empty()) SetDlgItemText(IDC_ABOUT_COPYRIGHT, copyright);
+
+    SetDlgItemText(IDOK, loadLocalizedString(IDS_OK));
+    return result;
+}
+
+}  // namespace qv

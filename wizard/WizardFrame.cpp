@@ -1,0 +1,13 @@
+// The wizard frame that start-up runs (app/WizardFrame.h).
+#include "app/WizardFrame.h"
+
+#include "wizard/InstallDlg.h"
+
+namespace qv {
+
+std::unique_ptr<CDialog> createInstallDlg(CInstallApp& app)
+{
+    return std::make_unique<CInstallDlg>(app);
+}
+
+}  // namespace qv

@@ -1,15 +1,23 @@
 // Installation time of the embedded payload, beside its floor.
 //
-//   floor      what the archive alone costs: the verification pass and the
-//              extraction of every file, with a handler that does nothing
-//   sequence   the whole install sequence with a display that shows
-//              nothing: journal, backups, access grants, shortcuts, uninstall
-//              key, registration run of the installed program, log
+//   first      the whole install sequence on a machine without the product,
+//              with a display that shows nothing: journal, access grants,
+//              shortcuts, uninstall key, registration run of the installed
+//              program, log
+//   reinstall  the same again over the last first installation, in the same
+//              folder: backups of the replaced files, the earlier log read
+//              and merged into the new one
+//   floor      what the archive alone costs on a machine without the
+//              product: the verification pass and the extraction of every
+//              file, with a handler that does nothing
 //
-// Each run installs into fresh folders below the temporary folder and is
-// timed with QueryPerformanceCounter. Sequence runs change the machine
-// (registry, shortcuts, shared data): run the benchmark in a throwaway
-// prefix (bench_install does).
+// Each run is timed with QueryPerformanceCounter. Before every first
+// installation and every floor run, what the earlier runs left is removed
+// (untimed): folders, shared data, samples, shortcuts, uninstall key,
+// installation record and the program's document type; otherwise the
+// earlier runs would make a "first" run a reinstallation and let the floor
+// find the shared folders already there. The runs change the machine: run
+// the benchmark in a throwaway prefix (bench_install does).
 //
 //   qv_install_bench [runs] [archive.bz2]
 //
@@ -17,12 +25,18 @@
 
 #include "app/InstallApp.h"
 #include "app/Languages.h"
+#include "app/LocalizedStrings.h"
 #include "app/Product.h"
+#include "app/SessionState.h"
 #include "engine/Archive.h"
+#include "engine/FolderMacros.h"
 #include "engine/InstallSequence.h"
+#include "framework/Format.h"
+#include "resources/resource.h"
 
 #include <windows.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -70,11 +84,17 @@ double now()
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-std::wstring scratchFolder(const wchar_t* name, int run)
+// All runs work below this folder.
+std::wstring benchFolder()
 {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + L"qvbench\\" + name + std::to_wstring(run);
+    return std::wstring(temp) + L"qvbench";
+}
+
+std::wstring scratchFolder(const wchar_t* name, int run)
+{
+    return benchFolder() + L"\\" + name + std::to_wstring(run);
 }
 
 void removeTree(const std::wstring& path)
@@ -83,6 +103,24 @@ void removeTree(const std::wstring& path)
     for (boost::filesystem::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
         ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
     boost::filesystem::remove_all(path, ec);
+}
+
+// Everything an installation of the product changes outside the scratch
+// folders, and the scratch folders, as before the first run.
+void removeInstallations()
+{
+    removeTree(benchFolder());
+    removeTree(qv::lookupFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems");
+    removeTree(qv::lookupFolder(CSIDL_APPDATA) + L"\\Orvane Systems");
+    const std::wstring desktop = qv::lookupFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+    removeTree(desktop + L"\\" +
+               qv::formatText(qv::loadLocalizedString(IDS_EXAMPLES_FOLDER), {qv::productLabel(true)}));
+    ::DeleteFileW((desktop + L"\\" + qv::productLabel(false) + L".lnk").c_str());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (qv::UninstallKeyPath + qv::productKeyName(qv::productCode)).c_str());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, qv::MakerKeyPath);
+    // The document type the program's registration run writes.
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L".qvn");
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Orvane.QuorvexNotebook.6");
 }
 
 // Verification and extraction with a handler that only answers; the
@@ -110,7 +148,7 @@ double floorRun(int run, std::uint64_t& bytes)
     return ok ? seconds : -1.0;
 }
 
-double sequenceRun(int run, bool& ok, std::wstring& log)
+double sequenceRun(int run, bool& ok, std::wstring& log, qv::InstallState& state)
 {
     qv::CInstallApp app;
     app.instanceMutex.tryAcquire();
@@ -121,6 +159,7 @@ double sequenceRun(int run, bool& ok, std::wstring& log)
     qv::detectInstallation(app, qv::findInstalledProgram());
     const std::wstring earlier = qv::earlierLogPath();
     app.uninstallLog.read(earlier.empty() ? nullptr : earlier.c_str());
+    state = app.installState;
 
     SilentDisplay display;
     qv::InstallTarget target;
@@ -141,21 +180,36 @@ int wmain(int argc, wchar_t** argv)
     qv::applicationId() = L"Quorvex6";
     qv::setLanguage(qv::EnglishLanguage);
 
-    // The sequence first: the floor's runs leave the shared data files in
-    // place, which would make the sequence skip them.
+    auto stateName = [](qv::InstallState state) {
+        return state == qv::InstallState::NotInstalled ? "first installation"
+               : state == qv::InstallState::SameVersion ? "reinstallation"
+                                                          : "other";
+    };
+    for (int i = 0; i < runs; ++i) {
+        removeInstallations();
+        bool ok = false;
+        std::wstring log;
+        qv::InstallState state{};
+        const double s = sequenceRun(i, ok, log, state);
+        std::printf("first     run %d: %8.3f s  (%s, %s)\n", i + 1, s, stateName(state), ok ? "installed" : "failed");
+        if (i == 0) std::fwprintf(stdout, L"%ls\n", log.c_str());
+    }
+    // Over the last first installation, into its folder.
     for (int i = 0; i < runs; ++i) {
         bool ok = false;
         std::wstring log;
-        const double s = sequenceRun(i, ok, log);
-        std::printf("sequence  run %d: %8.3f s  (%s)\n", i + 1, s, ok ? "installed" : "failed");
-        if (i == 0) std::fwprintf(stdout, L"%ls\n", log.c_str());
+        qv::InstallState state{};
+        const double s = sequenceRun(runs - 1, ok, log, state);
+        std::printf("reinstall run %d: %8.3f s  (%s, %s)\n", i + 1, s, stateName(state), ok ? "installed" : "failed");
     }
     std::uint64_t bytes = 0;
     for (int i = 0; i < runs; ++i) {
+        removeInstallations();
         const double s = floorRun(i, bytes);
         std::printf("floor     run %d: %8.3f s  (%llu bytes decompressed)\n", i + 1, s,
                     static_cast<unsigned long long>(bytes));
     }
+    removeInstallations();
     std::fflush(stdout);
     ::CoUninitialize();
     return 0;

@@ -14,8 +14,12 @@ target_link_libraries(qv_seq_registrar PRIVATE advapi32)
 qv_unicode_entry(qv_seq_registrar)
 
 add_executable(install_sequence_test ${CMAKE_CURRENT_SOURCE_DIR}/sequence/install_sequence_test.cpp)
-target_link_libraries(install_sequence_test PRIVATE qv_test_support qv_strings GTest::gtest_main)
-add_dependencies(install_sequence_test qv_seq_registrar qv_probe_6.3.0.0)
+# qv_payload: the ProductSequence scenarios install the product's real
+# payload from the test's own resources, and compare it with the staged files
+# (ProductTestPaths.h, written by product/CMakeLists.txt).
+target_link_libraries(install_sequence_test PRIVATE qv_test_support qv_strings qv_payload GTest::gtest_main)
+target_include_directories(install_sequence_test PRIVATE ${CMAKE_BINARY_DIR}/product)
+add_dependencies(install_sequence_test qv_seq_registrar qv_probe_6.3.0.0 qv_product)
 target_compile_definitions(install_sequence_test PRIVATE
   QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>"
   QV_OLD_PROGRAM_EXE="Z:$<TARGET_FILE:qv_probe_6.3.0.0>")
@@ -34,6 +38,10 @@ set(QV_SEQUENCE_SCENARIOS
 foreach(scenario IN LISTS QV_SEQUENCE_SCENARIOS)
   add_test(NAME install_sequence_${scenario} COMMAND install_sequence_test --gtest_filter=Sequence.${scenario})
   set_tests_properties(install_sequence_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endforeach()
+foreach(scenario IN ITEMS FirstInstallation Update SilentUninstallLeavesOnlySharedData)
+  add_test(NAME install_product_${scenario} COMMAND install_sequence_test --gtest_filter=ProductSequence.${scenario})
+  set_tests_properties(install_product_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
 endforeach()
 add_test(NAME install_sequence_snapshot COMMAND install_sequence_test --gtest_filter=Snapshot.*)
 set_tests_properties(install_sequence_snapshot PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)

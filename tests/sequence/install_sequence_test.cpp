@@ -6,15 +6,19 @@
 // registers a document type and exits with -10), an uninstaller, three
 // language libraries, two shared data files, two samples and a temporary
 // file, packed in the archive layout and handed to the sequence as its
-// archive stream.
+// archive stream. The ProductSequence scenarios install the product's real
+// payload instead, embedded in this executable as in the installer.
 
+#include "ProductTestPaths.h"
 #include "app/InstallApp.h"
 #include "app/Languages.h"
 #include "app/Product.h"
+#include "engine/ArchiveFormat.h"
 #include "engine/InstallSequence.h"
 #include "engine/InstallTexts.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/MachineSnapshot.h"
+#include "support/ProductTestSupport.h"
 #include "support/RecordingDisplay.h"
 #include "sys/Handles.h"
 #include "uninstall/UninstallLog.h"
@@ -729,6 +733,299 @@ TEST(Snapshot, SeesFilesFoldersKeysAndValues)
     ::DeleteFileW(file.c_str());
     ::RemoveDirectoryW(folder.c_str());
     EXPECT_THAT(diff(before, MachineSnapshot::take()), IsEmpty());
+}
+
+
+// --- The product's own payload ------------------------------------------------
+// The installer's real archive (qv_payload, linked into this test as into the
+// installer) with the real program, whose registration run exits with -10
+// and registers the .qvn type, and the real uninstaller.
+
+// The embedded archive's entries with their data, in archive order.
+std::vector<TestEntry> embeddedPayload()
+{
+    std::string raw;
+    auto stream = loadResourceStream();
+    decompressChunks(*stream, [&](const char* p, std::streamsize n) { raw.append(p, static_cast<std::size_t>(n)); });
+    if (raw.size() < archivePrefixSize) return {};
+    const std::uint64_t headerSize = readHeaderSize(raw.data());
+    std::vector<TestEntry> entries;
+    std::uint64_t offset = headerSize;
+    for (const ArchiveEntry& e : parseHeader(std::string_view(raw).substr(0, static_cast<std::size_t>(headerSize)))) {
+        entries.push_back({e.source, e.destination,
+                           raw.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(e.size)), e.kind,
+                           e.crc});
+        offset += e.size;
+    }
+    return entries;
+}
+
+// The step line of a copied file, written out here rather than through
+// copyingFileText: a path with a blank is quoted.
+std::wstring copiedLine(const std::wstring& path)
+{
+    const std::wstring shown = path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
+    return L"Copying File  " + shown + L"...OK";
+}
+
+const std::wstring productKey = std::wstring(MakerKeyPath) + L"\\Quorvex 6";
+constexpr wchar_t progId[] = L"Orvane.QuorvexNotebook.6";
+
+class ProductSequence : public Sequence {
+protected:
+    void SetUp() override
+    {
+        Sequence::SetUp();
+        product = embeddedPayload();
+        ASSERT_EQ(product.size(), 27u);
+    }
+
+    // The run the install page makes: the payload resource of this
+    // executable, through the default archive source.
+    bool installProduct(CInstallApp& app) { return InstallSequence(app, display, target).run(); }
+
+    // The file the packing step took an entry from: its source names the
+    // build tree's stage folder, which Wine shows on drive Z:.
+    std::wstring stagedFile(const TestEntry& entry) const
+    {
+        std::wstring stage = QV_PRODUCT_STAGE, source = entry.source;
+        std::replace(source.begin(), source.end(), L'/', L'\\');
+        const std::wstring unixStage = stage.substr(2);  // without "Z:"
+        EXPECT_EQ(source.rfind(unixStage + L"\\", 0), 0u) << source;
+        return stage + source.substr(unixStage.size());
+    }
+
+    void expectProgramRegistered(const std::wstring& program)
+    {
+        EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, L".qvn", L"").text(), progId);
+        EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, progId, L"").text(), L"Trimora Notebook");
+        EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, std::wstring(progId) + L"\\DefaultIcon", L"").text(), program + L",0");
+        RegValue command = readValue(HKEY_CLASSES_ROOT, std::wstring(progId) + L"\\shell\\open\\command", L"");
+        EXPECT_EQ(command.type, DWORD(REG_SZ));
+        EXPECT_EQ(command.text(), L"\"" + program + L"\" \"%1\"");
+    }
+
+    std::vector<TestEntry> product;
+};
+
+TEST_F(ProductSequence, FirstInstallation)
+{
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::NotInstalled);
+    const std::wstring temporaryRoot = [] {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        return std::wstring(temp);
+    }();
+    ASSERT_TRUE(installProduct(*app));
+
+    // The log: one copying line per file, every path here holding a blank.
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (const TestEntry& e : product) expected.push_back(copiedLine(targetOf(e, *app)));
+    expected.push_back(L"Shortcuts Creation...OK");
+    expected.push_back(L"Registry Data Writing...OK");
+    expected.push_back(L"Installation Data Writing...OK");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+    const std::vector<std::wstring> lines = display.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         L"Copying File  \"" + samples + L"\\Meeting Notes.qvn\"...OK"),
+              1);
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
+    ASSERT_FALSE(display.progress.empty());
+    EXPECT_EQ(display.progress.back(), 100);
+
+    // Every file as the build staged it, the empty word list included.
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    const std::wstring uninstaller = installPath + L"\\Uninstall.exe";
+    EXPECT_EQ(target.programPath, program);
+    EXPECT_EQ(target.uninstallerPath, uninstaller);
+    for (const TestEntry& e : product) {
+        const std::wstring installed = targetOf(e, *app);
+        const std::string bytes = test::readFileBytes(installed);
+        EXPECT_EQ(bytes, test::readFileBytes(stagedFile(e))) << installed;
+        EXPECT_EQ(bytes, e.data) << installed;
+    }
+    EXPECT_EQ(std::filesystem::file_size(userData + L"\\Personal.qwl"), 0u);
+    EXPECT_TRUE(attributesOf(program) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(attributesOf(uninstaller) & FILE_ATTRIBUTE_READONLY);
+    for (const TestEntry& e : product)
+        if (e.kind != 1 && e.kind != 2) {
+            EXPECT_FALSE(attributesOf(targetOf(e, *app)) & FILE_ATTRIBUTE_READONLY);
+        }
+    // The run's temporary folder is gone, and it was below %TEMP%.
+    EXPECT_EQ(app->tempFolder.rfind(temporaryRoot, 0), 0u) << app->tempFolder;
+    EXPECT_FALSE(exists(app->tempFolder));
+
+    // The uninstall key with its types.
+    const std::wstring key = std::wstring(UninstallKeyPath) + L"Quorvex 6";
+    const std::pair<const wchar_t*, std::wstring> strings[] = {
+        {L"DisplayName", L"Trimora 6.04"},       {L"UninstallString", uninstaller},
+        {L"DisplayIcon", program + L",0"},       {L"DisplayVersion", L"6.4.0.2"},
+        {L"Publisher", L"Orvane Systems"},
+    };
+    for (const auto& [name, text] : strings) {
+        RegValue v = readValue(HKEY_LOCAL_MACHINE, key, name);
+        EXPECT_EQ(v.type, DWORD(REG_SZ)) << name;
+        EXPECT_EQ(v.data.size(), (text.size() + 1) * 2) << name;
+        EXPECT_EQ(v.text(), text) << name;
+    }
+    for (const wchar_t* name : {L"URLInfoAbout", L"HelpLink", L"URLUpdateInfo", L"HelpTelephone"}) {
+        RegValue v = readValue(HKEY_LOCAL_MACHINE, key, name);
+        EXPECT_EQ(v.type, DWORD(REG_SZ)) << name;
+        EXPECT_FALSE(v.text().empty()) << name;
+    }
+    for (const auto& [name, number] : {std::pair<const wchar_t*, DWORD>{L"NoModify", 1}, {L"NoRepair", 1},
+                                       {L"OvLanguage", DWORD(EnglishLanguage)}}) {
+        RegValue v = readValue(HKEY_LOCAL_MACHINE, key, name);
+        EXPECT_EQ(v.type, DWORD(REG_DWORD)) << name;
+        EXPECT_EQ(v.number(), number) << name;
+    }
+
+    // The installation record.
+    RegValue record = readValue(HKEY_LOCAL_MACHINE, MakerKeyPath, L"Quorvex 6 Path");
+    EXPECT_EQ(record.type, DWORD(REG_SZ));
+    EXPECT_EQ(record.text(), program);
+    EXPECT_EQ(findInstalledProgram(), program);
+
+    // The shortcuts.
+    const std::wstring menuProgram = startMenuFolder + L"\\Trimora 6.04.lnk";
+    const std::wstring menuUninstall = startMenuFolder + L"\\Uninstall Trimora.lnk";
+    const std::wstring desktopProgram = desktop + L"\\Trimora 6.04.lnk";
+    EXPECT_EQ(linkTarget(menuProgram), std::make_pair(program, installPath));
+    EXPECT_EQ(linkTarget(menuUninstall), std::make_pair(uninstaller, installPath));
+    EXPECT_EQ(linkTarget(desktopProgram), std::make_pair(program, installPath));
+
+    // What the real program registered in English (the language the key
+    // names), and no update note on a first installation.
+    expectProgramRegistered(program);
+    EXPECT_FALSE(readValue(HKEY_LOCAL_MACHINE, productKey, L"UpdatedFrom").found);
+    EXPECT_TRUE(app->instanceMutex.owned());
+
+    // Uninstall.ulog: folders as they were created, the 27 files in archive
+    // order, the shortcuts, the key and the program's registration.
+    std::wstring label;
+    const std::vector<Logged> logged = readLog(installPath + L"\\Uninstall.ulog", &label);
+    EXPECT_EQ(label, L"Trimora 6.04");
+    auto folder = [](const std::wstring& p) { return Logged{CreatedFolder, -1, true, p}; };
+    auto file = [&](const TestEntry& e) { return Logged{InstalledFile, int(e.kind), true, targetOf(e, *app)}; };
+    std::vector<Logged> expectedLog = {
+        folder(shellFolder(CSIDL_PROGRAM_FILES) + L"\\Orvane Systems"),
+        folder(installPath),
+        file(product[0]),
+        folder(shellFolder(CSIDL_APPDATA) + L"\\Orvane Systems"),
+        folder(userData),
+        file(product[1]),
+        file(product[2]),
+        folder(installPath + L"\\Lang"),
+    };
+    for (std::size_t i = 3; i < 16; ++i) expectedLog.push_back(file(product[i]));
+    expectedLog.push_back(folder(shellFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems"));
+    expectedLog.push_back(folder(commonData));
+    for (std::size_t i = 16; i < 21; ++i) expectedLog.push_back(file(product[i]));
+    expectedLog.push_back(folder(samples));
+    for (std::size_t i = 21; i < 27; ++i) expectedLog.push_back(file(product[i]));
+    expectedLog.push_back(folder(startMenuFolder));
+    expectedLog.push_back(Logged{ProgramShortcut, -1, true, menuProgram});
+    expectedLog.push_back(Logged{UninstallShortcut, -1, true, menuUninstall});
+    expectedLog.push_back(Logged{DesktopShortcut, -1, true, desktopProgram});
+    expectedLog.push_back(Logged{UninstallKey, -1, true, L""});
+    expectedLog.push_back(Logged{ClassesRootKeys, -1, true, L""});
+    EXPECT_THAT(logged, ElementsAreArray(expectedLog));
+    EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
+                            [](const Logged& e) { return std::get<0>(e) == InstalledFile; }),
+              27);
+}
+
+TEST_F(ProductSequence, Update)
+{
+    setUpEarlierInstallation(test::readFileBytes(windowsPath(QV_OLD_PROGRAM_EXE)), L"Trimora 6.03");
+    auto app = startApp();
+    ASSERT_EQ(app->installState, InstallState::OlderVersion);
+    ASSERT_EQ(app->previousVersion, 0x0006000300000000ull);
+    ASSERT_TRUE(installProduct(*app));
+
+    // No line for the samples nor for the two data files the earlier log
+    // names; the shared files it did not have are new and are written.
+    std::vector<std::wstring> expected = {std::wstring(RecordingDisplay::logWidth, L'-'),
+                                          L"Preparing Installation...OK"};
+    for (const TestEntry& e : product) {
+        const std::wstring path = targetOf(e, *app);
+        if (e.kind == 4 || path == commonData + L"\\Words_en.qwl" || path == userData + L"\\Personal.qwl") continue;
+        expected.push_back(copiedLine(path));
+    }
+    expected.push_back(L"Shortcuts Creation...OK");
+    expected.push_back(L"Registry Data Writing...OK");
+    expected.push_back(L"Installation Data Writing...OK");
+    EXPECT_THAT(display.lines(), ElementsAreArray(expected));
+    EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
+    EXPECT_EQ(test::readFileBytes(commonData + L"\\Words_en.qwl"), "words the user added to");
+    EXPECT_EQ(test::readFileBytes(userData + L"\\Personal.qwl"), "the user's own words");
+    EXPECT_EQ(test::readFileBytes(samples + L"\\Welcome.qvn"), "welcome old");
+
+    // The real program was told the version it replaces: it keeps it as
+    // UpdatedFrom, and registered itself as on a first installation.
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    EXPECT_EQ(test::readFileBytes(program), product[0].data);
+    RegValue updatedFrom = readValue(HKEY_LOCAL_MACHINE, productKey, L"UpdatedFrom");
+    EXPECT_EQ(updatedFrom.type, DWORD(REG_SZ));
+    EXPECT_EQ(updatedFrom.text(), L"6.3.0.0");
+    expectProgramRegistered(program);
+    const std::vector<Logged> logged = readLog(installPath + L"\\Uninstall.ulog");
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), (Logged{ClassesRootKeys, -1, true, L""}));
+}
+
+TEST_F(ProductSequence, SilentUninstallLeavesOnlySharedData)
+{
+    const MachineSnapshot before = MachineSnapshot::take();
+    auto app = startApp();
+    ASSERT_TRUE(installProduct(*app));
+    const std::wstring uninstaller = installPath + L"\\Uninstall.exe";
+    ASSERT_EQ(readValue(HKEY_CLASSES_ROOT, L".qvn", L"").text(), progId);
+
+    // The installer has ended by the time anyone uninstalls: its mutex is free.
+    app->instanceMutex.release();
+    EXPECT_EQ(test::runProcess(L"\"" + uninstaller + L"\" /S", installPath), 0u);
+    // The uninstaller's temporary copy removes it and its folders once it
+    // has ended.
+    test::waitForCleanupCopies();
+    EXPECT_FALSE(exists(uninstaller));
+
+    // What the uninstaller leaves on purpose: the copy that deleted it,
+    // which only the next start of Windows can delete (it is listed in
+    // PendingFileRenameOperations, below HKLM\System, outside the snapshot).
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring copyPrefix = L"+file " + std::wstring(temp) + L"qvu";
+    const std::wstring pending = test::pendingFileRenames();
+    std::vector<std::wstring> copies;
+    auto cleanupCopy = [&](const std::wstring& line) {
+        if (line.rfind(copyPrefix, 0) != 0 || line.size() < 4 || line.substr(line.size() - 4) != L".exe") return false;
+        copies.push_back(line.substr(6));
+        return true;
+    };
+    const std::vector<std::wstring> changes = diff(before, MachineSnapshot::take(), cleanupCopy);
+    EXPECT_EQ(copies.size(), 1u);
+    for (const std::wstring& copy : copies)
+        EXPECT_NE(pending.find(copy), std::wstring::npos) << "not to be deleted at the next start";
+
+    // Everything else is as before, but the shared data files: the shared
+    // dictionaries and templates, the per-user word list, and their folders.
+    std::vector<std::wstring> kept = {
+        L"+folder " + shellFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems",
+        L"+folder " + commonData,
+        L"+folder " + shellFolder(CSIDL_APPDATA) + L"\\Orvane Systems",
+        L"+folder " + userData,
+    };
+    for (const TestEntry& e : product)
+        if (e.kind == 3) kept.push_back(L"+file " + targetOf(e, *app));
+    std::sort(kept.begin(), kept.end());
+    EXPECT_THAT(changes, ElementsAreArray(kept));
+    for (const TestEntry& e : product)
+        if (e.kind == 3) {
+            EXPECT_EQ(test::readFileBytes(targetOf(e, *app)), e.data);
+        }
 }
 
 }  // namespace

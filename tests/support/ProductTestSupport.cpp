@@ -1,5 +1,7 @@
 #include "support/ProductTestSupport.h"
 
+#include <tlhelp32.h>
+
 #include <stdexcept>
 #include <vector>
 
@@ -146,6 +148,50 @@ void setRegDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD
 {
     UniqueKey key = createKey(root, path);
     ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+namespace {
+
+std::vector<DWORD> cleanupCopies()
+{
+    std::vector<DWORD> ids;
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.get() == INVALID_HANDLE_VALUE) {
+        snapshot.release();
+        return ids;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
+        if (::CompareStringOrdinal(entry.szExeFile, 3, L"qvu", 3, TRUE) == CSTR_EQUAL) ids.push_back(entry.th32ProcessID);
+    return ids;
+}
+
+}  // namespace
+
+void waitForCleanupCopies()
+{
+    for (DWORD id : cleanupCopies()) {
+        UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
+        if (process) ::WaitForSingleObject(process.get(), 30000);
+    }
+}
+
+std::wstring pendingFileRenames()
+{
+    UniqueKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                        key.put()) != ERROR_SUCCESS)
+        return {};
+    std::vector<wchar_t> data(32768);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t)), type = 0;
+    if (::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type,
+                           reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+        return {};
+    std::wstring text(data.data(), size / sizeof(wchar_t));
+    for (wchar_t& c : text)
+        if (c == L'\0') c = L'|';
+    return text;
 }
 
 }  // namespace qv::test

@@ -4,6 +4,8 @@
 //   StartedProcess  a process that keeps running until the test ends it
 //   findProcessWindow  the top-level window of a class owned by a process
 //   regString, regDword, keyExists  reading the real registry
+//   waitForCleanupCopies  waits for the uninstaller's self-deleting copies
+//   pendingFileRenames    what Windows moves or deletes at its next start
 //
 // Used by the tests of the installed product (program, uninstaller).
 
@@ -50,5 +52,15 @@ std::optional<DWORD> regDword(HKEY root, const std::wstring& path, const wchar_t
 bool keyExists(HKEY root, const std::wstring& path);
 void setRegString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value);
 void setRegDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value);
+
+// The uninstaller deletes itself through a temporary copy ("qvu*.exe" in the
+// temporary folder) that waits for it to end: a test waits for those copies
+// before it looks at what the uninstallation left or lays out a new
+// installation in the same place.
+void waitForCleanupCopies();
+
+// HKLM\...\Session Manager PendingFileRenameOperations with each NUL shown
+// as '|'; empty when there is none.
+std::wstring pendingFileRenames();
 
 }  // namespace qv::test

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -76,50 +75,6 @@ bool waitUntilGone(const std::wstring& path)
     // The clean-up copy deletes the uninstaller after it has ended.
     for (int i = 0; i < 300 && exists(path); ++i) ::Sleep(100);
     return !exists(path);
-}
-
-// The temporary copies that delete an uninstaller after it ended ("qvu*.exe"
-// in the temporary folder): a test waits for them before the next one lays
-// out a new installation in the same place.
-std::vector<DWORD> cleanupCopies()
-{
-    std::vector<DWORD> ids;
-    qv::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    if (snapshot.get() == INVALID_HANDLE_VALUE) {
-        snapshot.release();
-        return ids;
-    }
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
-        if (::CompareStringOrdinal(entry.szExeFile, 3, L"qvu", 3, TRUE) == CSTR_EQUAL) ids.push_back(entry.th32ProcessID);
-    return ids;
-}
-
-void waitForCleanupCopies()
-{
-    for (DWORD id : cleanupCopies()) {
-        qv::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
-        if (process) ::WaitForSingleObject(process.get(), 30000);
-    }
-}
-
-// Files Windows deletes when it starts again.
-std::wstring pendingDeletions()
-{
-    qv::UniqueKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                        key.put()) != ERROR_SUCCESS)
-        return {};
-    std::vector<wchar_t> data(32768);
-    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t)), type = 0;
-    if (::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type,
-                           reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
-        return {};
-    std::wstring text(data.data(), size / sizeof(wchar_t));
-    for (wchar_t& c : text)
-        if (c == L'\0') c = L'|';
-    return text;
 }
 
 struct Entry {
@@ -270,7 +225,7 @@ TEST_F(HandMadeInstallation, SilentRemovesWhatTheLogListsAndKeepsSharedData)
     EXPECT_TRUE(waitUntilGone(install));
     EXPECT_TRUE(waitUntilGone(maker));
     waitForCleanupCopies();
-    std::wstring pending = pendingDeletions();
+    std::wstring pending = pendingFileRenames();
     EXPECT_NE(pending.find(L"\\qvu"), std::wstring::npos) << std::string(pending.begin(), pending.end());
 }
 

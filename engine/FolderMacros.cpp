@@ -157,14 +157,18 @@ void FolderMacros::grantPendingFolders(const std::wstring& targetFile)
         if (!shared.granted && isDirectory(fs::path(shared.path))) pending.push_back(&shared);
     if (pending.empty()) return;
 
+    // Each folder's identity is worked out once, not once per pair.
+    std::vector<PathIdentity> sharedIdentities;
+    for (const SharedFolder* shared : pending) sharedIdentities.emplace_back(shared->path);
     std::vector<SharedFolder*> reached;
     const fs::path target(targetFile);
     for (fs::path folder = target.parent_path(); !folder.empty() && isDirectory(folder);
          folder = folder.parent_path()) {
-        for (SharedFolder* shared : pending)
-            if (std::find(reached.begin(), reached.end(), shared) == reached.end() &&
-                samePath(folder.native(), shared->path))
-                reached.push_back(shared);
+        const PathIdentity identity(folder.native());
+        for (std::size_t i = 0; i < pending.size(); ++i)
+            if (std::find(reached.begin(), reached.end(), pending[i]) == reached.end() &&
+                identity.sameAs(sharedIdentities[i]))
+                reached.push_back(pending[i]);
         if (reached.size() == pending.size()) break;
         if (!folder.has_relative_path()) break;  // the root: nothing above it
     }

@@ -1,10 +1,10 @@
 #include "sys/PathIdentity.h"
 
+#include "sys/Handles.h"
+
 #include <boost/filesystem.hpp>
 
 #include <windows.h>
-
-#include <vector>
 
 namespace qv {
 namespace fs = boost::filesystem;
@@ -28,6 +28,15 @@ std::vector<std::wstring> elements(const fs::path& path)
     return result;
 }
 
+std::vector<std::wstring> normalElements(const fs::path& path)
+{
+    const fs::path normal = fs::absolute(path).lexically_normal();
+    std::vector<std::wstring> result = elements(normal);
+    // A trailing separator leaves a "." behind; the folder is the same.
+    if (result.size() > 1 && (result.back() == L"." || result.back().empty())) result.pop_back();
+    return result;
+}
+
 bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) noexcept
 {
     if (a.size() != b.size()) return false;
@@ -36,49 +45,46 @@ bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) noexcept
                             static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-bool existsQuietly(const fs::path& path) noexcept
+}  // namespace
+
+PathIdentity::PathIdentity(const std::wstring& path) noexcept
 {
-    boost::system::error_code error;
-    return fs::exists(path, error) && !error;
+    try {
+        const fs::path p(path);
+        elements_ = elements(p);
+        // Opening with no access rights reads the identity of files and
+        // (with backup semantics) folders alike, whoever holds them open.
+        if (!path.empty()) {
+            UniqueFile handle(::CreateFileW(path.c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            BY_HANDLE_FILE_INFORMATION info;
+            if (handle && ::GetFileInformationByHandle(handle.get(), &info))
+                file_ = FileId{info.dwVolumeSerialNumber,
+                               (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+        }
+        normal_ = normalElements(p);
+        normalKnown_ = true;
+    } catch (...) {
+        // The current folder could not be read, or memory ran out: only the
+        // spelling and the identity can speak for this path.
+    }
 }
 
-}  // namespace
+bool PathIdentity::sameAs(const PathIdentity& other) const noexcept
+{
+    if (elements_ == other.elements_) return true;
+    // Only a test on two existing objects is conclusive.
+    if (file_ && other.file_) return *file_ == *other.file_;
+    if (!normalKnown_ || !other.normalKnown_ || normal_.size() != other.normal_.size()) return false;
+    for (std::size_t i = 0; i < normal_.size(); ++i)
+        if (!sameIgnoringCase(normal_[i], other.normal_[i])) return false;
+    return true;
+}
 
 bool samePath(const std::wstring& a, const std::wstring& b) noexcept
 {
-    try {
-        const fs::path pathA(a);
-        const fs::path pathB(b);
-        if (elements(pathA) == elements(pathB)) return true;
-
-        // The library answers "different" without an error when only one of
-        // them exists; only a test on two existing objects is conclusive.
-        if (existsQuietly(pathA) && existsQuietly(pathB)) {
-            boost::system::error_code error;
-            const bool same = fs::equivalent(pathA, pathB, error);
-            if (!error) return same;
-        }
-
-        const auto lexical = [](const fs::path& path) {
-            fs::path full = fs::absolute(path);
-            fs::path normal = full.lexically_normal();
-            std::vector<std::wstring> result = elements(normal);
-            // A trailing separator leaves a "." behind; the folder is the same.
-            if (result.size() > 1 && (result.back() == L"." || result.back().empty()))
-                result.pop_back();
-            return result;
-        };
-        const std::vector<std::wstring> normalA = lexical(pathA);
-        const std::vector<std::wstring> normalB = lexical(pathB);
-        if (normalA.size() != normalB.size()) return false;
-        for (std::size_t i = 0; i < normalA.size(); ++i)
-            if (!sameIgnoringCase(normalA[i], normalB[i])) return false;
-        return true;
-    } catch (...) {
-        // The current folder could not be read, or memory ran out: the paths
-        // cannot be shown to be the same.
-        return false;
-    }
+    return PathIdentity(a).sameAs(PathIdentity(b));
 }
 
 }  // namespace qv

@@ -253,19 +253,33 @@ std::wstring uninstallKeyLogPath()
 
 void UninstallLog::mergePreviousEntries()
 {
+    // Each path's identity is worked out once: a pairwise samePath would ask
+    // the file system for every earlier entry against every new one.
+    const auto comparesPaths = [](std::int32_t kind) { return kind == CreatedFolder || kind == InstalledFile; };
+    struct Current {
+        const LogEntry* entry;
+        std::optional<PathIdentity> identity;
+    };
+    std::list<Current> current;
+    for (const LogEntry& entry : newEntries_)
+        current.push_back({&entry, comparesPaths(entry.kind) ? std::optional(PathIdentity(entry.path)) : std::nullopt});
+
     while (!previousEntries_.empty()) {
         LogEntry earlier = std::move(previousEntries_.back());
         previousEntries_.pop_back();
+        std::optional<PathIdentity> identity;
+        if (comparesPaths(earlier.kind)) identity.emplace(earlier.path);
         bool matched = false;
-        for (const LogEntry& current : newEntries_) {
-            if (current.kind != earlier.kind) continue;
-            if ((earlier.kind == CreatedFolder || earlier.kind == InstalledFile) &&
-                !samePath(current.path, earlier.path))
-                continue;
+        for (const Current& candidate : current) {
+            if (candidate.entry->kind != earlier.kind) continue;
+            if (identity && !identity->sameAs(*candidate.identity)) continue;
             matched = true;
             break;
         }
-        if (!matched) newEntries_.push_front(std::move(earlier));
+        if (matched) continue;
+        newEntries_.push_front(std::move(earlier));
+        // Earlier entries that match each other: only the last one survives.
+        current.push_front({&newEntries_.front(), std::move(identity)});
     }
 }
 

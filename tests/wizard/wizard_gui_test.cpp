@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <shlobj.h>
 #include <windows.h>
 
@@ -178,9 +180,13 @@ TEST_F(Wizard, QuickInstallationInEnglish)
     EXPECT_EQ(::SendMessageW(w.control(1014), PBM_GETPOS, 0, 0), 100);
     const std::vector<std::wstring> log = w.logLines();
     EXPECT_THAT(log, Contains(L"Preparing Installation...OK"));
-    EXPECT_THAT(log, Contains(L"Copying File  \"" + installFolder + L"\\Quorvex.exe\"...OK"));
+    EXPECT_THAT(log, Contains(L"Copying File  \"" + installFolder + L"\\Trimora.exe\"...OK"));
     EXPECT_THAT(log, Contains(L"Shortcuts Creation...OK"));
-    EXPECT_THAT(log, Contains(StartsWith(L"Registry Data Writing...")));
+    // The product's own program registers itself and exits with -10.
+    EXPECT_THAT(log, Contains(L"Registry Data Writing...OK"));
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::wstring& line) { return line.starts_with(L"Copying File  "); }),
+              27);
     EXPECT_THAT(log, Contains(L"Installation Data Writing...OK"));
     EXPECT_TRUE(w.screenshot("" QV_SCREENSHOT_DIR "/en/install-done.png"));
 
@@ -199,8 +205,8 @@ TEST_F(Wizard, QuickInstallationInEnglish)
     EXPECT_EQ(w.findBox(), nullptr);
 
     EXPECT_FALSE(readString(UninstallKey, L"DisplayName").empty());
-    EXPECT_EQ(readString(MakerKey, RecordName), installFolder + L"\\Quorvex.exe");
-    EXPECT_TRUE(exists(installFolder + L"\\Quorvex.exe"));
+    EXPECT_EQ(readString(MakerKey, RecordName), installFolder + L"\\Trimora.exe");
+    EXPECT_TRUE(exists(installFolder + L"\\Trimora.exe"));
     EXPECT_TRUE(exists(installFolder + L"\\Uninstall.exe"));
     EXPECT_TRUE(exists(installFolder + L"\\Uninstall.ulog"));
     EXPECT_TRUE(exists(menuFolder + L"\\Trimora 6.04.lnk"));
@@ -253,7 +259,7 @@ TEST_F(Wizard, AdvancedInstallationTypedFolderWithoutStartMenu)
     ASSERT_TRUE(w.next(WizardPage::End));
     w.click(Exit);
     EXPECT_EQ(w.waitExit(), 0u);
-    EXPECT_TRUE(exists(typed + L"\\Quorvex.exe"));
+    EXPECT_TRUE(exists(typed + L"\\Trimora.exe"));
     EXPECT_FALSE(exists(installFolder));
     EXPECT_FALSE(exists(menuFolder + L"\\Trimora 6.04.lnk"));
     EXPECT_TRUE(exists(folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Trimora 6.04.lnk"));
@@ -301,7 +307,7 @@ TEST_F(Wizard, FrenchUser)
     EXPECT_TRUE(w.screenshot(shot("fr", WizardPage::End)));
     w.click(Exit);
     EXPECT_EQ(w.waitExit(), 0u);
-    EXPECT_TRUE(exists(frenchFolder + L"\\Quorvex.exe"));
+    EXPECT_TRUE(exists(frenchFolder + L"\\Trimora.exe"));
     // The language is recorded for the next run.
     DWORD language = 99, size = sizeof language;
     EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, UninstallKey, L"OvLanguage", RRF_RT_DWORD, nullptr, &language,

@@ -40,8 +40,11 @@ make_pristine() {
   WINEPREFIX=$p wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   WINEPREFIX=$p wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   WINEPREFIX=$p wineserver -w
+  # Without Tahoma "MS Shell Dlg" falls back to another font, and without
+  # Marlett the caption buttons show as letters (fonts-wine, scripts/setup.sh).
   cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
-     /usr/share/wine/fonts/marlett.ttf "$p/drive_c/windows/Fonts/" 2>/dev/null || true
+     /usr/share/wine/fonts/marlett.ttf "$p/drive_c/windows/Fonts/" ||
+    { echo "wine-run: Wine's fonts are missing; run scripts/setup.sh" >&2; exit 1; }
   # The user's shell folders are links into the Linux home folder: make them
   # real folders so that tests never write outside the prefix.
   local users=$p/drive_c/users

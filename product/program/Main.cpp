@@ -10,6 +10,7 @@
 //       removes what /Register wrote; exit code 0, else the system error code.
 
 #include "app/InstanceObjects.h"
+#include "framework/WinApp.h"  // modulePath
 #include "product/common/DllSearch.h"
 #include "product/common/ProductNames.h"
 #include "product/common/ProductStrings.h"
@@ -68,16 +69,6 @@ Options parse(const wchar_t* commandLine)
     return o;
 }
 
-std::wstring modulePath()
-{
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return {};
-        if (n < buffer.size()) return std::wstring(buffer.data(), n);
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 std::wstring folderOf(const std::wstring& path)
 {
@@ -121,7 +112,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
     qv::product::restrictDllSearch();
 
     Options options = parse(::GetCommandLineW());
-    std::wstring program = modulePath();
+    std::wstring program = qv::modulePath();
     ProductStrings strings(folderOf(program), installedLanguage());
 
     if (options.registering || options.unregistering) return registration(options, strings, program);

@@ -9,6 +9,7 @@
 //       internal: the temporary copy that deletes the uninstaller once it
 //       has ended.
 
+#include "framework/WinApp.h"  // modulePath
 #include "product/common/DllSearch.h"
 #include "product/uninstaller/Uninstaller.h"
 
@@ -21,16 +22,6 @@
 
 namespace {
 
-std::wstring modulePath()
-{
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return {};
-        if (n < buffer.size()) return std::wstring(buffer.data(), n);
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 }  // namespace
 
@@ -54,6 +45,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     for (const std::wstring& a : args)
         if (::CompareStringOrdinal(a.c_str(), -1, L"/S", -1, TRUE) == CSTR_EQUAL) silent = true;
 
-    qv::product::Uninstaller uninstaller(modulePath(), silent);
+    qv::product::Uninstaller uninstaller(qv::modulePath(), silent);
     return static_cast<int>(uninstaller.run());
 }

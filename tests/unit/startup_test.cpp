@@ -163,9 +163,12 @@ TEST(StartUp, WithTheProductRunningMessage1127AsksUntilItIsClosed)
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(messageBoxText(again), expected);
 
-    // Retry after the product ended: the wizard opens.
+    // Retry after the product ended: the wizard opens. The box carries the
+    // wizard's title too, so wait until it is gone before looking for the
+    // frame; a click on a box that is closing would be lost.
     product.end();
     clickButton(again, IDRETRY);
+    ASSERT_TRUE(waitForWindowGone(again, Timeout));
     HWND frame = waitForDialog(installer, EnglishTitle);
     ASSERT_NE(frame, nullptr);
     clickButton(frame, IDCANCEL);

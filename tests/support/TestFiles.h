@@ -1,5 +1,6 @@
 #pragma once
-// Small file helpers for tests that check what an operation left on disk.
+// Small helpers for tests that check what an operation left on disk, and
+// for the few checks that depend on the platform under the test.
 
 #include <string>
 #include <vector>

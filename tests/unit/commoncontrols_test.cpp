@@ -3,6 +3,8 @@
 // commoncontrols_v6_test with the installer's manifest (tests/startup.cmake).
 #include "app/CommonControls.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -17,17 +19,12 @@ TEST(CommonControlsVersion, TheManifestsVersion6AssemblyIsAccepted)
     EXPECT_LT(qv::commonControlsVersion(), 0x70000u);
 }
 #else
-bool underWine()
-{
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 TEST(CommonControlsVersion, WithoutTheManifestTheSystemsOldVersionIsReported)
 {
     DWORD version = qv::commonControlsVersion();
     EXPECT_NE(version, 0u);
     EXPECT_LT(version, 0x60000u) << "no activation context binds version 6 for this program";
-    if (underWine()) {
+    if (qv::test::runningUnderWine()) {
         EXPECT_EQ(version, (5u << 16) | 81u);
     }
 }

@@ -3,6 +3,8 @@
 #include "sys/Advapi.h"
 #include "sys/HResultError.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
@@ -12,11 +14,6 @@
 #include <vector>
 
 namespace {
-
-bool underWine()
-{
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 std::wstring sidText(PSID sid)
 {
@@ -81,7 +78,7 @@ private:
 TEST(IsAdministrator, AnswersThroughTheMembershipCheck)
 {
     EXPECT_EQ(qv::isAdministrator(), systemSaysAdministrator());
-    if (underWine()) {
+    if (qv::test::runningUnderWine()) {
         EXPECT_TRUE(qv::isAdministrator()) << "Wine's user is always an administrator";
     }
 }
@@ -137,7 +134,7 @@ TEST(IsAdministratorByAccessCheck, TokenWithAdministratorsForDenyOnly)
     ::CloseHandle(restricted);
     const bool denied = qv::isAdministratorByAccessCheck(impersonation);
     ::CloseHandle(impersonation);
-    if (denied && underWine())
+    if (denied && qv::test::runningUnderWine())
         GTEST_SKIP() << "Wine's access check ignores deny-only groups: the non-administrator "
                         "answer is shown here only through the failing steps";
     EXPECT_FALSE(denied);

@@ -2,6 +2,8 @@
 
 #include "sys/HResultError.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>
@@ -15,11 +17,6 @@
 namespace fs = boost::filesystem;
 
 namespace {
-
-bool underWine()
-{
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 // SIDs from their string form, independent of the code under test.
 struct StringSid {
@@ -259,7 +256,7 @@ TEST_F(GrantUsersAccess, FileAndFolderGetOneUsersEntry_ReadBackOnlyOffWine)
     EXPECT_TRUE(qv::grantUsersAccess((root_ / L"Folder").native(), 0x1F01FF, kInherit));
     // Granting twice still leaves one entry.
     EXPECT_TRUE(qv::grantUsersAccess((root_ / L"Folder").native(), 0x1F01FF, kInherit));
-    if (underWine())
+    if (qv::test::runningUnderWine())
         GTEST_SKIP() << "Wine accepts the new DACL but reads back a made-up one; the list "
                         "itself is checked on bytes above";
 
@@ -289,7 +286,7 @@ TEST_F(GrantUsersAccess, ProtectedFolderStaysProtected_ReadBackOnlyOffWine)
     ASSERT_TRUE(::SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
 
     EXPECT_TRUE(qv::grantUsersAccess(folder.native(), 0x1F01FF, kInherit));
-    if (underWine())
+    if (qv::test::runningUnderWine())
         GTEST_SKIP() << "Wine drops the protected flag and the entries it was given";
 
     std::vector<BYTE> after = readDescriptor(folder);

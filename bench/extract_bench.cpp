@@ -11,6 +11,8 @@
 // (verification + extraction) / floor and the process's peak memory. Run each
 // scale in its own process, so that the peak belongs to that scale.
 
+#include "bench/BenchSupport.h"
+#include "bench/SyntheticPayload.h"
 #include "engine/Archive.h"
 #include "engine/ArchiveFormat.h"
 #include "engine/Crc32.h"
@@ -39,125 +41,20 @@ namespace {
 
 namespace fs = boost::filesystem;
 namespace io = boost::iostreams;
-
-// --- Deterministic text --------------------------------------------------------
-
-class Random {
-public:
-    explicit Random(std::uint32_t seed) : x_(seed * 2654435761u + 0x9E3779B9u) { if (!x_) x_ = 1; }
-    std::uint32_t next()
-    {
-        x_ ^= x_ << 13;
-        x_ ^= x_ >> 17;
-        x_ ^= x_ << 5;
-        return x_;
-    }
-
-private:
-    std::uint32_t x_;
-};
-
-// 10,000 pseudo-words; the text draws them with a skew towards the first
-// ones, which bzip2 -9 packs about 3:1.
-constexpr std::uint32_t vocabularySize = 10000;
-
-const std::vector<std::string>& vocabulary()
-{
-    static const std::vector<std::string> words = [] {
-        std::vector<std::string> w;
-        Random r(12345);
-        for (std::uint32_t i = 0; i < vocabularySize; ++i) {
-            std::string word(2 + r.next() % 9, ' ');
-            for (char& c : word) c = static_cast<char>('a' + r.next() % 26);
-            w.push_back(word);
-        }
-        return w;
-    }();
-    return words;
-}
-
-// The content of one file, produced on demand so that no file is ever held
-// whole in memory.
-class TextSource {
-public:
-    TextSource(std::uint32_t seed, std::uint64_t size) : random_(seed), left_(size) {}
-
-    // Fills up to n bytes; returns how many (0 at the end).
-    std::size_t read(char* out, std::size_t n)
-    {
-        std::size_t done = 0;
-        while (done < n && left_ > 0) {
-            if (pos_ == pending_.size()) refill();
-            std::size_t take = std::min<std::uint64_t>({n - done, pending_.size() - pos_, left_});
-            std::copy_n(pending_.data() + pos_, take, out + done);
-            pos_ += take;
-            done += take;
-            left_ -= take;
-        }
-        return done;
-    }
-
-private:
-    void refill()
-    {
-        const auto& words = vocabulary();
-        std::uint32_t a = random_.next(), b = random_.next();
-        pending_ = words[std::min(a % vocabularySize, b % vocabularySize)];
-        std::uint32_t c = random_.next() % 16;
-        pending_ += c < 13 ? " " : c < 15 ? ", " : ".\r\n";
-        pos_ = 0;
-    }
-
-    Random random_;
-    std::uint64_t left_;
-    std::string pending_;
-    std::size_t pos_ = 0;
-};
-
-struct PlannedFile {
-    const wchar_t* name;
-    const wchar_t* destination;
-    qv::EntryKind kind;
-    std::uint64_t size;
-};
-
-// 16,353,621 bytes in 27 entries, in the product archive's order.
-std::vector<PlannedFile> plan(std::uint64_t scale)
-{
-    using K = qv::EntryKind;
-    std::vector<PlannedFile> files;
-    const wchar_t* languages[] = {L"en", L"fr", L"de", L"it", L"es", L"nl", L"pt",
-                                  L"da", L"sv", L"fi", L"ja", L"zh", L"ko"};
-    for (int i = 0; i < 13; ++i) {
-        static wchar_t names[13][32];
-        std::swprintf(names[i], 32, L"QvLang_%ls.dll", languages[i]);
-        files.push_back({names[i], L"<InstallPath>\\Lang", K::LanguageLibrary, i == 1 ? 0u : 380000u});
-    }
-    files.push_back({L"Quorvex.exe", L"<InstallPath>", K::ProgramFile, 6180000});
-    files.push_back({L"Uninstall.exe", L"<InstallPath>", K::UninstallerFile, 420000});
-    const std::uint64_t data[] = {1200000, 900000, 650000, 400000, 210000};
-    const wchar_t* dataNames[] = {L"Units.qvd", L"Symbols.qvd", L"Styles.qvd", L"Fonts.qvd", L"Palette.qvd"};
-    for (int i = 0; i < 5; ++i)
-        files.push_back({dataNames[i], L"<CommonData>\\Orvane Systems\\Quorvex", K::DataFile, data[i]});
-    files.push_back({L"User.qvd", L"<UserData>\\Orvane Systems\\Quorvex", K::DataFile, 95000});
-    const std::uint64_t samples[] = {420000, 380000, 310000, 260000, 210000, 158621};
-    const wchar_t* sampleNames[] = {L"Bridge.qvs", L"Gear.qvs", L"Roof.qvs", L"Pump.qvs", L"Frame.qvs", L"Tank.qvs"};
-    for (int i = 0; i < 6; ++i) files.push_back({sampleNames[i], L"<SamplePath>", K::SampleFile, samples[i]});
-    for (auto& f : files) f.size *= scale;
-    return files;
-}
+using qv::bench::now;
 
 // --- Packing ---------------------------------------------------------------------
 
-std::uint64_t packInto(const std::wstring& path, const std::vector<PlannedFile>& files, std::uint64_t& rawSize)
+std::uint64_t packInto(const std::wstring& path, const std::vector<qv::bench::PlannedFile>& files,
+                       std::uint64_t& rawSize)
 {
     std::vector<qv::ArchiveEntry> table;
     std::vector<char> block(1 << 16);
     for (std::size_t i = 0; i < files.size(); ++i) {
         qv::Crc32 crc;
-        TextSource text(static_cast<std::uint32_t>(i + 1), files[i].size);
+        qv::bench::TextSource text(static_cast<std::uint32_t>(i + 1), files[i].size);
         while (std::size_t n = text.read(block.data(), block.size())) crc.update(block.data(), n);
-        table.push_back({std::wstring(L"C:\\build\\payload\\") + files[i].name, files[i].destination,
+        table.push_back({L"C:\\build\\payload\\" + files[i].name, files[i].destination,
                          static_cast<std::uint32_t>(files[i].kind), files[i].size, crc.value()});
     }
     const std::string header = qv::serializeHeader(table);
@@ -170,7 +67,7 @@ std::uint64_t packInto(const std::wstring& path, const std::vector<PlannedFile>&
         out.push(file);
         out.write(header.data(), static_cast<std::streamsize>(header.size()));
         for (std::size_t i = 0; i < files.size(); ++i) {
-            TextSource text(static_cast<std::uint32_t>(i + 1), files[i].size);
+            qv::bench::TextSource text(static_cast<std::uint32_t>(i + 1), files[i].size);
             while (std::size_t n = text.read(block.data(), block.size()))
                 out.write(block.data(), static_cast<std::streamsize>(n));
         }
@@ -207,18 +104,6 @@ private:
 };
 
 // --- Timing ---------------------------------------------------------------------
-
-double now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // This thread's processor time: on a machine shared with other work it
 // varies far less than the wall clock.
@@ -323,7 +208,7 @@ int wmain(int argc, wchar_t** argv)
 
     std::uint64_t rawSize = 0;
     double packStart = now();
-    std::uint64_t packedSize = packInto(packedPath, plan(scale), rawSize);
+    std::uint64_t packedSize = packInto(packedPath, qv::bench::plannedFiles(scale), rawSize);
     std::printf("payload x%llu: 27 entries, %llu bytes packed into %llu (%.2f:1) in %.1f s\n",
                 static_cast<unsigned long long>(scale), static_cast<unsigned long long>(rawSize),
                 static_cast<unsigned long long>(packedSize), double(rawSize) / double(packedSize), now() - packStart);

@@ -25,18 +25,14 @@
 
 #include "app/InstallApp.h"
 #include "app/Languages.h"
-#include "app/LocalizedStrings.h"
 #include "app/Product.h"
 #include "app/SessionState.h"
+#include "bench/BenchSupport.h"
 #include "engine/Archive.h"
-#include "engine/FolderMacros.h"
 #include "engine/InstallSequence.h"
-#include "framework/Format.h"
-#include "resources/resource.h"
 
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -48,18 +44,6 @@
 
 namespace {
 
-class SilentDisplay : public qv::InstallDisplay {
-public:
-    void AppendLog(const std::wstring& text, bool) override { log += text; }
-    void SetStatus(const std::wstring&) override {}
-    void SetStatusPath(const std::wstring&) override {}
-    void ResetProgress() override {}
-    void SetProgress(int) override {}
-    void PumpMessages() override {}
-    void ShowWaitCursor(bool) override {}
-    std::wstring log;
-};
-
 // The archive file named on the command line, else the payload resource.
 std::wstring archiveFile;
 
@@ -70,18 +54,6 @@ std::unique_ptr<std::istream> openArchive()
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return std::make_unique<std::istringstream>(bytes.str());
-}
-
-double now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 // All runs work below this folder.
@@ -97,30 +69,9 @@ std::wstring scratchFolder(const wchar_t* name, int run)
     return benchFolder() + L"\\" + name + std::to_wstring(run);
 }
 
-void removeTree(const std::wstring& path)
-{
-    boost::system::error_code ec;
-    for (boost::filesystem::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
-        ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    boost::filesystem::remove_all(path, ec);
-}
-
-// Everything an installation of the product changes outside the scratch
-// folders, and the scratch folders, as before the first run.
 void removeInstallations()
 {
-    removeTree(benchFolder());
-    removeTree(qv::lookupFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems");
-    removeTree(qv::lookupFolder(CSIDL_APPDATA) + L"\\Orvane Systems");
-    const std::wstring desktop = qv::lookupFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
-    removeTree(desktop + L"\\" +
-               qv::formatText(qv::loadLocalizedString(IDS_EXAMPLES_FOLDER), {qv::productLabel(true)}));
-    ::DeleteFileW((desktop + L"\\" + qv::productLabel(false) + L".lnk").c_str());
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (qv::UninstallKeyPath + qv::productKeyName(qv::productCode)).c_str());
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, qv::MakerKeyPath);
-    // The document type the program's registration run writes.
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L".qvn");
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Orvane.QuorvexNotebook.6");
+    qv::bench::removeInstallations({benchFolder()});
 }
 
 // Verification and extraction with a handler that only answers; the
@@ -130,7 +81,7 @@ double floorRun(int run, std::uint64_t& bytes)
 {
     auto stream = openArchive();
     const std::wstring folder = scratchFolder(L"floor", run);
-    const double start = now();
+    const double start = qv::bench::now();
     bool ok = false;
     auto handler = [&](qv::notification n) {
         if (std::holds_alternative<qv::Started>(n)) {
@@ -143,8 +94,8 @@ double floorRun(int run, std::uint64_t& bytes)
         return qv::result::Continue;
     };
     ok = qv::extractArchive(*stream, folder + L"\\Install", folder + L"\\Samples", folder + L"\\Temp", handler);
-    const double seconds = now() - start;
-    removeTree(folder);
+    const double seconds = qv::bench::now() - start;
+    qv::bench::removeTree(folder);
     return ok ? seconds : -1.0;
 }
 
@@ -161,11 +112,11 @@ double sequenceRun(int run, bool& ok, std::wstring& log, qv::InstallState& state
     app.uninstallLog.read(earlier.empty() ? nullptr : earlier.c_str());
     state = app.installState;
 
-    SilentDisplay display;
+    qv::bench::SilentDisplay display;
     qv::InstallTarget target;
-    const double start = now();
+    const double start = qv::bench::now();
     ok = qv::InstallSequence(app, display, target, openArchive).run();
-    const double seconds = now() - start;
+    const double seconds = qv::bench::now() - start;
     log = display.log;
     return seconds;
 }

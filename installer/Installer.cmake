@@ -30,3 +30,25 @@ function(qv_installer_links target)
                         qv_strings qv_version)
   qv_framework_entry(${target})
 endfunction()
+
+# An installer executable: the sources of installer/ and the wizard, with the
+# given payload object library (none: no payload). The shipped installer
+# (installer/CMakeLists.txt) and the benchmark's (bench/) differ in nothing
+# else.
+function(qv_add_installer target payload)
+  # Resource scripts name their files relative to themselves.
+  set_source_files_properties(${QV_INSTALLER_DIR}/Installer.rc PROPERTIES
+    OBJECT_DEPENDS ${QV_INSTALLER_DIR}/Installer.manifest)
+  set_source_files_properties(${QV_INSTALLER_DIR}/Icon.rc PROPERTIES
+    OBJECT_DEPENDS ${QV_INSTALLER_DIR}/Placeholder.ico)
+  add_executable(${target} WIN32 ${QV_INSTALLER_DIR}/InstallerMain.cpp
+                 ${QV_INSTALLER_DIR}/InstallerSettings.cpp ${QV_INSTALLER_DIR}/Installer.rc)
+  qv_installer_links(${target} qv_wizard)
+  if(TARGET ${payload})
+    target_link_libraries(${target} PRIVATE ${payload})
+  endif()
+  # The artwork's icon 128 replaces the placeholder once the wizard has it.
+  if(NOT QV_WIZARD_HAS_APP_ICON)
+    target_sources(${target} PRIVATE ${QV_INSTALLER_DIR}/Icon.rc)
+  endif()
+endfunction()

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 
 namespace qv {
 namespace {
@@ -66,16 +65,22 @@ std::string_view resourceBytes(HMODULE module, unsigned type, unsigned id) noexc
     return {static_cast<const char*>(data), size};
 }
 
+using ResourceStream = io::stream<io::array_source>;
+
 std::unique_ptr<std::istream> loadResourceStream(HMODULE firstModule, unsigned type, unsigned id)
 {
-    using ResourceStream = io::stream<io::array_source>;
     HMODULE executable = ::GetModuleHandleW(nullptr);
     HMODULE module = firstModule ? firstModule : executable;
     std::string_view bytes = resourceBytes(module, type, id);
     if (bytes.empty() && module != executable) bytes = resourceBytes(executable, type, id);
-    static const char nothing[1] = {};
-    if (bytes.empty()) return std::make_unique<ResourceStream>(nothing, nothing);
+    if (bytes.empty()) return emptyStream();
     return std::make_unique<ResourceStream>(bytes.data(), bytes.data() + bytes.size());
+}
+
+std::unique_ptr<std::istream> emptyStream()
+{
+    static const char nothing[1] = {};
+    return std::make_unique<ResourceStream>(nothing, nothing);
 }
 
 namespace {
@@ -133,9 +138,6 @@ std::pair<std::error_code, std::wstring> toErrorCode(std::exception_ptr failure,
             code = {errno, std::generic_category()};
         else
             code = e.code();
-    } catch (const std::filesystem::filesystem_error& e) {
-        code = e.code();
-        if (path.empty()) path = e.path1().wstring();
     } catch (const std::system_error& e) {
         code = e.code();
     } catch (const boost::filesystem::filesystem_error& e) {

@@ -5,6 +5,7 @@
 //   result              the caller's answer: Continue, Cancel, Skip
 //   ExtractionCallback  the caller's handler
 //   loadResourceStream  the payload resource as a stream over its mapped bytes
+//   emptyStream         a stream with no bytes
 //   decompressChunks    the decompression chain both passes run
 //   verifyArchive       the decompression pass that writes nothing
 //   extractArchive      the decompression pass that writes the files
@@ -72,6 +73,10 @@ std::unique_ptr<std::istream> loadResourceStream(HMODULE firstModule = nullptr,
                                                  unsigned type = payloadResourceType,
                                                  unsigned id = payloadResourceId);
 
+// A stream with no bytes at all: what loadResourceStream gives when neither
+// module has the resource.
+std::unique_ptr<std::istream> emptyStream();
+
 using ChunkConsumer = std::function<void(const char* data, std::streamsize size)>;
 
 // The decompression chain of both passes: the stream through a bzip2
@@ -97,7 +102,9 @@ bool extractArchive(std::istream& source, const std::wstring& installPath,
 // category) or errno (generic) when one is set; a std::system_error keeps
 // its code; a boost::system::system_error of the generic or system
 // category keeps its value in the matching standard category; anything
-// else is 7. An empty path is replaced by a file-system error's own path.
+// else is 7. An empty path is replaced by the path a Boost file-system error
+// carries (the extraction's file-system library; std::filesystem, which it
+// does not use, would pull its whole path class into the executable).
 std::pair<std::error_code, std::wstring> toErrorCode(std::exception_ptr failure,
                                                      std::wstring path);
 

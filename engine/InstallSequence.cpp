@@ -21,7 +21,6 @@
 
 #include <boost/format.hpp>
 
-#include <sstream>
 #include <type_traits>
 
 namespace qv {
@@ -110,7 +109,7 @@ bool InstallSequence::run()
     display_.ResetProgress();
 
     std::unique_ptr<std::istream> archive = source_ ? source_() : nullptr;
-    if (!archive) archive = std::make_unique<std::istringstream>(std::string());
+    if (!archive) archive = emptyStream();
     archive_ = archive.get();
     auto forgetArchive = scopeExit([this] { archive_ = nullptr; });
 

@@ -245,13 +245,7 @@ public:
     {
         if (!options_.log) return true;
         DWORD error = ERROR_SUCCESS;
-        if (!options_.logFile.empty()) {
-            app_.runLog = LogFile::openNamed(options_.logFile, error);
-        } else {
-            const std::wstring folder = temporaryFolder();
-            if (folder.empty()) error = ::GetLastError() ? ::GetLastError() : ERROR_PATH_NOT_FOUND;
-            else app_.runLog = LogFile::createUnique(folder, productKeyName(productCode) + L" Installation", error);
-        }
+        app_.runLog = LogFile::open(options_.logFile, productKeyName(productCode) + L" Installation", error);
         if (app_.runLog) return true;
         const std::wstring name = options_.logFile.empty() ? L"a new log file in the temporary folder"
                                                            : options_.logFile;

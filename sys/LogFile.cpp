@@ -136,6 +136,17 @@ std::unique_ptr<LogFile> LogFile::createUnique(const std::wstring& folder, const
     return nullptr;
 }
 
+std::unique_ptr<LogFile> LogFile::open(const std::wstring& namedPath, const std::wstring& uniqueStem, DWORD& error)
+{
+    if (!namedPath.empty()) return openNamed(namedPath, error);
+    const std::wstring folder = temporaryFolder();
+    if (folder.empty()) {
+        error = ::GetLastError() ? ::GetLastError() : ERROR_PATH_NOT_FOUND;
+        return nullptr;
+    }
+    return createUnique(folder, uniqueStem, error);
+}
+
 void LogFile::write(const std::wstring& text) noexcept
 {
     try {

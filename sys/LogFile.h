@@ -35,6 +35,11 @@ public:
     static std::unique_ptr<LogFile> createUnique(const std::wstring& folder, const std::wstring& stem,
                                                  DWORD& error);
 
+    // What /LOG asks for: the named file when a name is given, else a new
+    // file "<uniqueStem> ..." in the user's temporary folder.
+    static std::unique_ptr<LogFile> open(const std::wstring& namedPath, const std::wstring& uniqueStem,
+                                         DWORD& error);
+
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 

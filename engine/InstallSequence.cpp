@@ -396,28 +396,29 @@ const wchar_t* outcomeText(InstallOutcome outcome)
     }
 }
 
-InstallOutcome runSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target)
+InstallOutcome runSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+                           ArchiveSource source)
 {
-    InstallSequence sequence(app, display, target);
+    InstallSequence sequence(app, display, target, std::move(source));
     if (!sequence.run()) return InstallOutcome::FailedRolledBack;
     return sequence.stepFailed() ? InstallOutcome::InstalledWithFailedSteps : InstallOutcome::Installed;
 }
 
 }  // namespace
 
-bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target)
+bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target, ArchiveSource source)
 {
     if (!app.runLog) {
-        app.lastOutcome = runSequence(app, display, target);
+        app.lastOutcome = runSequence(app, display, target, std::move(source));
     } else {
         LogFile& log = *app.runLog;
         log.write(L"Installation into " + app.installPath + L" begins");
-        JournalLogger journal(log);
-        app.uninstallLog.setObserver(&journal);
-        auto unobserve = scopeExit([&app] { app.uninstallLog.setObserver(nullptr); });
         {
             LoggingDisplay logged(log, &display);
-            app.lastOutcome = runSequence(app, logged, target);
+            JournalLogger journal([&logged](const std::wstring& line) { logged.note(line); });
+            app.uninstallLog.setObserver(&journal);
+            auto unobserve = scopeExit([&app] { app.uninstallLog.setObserver(nullptr); });
+            app.lastOutcome = runSequence(app, logged, target, std::move(source));
         }
         log.write(std::wstring(L"Outcome: ") + outcomeText(app.lastOutcome));
     }

@@ -83,10 +83,11 @@ private:
     bool stepFailed_ = false;
 };
 
-// The install page's runInstallation: a sequence over the payload resource.
-// Sets the session's lastOutcome; with a run log (/LOG) every report, every
-// journal action and the outcome also go into the log file.
-bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target);
+// The install page's runInstallation: a sequence over the payload resource
+// (or source). Sets the session's lastOutcome; with a run log (/LOG) every
+// report, every journal action and the outcome also go into the log file.
+bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+                     ArchiveSource source = openPayloadArchive);
 
 // The same without any window (/VERYSILENT): reports go only to the run log.
 bool runInstallationWithoutWindow(CInstallApp& app);

@@ -27,6 +27,12 @@ void LoggingDisplay::flush() noexcept
     }
 }
 
+void LoggingDisplay::note(const std::wstring& text)
+{
+    writeHeldStatus();
+    log_.write(text);
+}
+
 void LoggingDisplay::writeHeldStatus()
 {
     if (!status_.empty()) log_.write(L"Status: " + std::exchange(status_, std::wstring()));

@@ -26,6 +26,9 @@ public:
 
     // Writes what is still held back: a status, a line left unfinished.
     void flush() noexcept;
+    // A line of another reporter (the journal's) in its place among the
+    // display's: after a status that came before it.
+    void note(const std::wstring& text);
 
     void AppendLog(const std::wstring& text, bool heading) override;
     void SetStatus(const std::wstring& text) override;

@@ -35,6 +35,39 @@ constexpr DWORD openFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT
 // Appending only: no write can land anywhere but at the end.
 constexpr DWORD appendAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
+std::wstring finalPath(HANDLE handle)
+{
+    wchar_t buffer[MAX_PATH * 2] = {};
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(buffer, length) : std::wstring();
+}
+
+// Whether the file opened for path is somewhere else than in path's folder
+// under path's name: a link at the last element was followed. Wine follows
+// a symbolic link to a file whatever the flags and reports it as a plain
+// file: only where the handle really leads tells. Folders on the way (a
+// junction the administrator chose) are the folder's own affair.
+bool reachedThroughLink(HANDLE file, const std::wstring& path)
+{
+    wchar_t full[MAX_PATH] = {};
+    wchar_t* name = nullptr;
+    const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, &name);
+    if (length == 0 || length >= MAX_PATH || !name || name == full) return false;
+    const std::wstring fileName = name;
+    const std::wstring folder(full, static_cast<std::size_t>(name - full));
+    UniqueFile folderHandle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folderHandle) return false;
+    std::wstring expected = finalPath(folderHandle.get());
+    const std::wstring actual = finalPath(file);
+    if (expected.empty() || actual.empty()) return false;
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += fileName;
+    return ::CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), actual.c_str(),
+                                  static_cast<int>(actual.size()), TRUE) != CSTR_EQUAL;
+}
+
 // A plain file on a disk, with this one name.
 DWORD refusal(HANDLE file) noexcept
 {
@@ -83,14 +116,25 @@ std::unique_ptr<LogFile> LogFile::openNamed(const std::wstring& path, DWORD& err
             return nullptr;
         }
     }
-    UniqueFile file(::CreateFileW(path.c_str(), appendAccess, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, openFlags,
+    // An existing file is opened as it is; a missing one is created with
+    // CREATE_NEW, which fails on any name taken meanwhile, a dangling link
+    // included (OPEN_ALWAYS would create the file a link points to).
+    UniqueFile file(::CreateFileW(path.c_str(), appendAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING, openFlags,
                                   nullptr));
+    bool created = false;
+    if (!file && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        file.reset(::CreateFileW(path.c_str(), appendAccess, FILE_SHARE_READ, nullptr, CREATE_NEW, openFlags,
+                                 nullptr));
+        created = static_cast<bool>(file);
+    }
     if (!file) {
         error = ::GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) error = ERROR_NOT_SUPPORTED;
         return nullptr;
     }
-    const bool created = ::GetLastError() != ERROR_ALREADY_EXISTS;
-    if (DWORD refused = refusal(file.get())) {
+    DWORD refused = refusal(file.get());
+    if (!refused && reachedThroughLink(file.get(), path)) refused = ERROR_NOT_SUPPORTED;
+    if (refused) {
         error = refused;
         return nullptr;
     }

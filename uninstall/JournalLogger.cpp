@@ -2,7 +2,6 @@
 
 #include "app/Product.h"
 #include "sys/Handles.h"
-#include "sys/LogFile.h"
 
 #include <windows.h>
 
@@ -74,13 +73,13 @@ void JournalLogger::recorded(const LogEntry& entry) noexcept
 {
     try {
         if (entry.kind == CreatedFolder) {
-            log_.write(L"Journal: created folder " + entry.path);
+            write_(L"Journal: created folder " + entry.path);
             return;
         }
         std::wstring text = L"Journal: recorded " + subject(entry);
         if (!entry.backupPath.empty())
             text += L"; the earlier one is kept as backup " + entry.backupPath;
-        log_.write(text);
+        write_(text);
     } catch (...) {
     }
 }
@@ -90,7 +89,7 @@ void JournalLogger::settled(const LogEntry& entry) noexcept
     try {
         // A written file's "OK" is in the install log already.
         if (entry.kind == InstalledFile && entry.done) return;
-        log_.write(L"Journal: " + subject(entry) + (entry.done ? L" done" : L" NOT done"));
+        write_(L"Journal: " + subject(entry) + (entry.done ? L" done" : L" NOT done"));
     } catch (...) {
     }
 }
@@ -98,7 +97,7 @@ void JournalLogger::settled(const LogEntry& entry) noexcept
 void JournalLogger::rollingBack(std::size_t entries) noexcept
 {
     try {
-        log_.write(L"Rollback: undoing " + std::to_wstring(entries) + L" journal entries, the last first");
+        write_(L"Rollback: undoing " + std::to_wstring(entries) + L" journal entries, the last first");
     } catch (...) {
     }
 }
@@ -106,7 +105,7 @@ void JournalLogger::rollingBack(std::size_t entries) noexcept
 void JournalLogger::undone(const LogEntry& entry) noexcept
 {
     try {
-        log_.write(L"Rollback: " + subject(entry) + L": " + undoneText(entry));
+        write_(L"Rollback: " + subject(entry) + L": " + undoneText(entry));
     } catch (...) {
     }
 }

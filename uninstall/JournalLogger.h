@@ -1,7 +1,7 @@
 #pragma once
 // Classes in this file:
-//   JournalLogger   writes what the journal records, settles and undoes into
-//                   the run's log file, one line each
+//   JournalLogger   tells the run's log what the journal records, settles
+//                   and undoes, one line each
 //
 // A file's ordinary success shows in the install log's own "OK"; the lines
 // here add what the screen never shows: the folders created, the earlier
@@ -10,13 +10,16 @@
 
 #include "uninstall/JournalObserver.h"
 
-namespace qv {
+#include <functional>
+#include <string>
+#include <utility>
 
-class LogFile;
+namespace qv {
 
 class JournalLogger : public JournalObserver {
 public:
-    explicit JournalLogger(LogFile& log) noexcept : log_(log) {}
+    // write takes one line for the run's log.
+    explicit JournalLogger(std::function<void(const std::wstring&)> write) noexcept : write_(std::move(write)) {}
 
     void recorded(const LogEntry& entry) noexcept override;
     void settled(const LogEntry& entry) noexcept override;
@@ -24,7 +27,7 @@ public:
     void undone(const LogEntry& entry) noexcept override;
 
 private:
-    LogFile& log_;
+    std::function<void(const std::wstring&)> write_;
 };
 
 }  // namespace qv

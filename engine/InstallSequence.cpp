@@ -406,15 +406,19 @@ InstallOutcome runSequence(CInstallApp& app, InstallDisplay& display, InstallTar
 
 }  // namespace
 
-bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target, ArchiveSource source)
+namespace {
+
+// screen null: a run without any window.
+bool installWith(CInstallApp& app, InstallDisplay* screen, InstallTarget& target, ArchiveSource source)
 {
+    NoDisplay nothing;
     if (!app.runLog) {
-        app.lastOutcome = runSequence(app, display, target, std::move(source));
+        app.lastOutcome = runSequence(app, screen ? *screen : nothing, target, std::move(source));
     } else {
         LogFile& log = *app.runLog;
         log.write(L"Installation into " + app.installPath + L" begins");
         {
-            LoggingDisplay logged(log, &display);
+            LoggingDisplay logged(log, screen);
             JournalLogger journal([&logged](const std::wstring& line) { logged.note(line); });
             app.uninstallLog.setObserver(&journal);
             auto unobserve = scopeExit([&app] { app.uninstallLog.setObserver(nullptr); });
@@ -425,11 +429,17 @@ bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& t
     return app.lastOutcome != InstallOutcome::FailedRolledBack;
 }
 
+}  // namespace
+
+bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target, ArchiveSource source)
+{
+    return installWith(app, &display, target, std::move(source));
+}
+
 bool runInstallationWithoutWindow(CInstallApp& app)
 {
-    NoDisplay nothing;
     InstallTarget target;
-    return runInstallation(app, nothing, target);
+    return installWith(app, nullptr, target, openPayloadArchive);
 }
 
 }  // namespace qv

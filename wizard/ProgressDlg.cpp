@@ -8,8 +8,8 @@
 namespace qv {
 namespace {
 
-// Posted to itself once shown: the installation starts from the message
-// loop of the modal window, so that the window is drawn first.
+// Posted to itself from its initialisation: the installation starts from
+// the modal window's own loop, once the window exists.
 constexpr UINT startInstallation = WM_APP + 1;
 
 }  // namespace
@@ -54,6 +54,10 @@ void CProgressDlg::placePage()
 
 void CProgressDlg::install()
 {
+    // A modal dialog shows itself once its loop finds the queue empty; this
+    // message comes first, and the installation keeps the queue busy.
+    ::ShowWindow(hwnd(), SW_SHOW);
+    ::UpdateWindow(hwnd());
     const bool installed = page_.runInstallation();
     if (installed) app_.installed = true;
     EndDialog(installed ? 1 : 2);

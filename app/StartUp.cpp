@@ -313,9 +313,9 @@ public:
             // The folder page keeps an installed product's folder too.
             const bool installed = app_.installState == InstallState::SameVersion ||
                                    app_.installState == InstallState::OlderVersion;
-            if (installed && !samePath(*options_.installFolder, app_.installPath))
+            if (!installed) app_.installPath = *options_.installFolder;
+            else if (!samePath(*options_.installFolder, app_.installPath))
                 return L"/DIR: the installed product keeps its folder " + app_.installPath;
-            app_.installPath = *options_.installFolder;
         }
         if (options_.startMenuGroup) {
             const std::wstring programs = startMenuProgramsFolder();
@@ -328,7 +328,7 @@ public:
         return {};
     }
 
-    void logSession() const
+    void logDetection() const
     {
         const std::wstring& program = installedProgramPath();
         log(std::wstring(L"Detected: ") + stateText(app_.installState));
@@ -337,6 +337,10 @@ public:
         log(L"This version: " + productLabel(false) + L" (" + ProductFileVersionText + L")");
         if (!app_.uninstallLog.previousLabel().empty())
             log(L"Earlier uninstall log read, written by: " + app_.uninstallLog.previousLabel());
+    }
+
+    void logChoices() const
+    {
         log(L"Installation folder: " + app_.installPath);
         log(L"Start-menu shortcuts: " + std::wstring(yesNo(app_.createStartMenuShortcut)) +
             (app_.createStartMenuShortcut ? L", in " + app_.startMenuFolder : std::wstring()));
@@ -423,6 +427,8 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
         app.uninstallLog.read(nullptr);
     }
 
+    run.logDetection();
+
     // 10-12
     if (app.installPath.empty()) app.installPath = defaultInstallPath();
     if (app.startMenuFolder.empty()) app.startMenuFolder = defaultStartMenuFolder();
@@ -436,7 +442,7 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
         if (!options.silent()) app.messageBox(refusedChoice, MB_OK | MB_ICONEXCLAMATION);
         return run.finish(ExitBadCommandLine, L"The command line is not valid: " + refusedChoice);
     }
-    run.logSession();
+    run.logChoices();
 
     // A silent run answers every question itself: a newer version stays,
     // the same version is reinstalled, an older one updated.

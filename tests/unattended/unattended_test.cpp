@@ -246,6 +246,24 @@ TEST_F(Unattended, GermanIntoAFolderWithBlanksAndAccentsWithoutDesktopShortcut)
     UninstallLog log;
     log.read((folder + L"\\Uninstall.ulog").c_str());
     for (const LogEntry& e : log.previousEntries()) EXPECT_NE(e.kind, DesktopShortcut) << e.path;
+
+    // The installed product keeps its folder, as on the folder page: another
+    // one is refused, the same one (in another spelling) reinstalls.
+    EXPECT_EQ(install(L"/VERYSILENT /DIR=C:\\Elsewhere /LOG=C:\\elsewhere.log"), BadCommandLine);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\elsewhere.log"),
+                                {L"Detected: the same version is installed: reinstallation",
+                                 L"The command line is not valid: /DIR: the installed product keeps its folder " + folder,
+                                 L"Exit code: 1639"}));
+    EXPECT_FALSE(exists(L"C:\\Elsewhere"));
+    // Dutch is offered but the installer has no texts in it: as when it is
+    // picked in the wizard, the installation goes on, and is recorded, in
+    // English.
+    EXPECT_EQ(install(L"/VERYSILENT \"/DIR=c:\\outils \u00fcberall\\.\\Trimora \u00d1\" /LANG=nl /LOG=C:\\dutch.log"),
+              Installed);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\dutch.log"),
+                                {L"The installer has no texts in Nederlands*", L"Language: English (index 1)",
+                                 L"Installation folder: " + folder, L"Exit code: 0"}));
+    EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, ProductKey, L"OvLanguage"), 1u);
 }
 
 // Every refusal before anything changes: a bad command line, a log that
@@ -269,6 +287,9 @@ TEST_F(Unattended, RefusalsChangeNothing)
         {installer, L"/VERYSILENT /LANG=da", BadCommandLine, {}},
         {installer, L"/S /VERYSILENT", BadCommandLine, {}},
         {installer, L"/VERYSILENT /NODESKTOP /NODESKTOP", BadCommandLine, {}},
+        // The trap of a folder ending in a backslash inside quotes: \" is a
+        // quote for the runtime, and the rest of the line joins the folder.
+        {installer, L"/VERYSILENT \"/DIR=C:\\Program Files\\Tools\\\" /NODESKTOP", BadCommandLine, {}},
         {installer, L"/VERYSILENT \"/LOG=C:\\no such folder\\install.log\"", LogFileFailed, {}},
         {installer, L"/VERYSILENT /LOG=" + planted, LogFileFailed, {}},
         {installer, L"/VERYSILENT /?", Installed, {}},

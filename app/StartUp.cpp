@@ -277,14 +277,18 @@ public:
         if (!options_.silent()) {
             chooseStartupLanguage();
             refreshAppTitle();
-            if (errors.empty())
-                app_.messageBox(installerHelpText(), MB_OK | MB_ICONINFORMATION);
-            else
-                app_.messageBox(L"The command line is not valid:\n" + errors + L"\n" + installerHelpText(),
-                                MB_OK | MB_ICONEXCLAMATION);
+            if (errors.empty()) app_.messageBox(installerHelpText(), MB_OK | MB_ICONINFORMATION);
+            else showInvalid(errors);
         }
         return errors.empty() ? finish(ExitInstalled, L"Help requested: nothing installed")
                               : finish(ExitBadCommandLine, L"The command line is not valid: nothing installed");
+    }
+
+    // The help window, headed by what is wrong with the command line.
+    void showInvalid(const std::wstring& errors) const
+    {
+        app_.messageBox(L"The command line is not valid:\n" + errors + L"\n" + installerHelpText(),
+                        MB_OK | MB_ICONEXCLAMATION);
     }
 
     // /LANG in place of the language start-up chose, by the same rule as a
@@ -439,7 +443,7 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
 
     const std::wstring refusedChoice = run.applyChoices();
     if (!refusedChoice.empty()) {
-        if (!options.silent()) app.messageBox(refusedChoice, MB_OK | MB_ICONEXCLAMATION);
+        if (!options.silent()) run.showInvalid(refusedChoice + L"\n");
         return run.finish(ExitBadCommandLine, L"The command line is not valid: " + refusedChoice);
     }
     run.logChoices();

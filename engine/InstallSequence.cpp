@@ -404,10 +404,6 @@ InstallOutcome runSequence(CInstallApp& app, InstallDisplay& display, InstallTar
     return sequence.stepFailed() ? InstallOutcome::InstalledWithFailedSteps : InstallOutcome::Installed;
 }
 
-}  // namespace
-
-namespace {
-
 // screen null: a run without any window.
 bool installWith(CInstallApp& app, InstallDisplay* screen, InstallTarget& target, ArchiveSource source)
 {

@@ -9,10 +9,11 @@ if(TARGET qv_wizard_driver)
   target_include_directories(unattended_test PRIVATE ${CMAKE_BINARY_DIR}/product)
   # The staged uninstaller comes from qv_product (product/), the test
   # build of the installer from tests/startup.cmake.
-  add_dependencies(unattended_test QuorvexSetup setup_probe qv_probe_6.5.0.0 qv_product)
+  add_dependencies(unattended_test QuorvexSetup setup_probe setup_probe_nomanifest qv_probe_6.5.0.0 qv_product)
   target_compile_definitions(unattended_test PRIVATE
     QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>"
     QV_SETUP_PROBE_EXE=L"Z:$<TARGET_FILE:setup_probe>"
+    QV_SETUP_PROBE_NOMANIFEST_EXE=L"Z:$<TARGET_FILE:setup_probe_nomanifest>"
     QV_NEW_PROGRAM_EXE=L"Z:$<TARGET_FILE:qv_probe_6.5.0.0>")
 
   set(QV_UNATTENDED_WITHOUT_DISPLAY

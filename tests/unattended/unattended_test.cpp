@@ -291,6 +291,9 @@ TEST_F(Unattended, RefusalsChangeNothing)
         // The installer's test build answers "not an administrator" here
         // (under Wine the user always is one).
         {QV_SETUP_PROBE_EXE, L"/VERYSILENT", NotAdministrator, {{L"QV_PROBE_NOT_ADMINISTRATOR", L"1"}}},
+        // Without the manifest the common controls are older than 6: the
+        // load-time initialisation refuses, with its own code and no box.
+        {QV_SETUP_PROBE_NOMANIFEST_EXE, L"/VERYSILENT", DWORD(-11), {}},
         {stagedUninstaller, L"/VERYSILENT /FOO", BadCommandLine, {}},
         {stagedUninstaller, L"/S /DIR=C:\\Trimora", BadCommandLine, {}},
         {stagedUninstaller, L"/VERYSILENT \"/LOG=C:\\no such folder\\uninstall.log\"", LogFileFailed, {}},

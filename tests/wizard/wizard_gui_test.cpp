@@ -289,6 +289,7 @@ TEST_F(Wizard, FrenchUser)
     EXPECT_TRUE(w.screenshot(shot("fr", WizardPage::Path)));
     ASSERT_TRUE(w.next(WizardPage::Shortcut));
     EXPECT_EQ(w.text(1007), L"Programs\\Orvane Systems\\Quorvex 6");
+    EXPECT_EQ(w.text(1011), L"Cr\u00e9er un raccourci dans le menu suivant\u00a0:");
     EXPECT_TRUE(w.screenshot(shot("fr", WizardPage::Shortcut)));
     ASSERT_TRUE(w.next(WizardPage::Install));
     EXPECT_EQ(w.button(Next).text, L"Installer");
@@ -296,7 +297,7 @@ TEST_F(Wizard, FrenchUser)
     const std::vector<std::wstring> summary = w.logLines();
     ASSERT_EQ(summary.size(), 5u);
     expectHeading(summary[1], L"Options d'installation");
-    EXPECT_EQ(summary[2], L"Dossier d'installation : \"" + frenchFolder + L"\".");
+    EXPECT_EQ(summary[2], L"Dossier d'installation\u00a0: \"" + frenchFolder + L"\".");
     EXPECT_TRUE(w.screenshot(shot("fr", WizardPage::Install)));
     w.click(Next);
     ASSERT_TRUE(w.waitForStatus({L"Cliquez sur 'Suivant' pour continuer."}));

@@ -31,7 +31,8 @@ if(TARGET qv_wizard)
     SameVersionInstalled:en_US
     OlderVersionInstalled:en_US
     NewerVersionInstalled:en_US
-    DamagedPayloadFailsAndOffersInstallAgain:en_US)
+    DamagedPayloadFailsAndOffersInstallAgain:en_US
+    FolderInTheWayFailsThenInstallAgainRunsAgain:en_US)
   foreach(entry IN LISTS QV_WIZARD_SCENARIOS)
     string(REPLACE ":" ";" parts ${entry})
     list(GET parts 0 scenario)

@@ -33,6 +33,12 @@ target_sources(setup_probe PRIVATE ${QV_INSTALLER_DIR}/Installer.rc)
 
 if(TARGET startup_test)
   add_dependencies(startup_test setup_probe setup_probe_nomanifest instance_helper)
+  # The shipped installer, to see that it carries none of the test build's
+  # switches. QuorvexSetup is defined later (installer/).
+  if(TARGET qv_wizard)
+    add_dependencies(startup_test QuorvexSetup)
+    target_compile_definitions(startup_test PRIVATE QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>")
+  endif()
   target_link_libraries(startup_test PRIVATE qv_strings)
   # Wine takes the user's language from LANG when a process starts.
   add_test(NAME startup_test_fr COMMAND startup_test --gtest_filter=StartUpDefaults.*)

@@ -55,7 +55,9 @@ target_compile_definitions(qv_sequence_scenario PRIVATE QV_REGISTRAR_EXE="Z:$<TA
 add_dependencies(qv_sequence_scenario qv_seq_registrar)
 
 set(QV_SEQUENCE_BEHAVIOURS
-  "sequence_destinations_test|Destinations|FolderWhereALanguageLibraryGoes FolderWhereADataFileGoes ExistingDataFileOnAFirstInstallationIsKeptAndJournalled ExistingDataFileSurvivesTheRollback")
+  "sequence_destinations_test|Destinations|FolderWhereALanguageLibraryGoes FolderWhereADataFileGoes ExistingDataFileOnAFirstInstallationIsKeptAndJournalled ExistingDataFileSurvivesTheRollback"
+  "sequence_steps_test|Steps|NeitherShortcutLeavesNoShortcutStep SuccessfulRegistrationRunIsAnnouncedToTheShellOnce RegistrationRunEndingWithZeroIsNotAnnounced RegistrationRunThatCannotStart"
+  "sequence_users_access_test|UsersGrants|FirstInstallationGrantsSharedFoldersAndDataFiles ReinstallationRenewsTheGrantsOfTheEarlierDataFiles")
 foreach(behaviour IN LISTS QV_SEQUENCE_BEHAVIOURS)
   string(REPLACE "|" ";" fields "${behaviour}")
   list(GET fields 0 name)

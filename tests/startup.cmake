@@ -48,3 +48,9 @@ endif()
 if(TARGET errors_test)
   target_link_libraries(errors_test PRIVATE qv_strings qv_version)
 endif()
+
+# Start-up with an earlier installation: the test build again, with the probe
+# programs standing for the installed one.
+if(TARGET startup_earlier_folders_test)
+  add_dependencies(startup_earlier_folders_test setup_probe ${QV_PROBE_TARGETS})
+endif()

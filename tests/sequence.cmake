@@ -54,20 +54,25 @@ target_link_libraries(qv_sequence_scenario PUBLIC qv_test_support)
 target_compile_definitions(qv_sequence_scenario PRIVATE QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>")
 add_dependencies(qv_sequence_scenario qv_seq_registrar)
 
-set(QV_SEQUENCE_BEHAVIOURS
-  "sequence_destinations_test|Destinations|FolderWhereALanguageLibraryGoes FolderWhereADataFileGoes ExistingDataFileOnAFirstInstallationIsKeptAndJournalled ExistingDataFileSurvivesTheRollback"
-  "sequence_steps_test|Steps|NeitherShortcutLeavesNoShortcutStep SuccessfulRegistrationRunIsAnnouncedToTheShellOnce RegistrationRunEndingWithZeroIsNotAnnounced RegistrationRunThatCannotStart"
-  "sequence_users_access_test|UsersGrants|FirstInstallationGrantsSharedFoldersAndDataFiles ReinstallationRenewsTheGrantsOfTheEarlierDataFiles")
-foreach(behaviour IN LISTS QV_SEQUENCE_BEHAVIOURS)
-  string(REPLACE "|" ";" fields "${behaviour}")
-  list(GET fields 0 name)
-  list(GET fields 1 suite)
-  list(GET fields 2 scenarios)
-  string(REPLACE " " ";" scenarios "${scenarios}")
+function(qv_sequence_behaviour name suite)
   add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/sequence/${name}.cpp)
   target_link_libraries(${name} PRIVATE qv_sequence_scenario qv_strings GTest::gtest_main)
-  foreach(scenario IN LISTS scenarios)
+  foreach(scenario IN LISTS ARGN)
     add_test(NAME ${name}_${scenario} COMMAND ${name} --gtest_filter=${suite}.${scenario})
     set_tests_properties(${name}_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
   endforeach()
-endforeach()
+endfunction()
+
+qv_sequence_behaviour(sequence_destinations_test Destinations
+  FolderWhereALanguageLibraryGoes
+  FolderWhereADataFileGoes
+  ExistingDataFileOnAFirstInstallationIsKeptAndJournalled
+  ExistingDataFileSurvivesTheRollback)
+qv_sequence_behaviour(sequence_steps_test Steps
+  NeitherShortcutLeavesNoShortcutStep
+  SuccessfulRegistrationRunIsAnnouncedToTheShellOnce
+  RegistrationRunEndingWithZeroIsNotAnnounced
+  RegistrationRunThatCannotStart)
+qv_sequence_behaviour(sequence_users_access_test UsersGrants
+  FirstInstallationGrantsSharedFoldersAndDataFiles
+  ReinstallationRenewsTheGrantsOfTheEarlierDataFiles)

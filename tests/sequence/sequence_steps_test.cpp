@@ -85,6 +85,16 @@ protected:
         return steps;
     }
 
+    // Installs while a window listens to the shell: how many "file
+    // associations changed" it heard.
+    int announcementsOfInstall(CInstallApp& app)
+    {
+        AssociationNotifications notifications;
+        EXPECT_TRUE(notifications.listening());
+        EXPECT_TRUE(install(app, payload));
+        return notifications.count();
+    }
+
     static std::vector<std::int32_t> loggedKinds(const std::wstring& log)
     {
         UninstallLog read;
@@ -115,26 +125,18 @@ TEST_F(Steps, NeitherShortcutLeavesNoShortcutStep)
 TEST_F(Steps, SuccessfulRegistrationRunIsAnnouncedToTheShellOnce)
 {
     auto app = startApp();
-    AssociationNotifications notifications;
-    ASSERT_TRUE(notifications.listening());
-    ASSERT_TRUE(install(*app, payload));
-
+    EXPECT_EQ(announcementsOfInstall(*app), 1);
     EXPECT_THAT(stepLines(), ElementsAreArray({std::wstring(L"Shortcuts Creation...OK"),
                                                std::wstring(L"Registry Data Writing...OK"),
                                                std::wstring(L"Installation Data Writing...OK")}));
-    EXPECT_EQ(notifications.count(), 1);
 }
 
 TEST_F(Steps, RegistrationRunEndingWithZeroIsNotAnnounced)
 {
     ::SetEnvironmentVariableW(L"QV_REGISTRAR_EXIT", L"0");
     auto app = startApp();
-    AssociationNotifications notifications;
-    ASSERT_TRUE(notifications.listening());
-    ASSERT_TRUE(install(*app, payload));
-
+    EXPECT_EQ(announcementsOfInstall(*app), 0);
     EXPECT_EQ(stepLines().at(1), L"Registry Data Writing...Failed");
-    EXPECT_EQ(notifications.count(), 0);
 }
 
 // The program file is no program: the run cannot be started. The step
@@ -144,16 +146,12 @@ TEST_F(Steps, RegistrationRunThatCannotStart)
 {
     payload[0].data = "not a program";
     auto app = startApp();
-    AssociationNotifications notifications;
-    ASSERT_TRUE(notifications.listening());
-    ASSERT_TRUE(install(*app, payload));
-
+    EXPECT_EQ(announcementsOfInstall(*app), 0);
     EXPECT_THAT(stepLines(), ElementsAreArray({std::wstring(L"Shortcuts Creation...OK"),
                                                std::wstring(L"Registry Data Writing...Failed"),
                                                std::wstring(L"Installation Data Writing...OK")}));
     EXPECT_EQ(display.status, L"Click on 'Next' to continue.");
     EXPECT_TRUE(app->instanceMutex.owned());
-    EXPECT_EQ(notifications.count(), 0);
     // The registration entry is journalled as not done.
     UninstallLog log;
     log.read((installPath + L"\\Uninstall.ulog").c_str());

@@ -37,6 +37,16 @@ protected:
         return frame && ::GetDlgItem(frame, IDC_SIDE_PANEL) ? frame : nullptr;
     }
 
+    // Clicks Exit and confirms the question.
+    static void exitConfirmed(HWND frame)
+    {
+        test::clickButton(frame, IDCANCEL);
+        test::WindowQuery query;
+        query.processId = ::GetCurrentProcessId();
+        query.exclude = frame;
+        if (HWND box = test::waitForWindow(query)) test::clickButton(box, IDYES);
+    }
+
     // Clicks Exit and answers a question, if one comes, with answer.
     struct ExitResult {
         INT_PTR result = -1;
@@ -129,16 +139,14 @@ TEST_F(Frame, SystemMenuWithoutSizeAndMaximizeAndAnAboutEntryInTheLanguage)
             english = systemMenuEntries(frame);
             // German chosen on the start page, as a user picks it.
             HWND page = ::FindWindowExW(frame, nullptr, L"#32770", nullptr);
-            while (page && !::GetDlgItem(page, IDC_LANGUAGE)) page = ::FindWindowExW(frame, page, L"#32770", nullptr);
+            while (page && !::GetDlgItem(page, IDC_LANGUAGE))
+                page = ::FindWindowExW(frame, page, L"#32770", nullptr);
             HWND list = page ? ::GetDlgItem(page, IDC_LANGUAGE) : nullptr;
             ::SendMessageW(list, CB_SETCURSEL, 2, 0);
-            ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+            ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE, CBN_SELCHANGE),
+                           reinterpret_cast<LPARAM>(list));
             german = systemMenuEntries(frame);
-            test::clickButton(frame, IDCANCEL);
-            test::WindowQuery query;
-            query.processId = ::GetCurrentProcessId();
-            query.exclude = frame;
-            if (HWND box = test::waitForWindow(query)) test::clickButton(box, IDYES);
+            exitConfirmed(frame);
         });
         // As start-up runs it: the main window, which a language change
         // relabels.
@@ -204,11 +212,7 @@ TEST_F(Frame, PagesFillThePageArea)
             RECT next = rectIn(frame, ::GetDlgItem(frame, IDOK));
             EXPECT_GT(next.top, separator.bottom);
             EXPECT_LT(next.right, client.right);
-            test::clickButton(frame, IDCANCEL);
-            test::WindowQuery query;
-            query.processId = ::GetCurrentProcessId();
-            query.exclude = frame;
-            if (HWND box = test::waitForWindow(query)) test::clickButton(box, IDYES);
+            exitConfirmed(frame);
         });
         CInstallDlg wizard(app);
         wizard.DoModal();

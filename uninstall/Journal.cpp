@@ -185,7 +185,8 @@ void UninstallLog::undo(LogEntry& entry) noexcept
         // A shortcut that was never created has no path: its backup then
         // stays where it is rather than being moved to nowhere.
         if (entry.path.empty()) break;
-        // A folder there is not what this run wrote: no file became one.
+        // A folder there is none of this run's files: it stays, with all
+        // it holds.
         if (isFolder(entry.path)) break;
         ::SetFileAttributesW(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(entry.path.c_str());

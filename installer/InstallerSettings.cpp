@@ -1,6 +1,6 @@
-// The shipped installer: the wizard's frame, the progress window of /S, the
-// installation without any window of /VERYSILENT, and the security layer's
-// own administrator test.
+// The shipped installer: the wizard's frame, the security layer's own
+// administrator test, the system's answer on the processor, the progress
+// window of /S and the installation without any window of /VERYSILENT.
 #include "app/StartUp.h"
 #include "app/WizardFrame.h"
 #include "engine/InstallSequence.h"
@@ -9,7 +9,7 @@ namespace qv {
 
 StartUpSettings installerSettings()
 {
-    return StartUpSettings{&createInstallDlg, nullptr, &createProgressDlg, &runInstallationWithoutWindow};
+    return StartUpSettings{&createInstallDlg, nullptr, nullptr, &createProgressDlg, &runInstallationWithoutWindow};
 }
 
 }  // namespace qv

@@ -42,7 +42,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-constexpr DWORD Installed = 0, ProductRunning = 170, NotAdministrator = 740, Cancelled = 1602,
+constexpr DWORD Installed = 0, ProcessorRefused = 1, ProductRunning = 170, NotAdministrator = 740, Cancelled = 1602,
                 FailedRolledBack = 1603, AnotherInstaller = 1618, LogFileFailed = 1622, StepFailed = 1627,
                 NewerVersion = 1638, BadCommandLine = 1639;
 constexpr DWORD NoUninstallLog = 2;
@@ -291,8 +291,11 @@ TEST_F(Unattended, RefusalsChangeNothing)
         // The installer's test build answers "not an administrator" here
         // (under Wine the user always is one).
         {QV_SETUP_PROBE_EXE, L"/VERYSILENT", NotAdministrator, {{L"QV_PROBE_NOT_ADMINISTRATOR", L"1"}}},
+        // The load-time refusals end a silent run with their codes and no
+        // box: the test build's processor without SSE2.
+        {QV_SETUP_PROBE_EXE, L"/VERYSILENT", ProcessorRefused, {{L"QV_PROBE_NO_SSE2", L"1"}}},
         // Without the manifest the common controls are older than 6: the
-        // load-time initialisation refuses, with its own code and no box.
+        // load-time initialisation refuses.
         {QV_SETUP_PROBE_NOMANIFEST_EXE, L"/VERYSILENT", DWORD(-11), {}},
         {stagedUninstaller, L"/VERYSILENT /FOO", BadCommandLine, {}},
         {stagedUninstaller, L"/S /DIR=C:\\Trimora", BadCommandLine, {}},

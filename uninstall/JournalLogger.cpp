@@ -62,7 +62,8 @@ std::wstring undoneText(const LogEntry& entry)
                                             : L"earlier file restored";
         return exists(entry.path) ? L"could NOT be deleted" : L"deleted";
     case UninstallKey:
-        if (!entry.backupPath.empty()) return L"earlier key restored from " + entry.backupPath;
+        // What the restore did cannot be read back from the key itself.
+        if (!entry.backupPath.empty()) return L"earlier key put back from its saved copy " + entry.backupPath;
         return uninstallKeyExists() ? L"could NOT be deleted" : L"deleted";
     default:
         return L"left to the program";

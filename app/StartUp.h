@@ -26,7 +26,9 @@ void restrictDllSearch() noexcept;
 // Without SSE2: a message box without owner, with the system's default
 // caption and the error icon, showing incompatibleProcessorText, then the
 // process ends at once with exit code 1. Otherwise sets processorChecked.
-void checkProcessor();
+// The system answers whether the processor has SSE2 unless hasSse2 is given
+// (StartUpSettings).
+void checkProcessor(bool (*hasSse2)() = nullptr);
 // The message in English, French and German.
 std::wstring incompatibleProcessorText();
 
@@ -59,6 +61,9 @@ std::wstring defaultInstallPath();
 // \<productFolderName>, else the same below the user's programs; empty when
 // the system tells neither.
 std::wstring defaultStartMenuFolder();
+// The Programs folder of the all-users Start menu, else the user's own;
+// empty when the system tells neither.
+std::wstring startMenuProgramsFolder();
 
 // The wizard frame that start-up runs; the executable that links the wizard
 // provides it.
@@ -70,10 +75,24 @@ struct StartUpSettings {
     // The administrator test of the security layer. Only a test build of the
     // installer puts another answer here.
     bool (*isAdministrator)() = nullptr;
+    // Whether the processor has SSE2, asked by the processor check before
+    // anything else runs; null: the system's answer. Only a test build of
+    // the installer puts another answer here.
+    bool (*processorHasSse2)() = nullptr;
+    // /S: the window that shows the install page alone, installs at once
+    // and closes itself when done; it sets the session's installed.
+    WizardFrameFactory createProgressFrame = nullptr;
+    // /VERYSILENT: the installation without any window; true when installed.
+    bool (*installWithoutWindow)(CInstallApp&) = nullptr;
 };
 
 // The start-up routine; always returns false, so that the framework ends the
 // process without a message loop.
+//
+// It first reads the command line (app/CommandLine.h). Without arguments it
+// runs exactly as it always did. With switches it also opens the run's log
+// file (/LOG) before anything else, answers every question of a silent run
+// itself, and leaves the run's exit code (app/ExitCodes.h) in the session.
 bool startUp(CInstallApp& app, const StartUpSettings& settings);
 
 }  // namespace qv

@@ -7,6 +7,10 @@ if(TARGET qv_wizard)
   target_link_libraries(folder_browser_test PRIVATE qv_wizard qv_strings)
   target_link_libraries(wizard_browse_test PRIVATE qv_wizard qv_strings qv_version)
   target_link_libraries(wizard_frame_test PRIVATE qv_wizard qv_strings qv_version)
+  # The install page as the installer draws it: common controls 6 from the
+  # installer's manifest, a real installation of the test payload.
+  target_sources(install_page_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/startup/Manifest.rc)
+  target_link_libraries(install_page_test PRIVATE qv_wizard qv_strings qv_test_payload)
 
   add_library(qv_wizard_driver STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wizard/WizardDriver.cpp)
   target_link_libraries(qv_wizard_driver PUBLIC qv_test_support comctl32)

@@ -10,6 +10,8 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+
 namespace qv {
 
 CDlgInstall::CDlgInstall(CInstallApp& app) : CWizardPage(IDD_PAGE_INSTALL, app) {}
@@ -68,36 +70,151 @@ std::wstring CDlgInstall::fullWidth(const std::wstring& text)
 
 void CDlgInstall::AppendLog(const std::wstring& text, bool heading)
 {
-    const std::wstring line = text.empty() || heading ? fullWidth(text) : text;
-    // Replacing the empty selection at the end appends without an undo step.
+    appendToLog(text.empty() || heading ? fullWidth(text) : text);
+}
+
+// What the log shows around its text: the first visible line and the scroll
+// bars.
+struct CDlgInstall::LogView {
+    explicit LogView(HWND log)
+    {
+        firstLine = static_cast<int>(::SendMessageW(log, EM_GETFIRSTVISIBLELINE, 0, 0));
+        const LONG objects[] = {OBJID_HSCROLL, OBJID_VSCROLL};
+        for (int bar : {SB_HORZ, SB_VERT}) {
+            bars[bar].cbSize = sizeof(SCROLLINFO);
+            bars[bar].fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+            ::GetScrollInfo(log, bar, &bars[bar]);
+            frames[bar].cbSize = sizeof(SCROLLBARINFO);
+            ::GetScrollBarInfo(log, objects[bar], &frames[bar]);
+        }
+    }
+
+    bool sameBar(const LogView& other, int bar) const
+    {
+        const SCROLLINFO &a = bars[bar], &b = other.bars[bar];
+        return a.nMin == b.nMin && a.nMax == b.nMax && a.nPage == b.nPage && a.nPos == b.nPos &&
+               frames[bar].rgstate[0] == other.frames[bar].rgstate[0];
+    }
+
+    int firstLine = 0;
+    SCROLLINFO bars[2]{};     // SB_HORZ, SB_VERT
+    SCROLLBARINFO frames[2]{};
+};
+
+// The caret goes to the end of the log and into view, the line replaces the
+// empty selection there (so it cannot be undone), then the log scrolls down
+// a line.
+//
+// Each of these steps that scrolls or changes a scroll range has the edit
+// control draw its scroll bars at once: under Wine up to eight bar drawings
+// for the two lines of a copied file, the dearest part of an installation's
+// display. The window manager's redraw switch holds every drawing back
+// until the line is in place. Wine's edit control ignores WM_SETREDRAW, so
+// the switch is thrown on the window itself, as the control's own handling
+// does on Windows. What changed is then shown once: the view moved as the
+// control moves it, the lines from the insertion on are painted by the next
+// paint, and the scroll bars that changed are drawn.
+void CDlgInstall::appendToLog(const std::wstring& line)
+{
     const int end = ::GetWindowTextLengthW(log);
+    const bool visible = (::GetWindowLongW(log, GWL_STYLE) & WS_VISIBLE) != 0;
+    // Switching drawing off validates what the log has not painted yet: an
+    // earlier append without a message pump since then.
+    const bool painted = !::GetUpdateRect(log, nullptr, FALSE);
+    const LogView before(log);
+    // The caret, when the log has it, is taken off the screen first: moved
+    // while drawing is off, it would leave its image behind.
+    const bool caret = visible && ::HideCaret(log);
+    if (visible) ::DefWindowProcW(log, WM_SETREDRAW, FALSE, 0);
+
     ::SendMessageW(log, EM_SETSEL, end, end);
     ::SendMessageW(log, EM_SCROLLCARET, 0, 0);
     ::SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
     ::SendMessageW(log, EM_SCROLL, SB_LINEDOWN, 0);
+
+    if (!visible) return;
+    ::DefWindowProcW(log, WM_SETREDRAW, TRUE, 0);
+    showChanges(before, end, painted);
+    if (caret) ::ShowCaret(log);
+}
+
+void CDlgInstall::showChanges(const LogView& before, int insertedAt, bool painted)
+{
+    const LogView after(log);
+    if (!painted || before.frames[SB_HORZ].rgstate[0] != after.frames[SB_HORZ].rgstate[0] ||
+        before.frames[SB_VERT].rgstate[0] != after.frames[SB_VERT].rgstate[0]) {
+        ::RedrawWindow(log, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+        return;
+    }
+
+    // The text area, as the control scrolls and paints it.
+    RECT area{}, client{};
+    ::SendMessageW(log, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    ::GetClientRect(log, &client);
+    ::IntersectRect(&area, &area, &client);
+    const int dx = after.bars[SB_HORZ].nPos - before.bars[SB_HORZ].nPos;
+    const int dy = (after.firstLine - before.firstLine) * logLineHeight();
+    if (dx || dy) ::ScrollWindowEx(log, -dx, -dy, nullptr, &area, nullptr, nullptr, SW_INVALIDATE);
+
+    const int insertedLine = static_cast<int>(::SendMessageW(log, EM_LINEFROMCHAR, insertedAt, 0));
+    RECT changed = area;
+    changed.top = std::max<LONG>(area.top, area.top + (insertedLine - after.firstLine) * logLineHeight());
+    if (changed.top < changed.bottom) ::InvalidateRect(log, &changed, TRUE);
+
+    // A changed scroll bar is drawn as the control draws it, by setting what
+    // it shows once more: a non-client paint would draw both bars and the
+    // border.
+    for (int bar : {SB_HORZ, SB_VERT}) {
+        if (before.sameBar(after, bar)) continue;
+        SCROLLINFO shown = after.bars[bar];
+        shown.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+        ::SetScrollInfo(log, bar, &shown, TRUE);
+    }
+}
+
+// The height of a line of the log: its font's, as the control lays lines
+// out.
+int CDlgInstall::logLineHeight()
+{
+    if (lineHeight > 0) return lineHeight;
+    HDC dc = ::GetDC(log);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(log, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    if (::GetTextMetricsW(dc, &metrics)) lineHeight = metrics.tmHeight;
+    ::SelectObject(dc, old);
+    ::ReleaseDC(log, dc);
+    return lineHeight;
 }
 
 void CDlgInstall::SetStatus(const std::wstring& text)
 {
-    SetDlgItemText(IDC_STATUS, text);
+    // A static repaints whenever its text is set, even to the text it shows.
+    if (GetDlgItemText(IDC_STATUS) != text) SetDlgItemText(IDC_STATUS, text);
 }
 
 void CDlgInstall::SetStatusPath(const std::wstring& text)
 {
+    if (text == statusPath && GetDlgItemText(IDC_STATUS) == statusShown) return;
     // Shortened to the control's width with an ellipsis in the middle of the
     // path.
     ::PathSetDlgItemPathW(hwnd(), IDC_STATUS, text.c_str());
+    statusPath = text;
+    statusShown = GetDlgItemText(IDC_STATUS);
 }
 
 void CDlgInstall::ResetProgress()
 {
     ::SendMessageW(progress, PBM_SETPOS, 0, 0);
+    progressShown = 0;
     ::ShowWindow(progress, SW_SHOW);
 }
 
 void CDlgInstall::SetProgress(int position)
 {
+    // The extraction reports every 4 KB; the bar moves a percent at a time.
+    if (position == progressShown) return;
     ::SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    progressShown = position;
 }
 
 void CDlgInstall::PumpMessages()

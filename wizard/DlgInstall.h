@@ -45,10 +45,20 @@ protected:
 private:
     void showSummary();
     std::wstring fullWidth(const std::wstring& text);
+    struct LogView;
+    void appendToLog(const std::wstring& line);
+    void showChanges(const LogView& before, int insertedAt, bool painted);
+    int logLineHeight();
 
     HWND log = nullptr;
     HWND progress = nullptr;
     int waitCursor = 0;
+    // What the page last put on screen, so that a notification that changes
+    // nothing there touches nothing.
+    int progressShown = -1;
+    std::wstring statusPath;   // the path SetStatusPath last showed
+    std::wstring statusShown;  // and its shortened text in the status line
+    int lineHeight = 0;        // of the log's font, once known
 };
 
 }  // namespace qv

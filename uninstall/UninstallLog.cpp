@@ -253,6 +253,9 @@ std::wstring uninstallKeyLogPath()
 
 void UninstallLog::mergePreviousEntries()
 {
+    // Without an earlier log there is nothing to merge, and no path's
+    // identity (a file-system query each) to work out.
+    if (previousEntries_.empty()) return;
     // Each path's identity is worked out once: a pairwise samePath would ask
     // the file system for every earlier entry against every new one.
     const auto comparesPaths = [](std::int32_t kind) { return kind == CreatedFolder || kind == InstalledFile; };

@@ -29,6 +29,7 @@
 // Paths in another form (relative, "\\?\", devices, alternate streams) are
 // never owned.
 
+#include "sys/PathIdentity.h"  // resolvedPlainPath, isSameOrBelow
 #include "uninstall/UninstallLog.h"
 
 #include <string>
@@ -73,14 +74,5 @@ private:
 // The path a shell link file points at; empty when the file is no link, is
 // reached through a link, or cannot be read.
 std::wstring shortcutTarget(const std::wstring& linkFile);
-
-// The path as Windows resolves it for an action ("." and ".." resolved,
-// trailing dots and blanks dropped), when it is a plain absolute drive or
-// network path without stream names; empty otherwise.
-std::wstring resolvedPlainPath(const std::wstring& path);
-
-// Whether inner is outer or lies below it, comparing whole elements and
-// ignoring letter case. Both resolved first.
-bool isSameOrBelow(const std::wstring& inner, const std::wstring& outer);
 
 }  // namespace qv

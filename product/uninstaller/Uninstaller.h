@@ -8,6 +8,13 @@
 // the installer wrote; it reads that log with the installer's own reader.
 // Shared data files (archive kind 3) stay: other users and other
 // installations may still use them.
+//
+// The log lies where a user may be able to write it, so its lines are taken
+// as claims: only entries this installation can own (InstallationArea) are
+// acted on, every removal goes through a handle checked for links
+// (sys/PathGuard.h), and the program's " /Unregister" runs only for the
+// program in the uninstaller's own folder. Entries left alone for that
+// reason are listed in skipped() and make the result Incomplete.
 
 #include "product/common/ProductStrings.h"
 #include "uninstall/UninstallLog.h"
@@ -24,7 +31,8 @@ enum class UninstallResult : int {
     Declined = 1,       // the user answered No
     NoLog = 2,          // Uninstall.ulog missing or unreadable: nothing removed
     ProductRunning = 3, // Trimora (or an installer) runs: nothing removed
-    Incomplete = 4,     // removed, but something could not be deleted
+    Incomplete = 4,     // removed, but something could not be deleted, or a
+                        // log entry was not this installation's to remove
 };
 
 class Uninstaller {
@@ -33,6 +41,11 @@ public:
     Uninstaller(std::wstring selfPath, bool silent);
 
     UninstallResult run();
+
+    // The log entries left alone because this installation cannot own them
+    // or a link stood on their way, as "<path> (<reason>)", in log order
+    // reversed, as they were met.
+    const std::vector<std::wstring>& skipped() const noexcept { return skipped_; }
 
 private:
     bool loadLog();
@@ -47,6 +60,8 @@ private:
     void removeLogAndSelf();
     void tell(UINT textId, UINT icon) const;
     bool holdsSelf(const std::wstring& folder) const;
+    void judgeEntries();
+    void skip(const std::wstring& path, const wchar_t* reason);
 
     std::wstring self_;
     std::wstring folder_;
@@ -57,6 +72,8 @@ private:
     UninstallLog log_;
     std::wstring programPath_;
     std::vector<std::wstring> foldersAfterExit_;  // the uninstaller's folder and its created parents
+    std::vector<bool> owned_;                     // per entry of the log, in its order
+    std::vector<std::wstring> skipped_;
     bool incomplete_ = false;
 };
 
@@ -64,9 +81,11 @@ private:
 // counted without registering this one.
 std::uint32_t productProcessesRunning();
 
-// Starts a copy of this executable in the temporary folder that waits until
-// this process has ended, then deletes selfPath and removes the folders (in
-// the order given, each only if empty). False when it could not be started.
+// Starts a copy of this executable that waits until this process has ended,
+// then deletes selfPath and removes the folders (in the order given, each
+// only if empty). The copy runs as administrator too, so it lies in a
+// private run folder (sys/RunFolder.h) below the temporary folder, where no
+// user can replace it before it starts. False when it could not be started.
 bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders);
 
 // The clean-up copy's own work (command line "/cleanup:<handle> <file> <folders>...").

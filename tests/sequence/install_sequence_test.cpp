@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -123,15 +124,22 @@ std::vector<Logged> readLog(const std::wstring& path, std::wstring* label = null
     return entries;
 }
 
-// Nothing under the temporary folder that a backup would leave behind.
+// What a backup would leave behind under the temporary folder: "ov*.tmp"
+// there or in a run's folder "orvane_{...}" below it.
 std::vector<std::wstring> backupsLeft()
 {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     std::vector<std::wstring> left;
-    WIN32_FIND_DATAW found;
-    UniqueFindFile find(::FindFirstFileW((std::wstring(temp) + L"ov*.tmp").c_str(), &found));
-    if (find) do left.push_back(found.cFileName); while (::FindNextFileW(find.get(), &found));
+    auto collect = [&](const std::wstring& folder) {
+        WIN32_FIND_DATAW found;
+        UniqueFindFile find(::FindFirstFileW((folder + L"ov*.tmp").c_str(), &found));
+        if (find) do left.push_back(folder + found.cFileName); while (::FindNextFileW(find.get(), &found));
+    };
+    collect(temp);
+    WIN32_FIND_DATAW run;
+    UniqueFindFile runs(::FindFirstFileW((std::wstring(temp) + L"orvane_{*").c_str(), &run));
+    if (runs) do collect(std::wstring(temp) + run.cFileName + L"\\"); while (::FindNextFileW(runs.get(), &run));
     return left;
 }
 
@@ -992,21 +1000,23 @@ TEST_F(ProductSequence, SilentUninstallLeavesOnlySharedData)
     test::waitForCleanupCopies();
     EXPECT_FALSE(exists(uninstaller));
 
-    // What the uninstaller leaves on purpose: the copy that deleted it,
-    // which only the next start of Windows can delete (it is listed in
-    // PendingFileRenameOperations, below HKLM\System, outside the snapshot).
+    // What the uninstaller leaves on purpose: the copy that deleted it, in
+    // a private folder of its own, both of which only the next start of
+    // Windows can delete (they are listed in PendingFileRenameOperations,
+    // below HKLM\System, outside the snapshot).
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring copyPrefix = L"+file " + std::wstring(temp) + L"qvu";
+    const std::wregex copyLine(L"\\+(file|folder) " + std::regex_replace(std::wstring(temp), std::wregex(L"[\\\\.]"), L"\\$&") +
+                               L"orvane_\\{[0-9a-f-]{36}\\}(\\\\qvu[0-9A-Fa-f]+\\.tmp\\.exe)?");
     const std::wstring pending = test::pendingFileRenames();
     std::vector<std::wstring> copies;
     auto cleanupCopy = [&](const std::wstring& line) {
-        if (line.rfind(copyPrefix, 0) != 0 || line.size() < 4 || line.substr(line.size() - 4) != L".exe") return false;
-        copies.push_back(line.substr(6));
+        if (!std::regex_match(line, copyLine)) return false;
+        copies.push_back(line.substr(line.find(L' ') + 1));
         return true;
     };
     const std::vector<std::wstring> changes = diff(before, MachineSnapshot::take(), cleanupCopy);
-    EXPECT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies.size(), 2u) << "the copy and its folder";
     for (const std::wstring& copy : copies)
         EXPECT_NE(pending.find(copy), std::wstring::npos) << "not to be deleted at the next start";
 

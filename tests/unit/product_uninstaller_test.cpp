@@ -4,6 +4,7 @@
 
 #include "ProductTestPaths.h"
 #include "app/InstanceObjects.h"
+#include "engine/Shortcut.h"
 #include "product/common/ProductNames.h"
 #include "product/program/MainWindow.h"
 #include "support/ArchiveTestSupport.h"
@@ -113,8 +114,11 @@ protected:
         copy(stage + L"\\UserData\\Personal.qwl", user + L"\\Personal.qwl");
         copy(stage + L"\\Samples\\Welcome.qvn", samples + L"\\Welcome.qvn");
         copy(stage + L"\\Samples\\Meeting Notes.qvn", samples + L"\\Meeting Notes.qvn");
-        for (const std::wstring& link : {programShortcut, uninstallShortcut, desktopShortcut})
-            writeFileBytes(link, "shortcut");
+        // Real shell links: the uninstaller removes only shortcuts that lead
+        // into the installation folder.
+        ASSERT_TRUE(qv::createShortcut(program, startMenu, L"Trimora 6.04"));
+        ASSERT_TRUE(qv::createShortcut(uninstaller, startMenu, L"Uninstall Trimora"));
+        ASSERT_TRUE(qv::createShortcut(program, shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY), L"Trimora 6.04"));
 
         setRegString(HKEY_LOCAL_MACHINE, uninstallKey, L"DisplayName", L"Trimora 6.04");
         setRegString(HKEY_LOCAL_MACHINE, uninstallKey, L"UninstallString", uninstaller);

@@ -433,12 +433,14 @@ result InstallSequence::handle(const FileBegin& begin)
         break;
     }
 
+    // Shown before the journal records it: a destination that the journal
+    // refuses (a link on its way) then ends this line with "Failed".
     const std::wstring text = copyingFileText(path);
+    display_.SetStatusPath(text);
+    display_.AppendLog(text, false);
     if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile))
         log.recordFile(path, static_cast<std::int32_t>(entry.kind),
                        entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile));
-    display_.SetStatusPath(text);
-    display_.AppendLog(text, false);
     return result::Continue;
 }
 

@@ -165,13 +165,34 @@ CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, D
     const std::wstring full = fullPathOf(path);
     std::wstring folderFinal = checkFoldersOnPath(full);
 
+    // What may be created here must be deletable through the same handle,
+    // should it turn out to lie elsewhere.
+    if (creation != OPEN_EXISTING && creation != TRUNCATE_EXISTING) access |= DELETE;
+    auto open = [&](DWORD disposition) {
+        return ::CreateFileW(full.c_str(), access, share, nullptr, disposition, attributes | openAsItself, nullptr);
+    };
     CheckedHandle opened;
-    opened.handle.reset(::CreateFileW(full.c_str(), access, share, nullptr, creation, attributes | openAsItself,
-                                      nullptr));
+    if (creation == OPEN_ALWAYS) {
+        // Opened, else created new: that tells for sure what this call made.
+        // A name that is neither there nor free is a link to nowhere that
+        // the system follows on creation (Wine shows none of it): refused.
+        opened.handle.reset(open(OPEN_EXISTING));
+        if (!opened.handle && isMissing(::GetLastError())) {
+            opened.handle.reset(open(CREATE_NEW));
+            opened.created = static_cast<bool>(opened.handle);
+            if (!opened.handle) {
+                const DWORD error = ::GetLastError();
+                if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return opened;
+                opened.handle.reset(open(OPEN_EXISTING));
+                if (!opened.handle && isMissing(::GetLastError())) refuse();
+            }
+        }
+    } else {
+        opened.handle.reset(open(creation));
+        opened.created = opened.handle && (creation == CREATE_NEW ||
+                                           (creation == CREATE_ALWAYS && ::GetLastError() != ERROR_ALREADY_EXISTS));
+    }
     if (!opened.handle) return opened;
-    const DWORD openResult = ::GetLastError();
-    opened.created = creation == CREATE_NEW ||
-                     ((creation == OPEN_ALWAYS || creation == CREATE_ALWAYS) && openResult != ERROR_ALREADY_EXISTS);
 
     // What this call created goes again when it turns out to be misplaced.
     auto refuseOpened = [&]() {

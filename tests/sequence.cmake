@@ -18,7 +18,7 @@ add_executable(install_sequence_test ${CMAKE_CURRENT_SOURCE_DIR}/sequence/instal
 # payload from the test's own resources, and compare it with the staged files
 # (ProductTestPaths.h, written by product/CMakeLists.txt).
 target_link_libraries(install_sequence_test PRIVATE qv_test_support qv_strings qv_payload GTest::gtest_main)
-target_include_directories(install_sequence_test PRIVATE ${CMAKE_BINARY_DIR}/product)
+target_include_directories(install_sequence_test PRIVATE ${CMAKE_BINARY_DIR}/product ${CMAKE_CURRENT_SOURCE_DIR}/sequence)
 add_dependencies(install_sequence_test qv_seq_registrar qv_probe_6.3.0.0 qv_product)
 target_compile_definitions(install_sequence_test PRIVATE
   QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>"

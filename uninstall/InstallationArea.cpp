@@ -95,7 +95,6 @@ InstallationArea::InstallationArea(std::vector<std::wstring> installFolders)
     const std::wstring commonDesktop = shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
     const std::wstring userDesktop = shellFolder(CSIDL_DESKTOPDIRECTORY);
     desktops_.push_back(commonDesktop.empty() ? userDesktop : commonDesktop);
-    addShortcutFolder(commonDesktop.empty() ? userDesktop : commonDesktop);
 
     for (int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
                       CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA,
@@ -152,6 +151,8 @@ bool InstallationArea::ownsFile(const std::wstring& path) const
 
 bool InstallationArea::ownsFolder(const std::wstring& path) const
 {
+    // The system's folders are never an installation's to remove.
+    if (isRoot(path) || anyIs(systemFolders_, path)) return false;
     for (const std::vector<std::wstring>* list : {&installFolders_, &dataFolders_}) {
         for (const std::wstring& folder : *list)
             if (isSameOrBelow(path, folder) || isFolderOrCreatedAbove(path, folder)) return true;

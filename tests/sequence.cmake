@@ -45,3 +45,18 @@ foreach(scenario IN ITEMS FirstInstallation Update SilentUninstallLeavesOnlyShar
 endforeach()
 add_test(NAME install_sequence_snapshot COMMAND install_sequence_test --gtest_filter=Snapshot.*)
 set_tests_properties(install_sequence_snapshot PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+
+# The sequence on a machine a standard user prepared first: planted links, a
+# tampered log, a shared temporary folder, a long program path with blanks.
+add_executable(install_hardening_test ${CMAKE_CURRENT_SOURCE_DIR}/sequence/hardening_test.cpp)
+target_link_libraries(install_hardening_test PRIVATE qv_test_support qv_strings GTest::gtest_main)
+target_include_directories(install_hardening_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/sequence)
+add_dependencies(install_hardening_test qv_seq_registrar)
+target_compile_definitions(install_hardening_test PRIVATE QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>")
+foreach(scenario IN ITEMS
+    LinkAtTheSharedDataFolder LinkAtTheSampleFolder TamperedLogLinesAreKeptAsTheyAreAndNeverActedOn
+    SharedTemporaryFolderWithEveryBackupNameTakenFirst ProgramPathOf259CharactersWithBlanks
+    KeptDataFileStaysInPlaceOnRollback InstallationFolderOutsideProgramFiles)
+  add_test(NAME install_hardening_${scenario} COMMAND install_hardening_test --gtest_filter=Hardening.${scenario})
+  set_tests_properties(install_hardening_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endforeach()

@@ -170,6 +170,14 @@ MachineSnapshot MachineSnapshot::take(const std::vector<std::wstring>& extraRoot
     return snapshot;
 }
 
+FileState stateOf(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW(path.c_str(), &found));
+    if (!find) return FileState{false, 0, 0, false, 0, {}};
+    return fileState(path, found);
+}
+
 std::vector<std::wstring> diff(const MachineSnapshot& before, const MachineSnapshot& after,
                                const std::function<bool(const std::wstring&)>& ignore)
 {

@@ -55,6 +55,10 @@ public:
     static std::vector<std::wstring> roots();
 };
 
+// One file or folder as a snapshot sees it; nothing (folder false, size 0,
+// readable false) when it does not exist.
+FileState stateOf(const std::wstring& path);
+
 // Changes from before to after. Lines for which ignore answers true are
 // left out (for what the system itself changes meanwhile).
 std::vector<std::wstring> diff(const MachineSnapshot& before, const MachineSnapshot& after,

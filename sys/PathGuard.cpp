@@ -48,10 +48,34 @@ std::size_t rootLength(const std::wstring& path) noexcept
     return 0;
 }
 
+// A reparse point that stands for another name: a symbolic link, a junction
+// or a mount point. Others (cloud placeholders, compressed system files)
+// are the file itself. A tag that cannot be told counts as a link.
+bool isNameSurrogate(DWORD tag) noexcept
+{
+    return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
+// What the path's own entry in its folder says, without opening it.
 bool pathSaysLink(const std::wstring& path) noexcept
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW(path.c_str(), &found));
+    if (!find) {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    // dwReserved0 holds the reparse tag of a reparse point.
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isNameSurrogate(found.dwReserved0);
+}
+
+// Whether the handle, opened without following, holds a link itself.
+bool handleIsLink(HANDLE handle, DWORD attributes) noexcept
+{
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+    return isNameSurrogate(tag.ReparseTag);
 }
 
 std::wstring longNameOf(const std::wstring& path)
@@ -142,7 +166,7 @@ std::wstring checkFoldersOnPath(const std::wstring& path)
         }
         BY_HANDLE_FILE_INFORMATION info{};
         if (!::GetFileInformationByHandle(handle.get(), &info)) throwLastError();
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) refuse();
+        if (handleIsLink(handle.get(), info.dwFileAttributes)) refuse();
         if (pathSaysLink(folder)) refuse();
         const std::wstring final = finalPathOf(handle.get());
         if (final.empty()) throwLastError();
@@ -215,7 +239,7 @@ CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, D
         if (opened.created) markForDeletion(opened.handle.get());
         throwHResult(HRESULT_FROM_WIN32(error));
     }
-    opened.isLink = (opened.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    opened.isLink = handleIsLink(opened.handle.get(), opened.info.dwFileAttributes);
 
     // Where the handle really lies: in the checked folder, under the name
     // asked for. A link the system followed (Wine follows every one) or a

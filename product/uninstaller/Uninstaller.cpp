@@ -341,17 +341,7 @@ void Uninstaller::removeInstallationRecord()
 
 void Uninstaller::removeLogAndSelf()
 {
-    switch (removeChecked(logPath_, Removable::File)) {
-    case RemoveOutcome::Removed:
-    case RemoveOutcome::Missing:
-        break;
-    case RemoveOutcome::Refused:
-        skip(logPath_, behindLink);
-        break;
-    case RemoveOutcome::Failed:
-        incomplete_ = true;
-        break;
-    }
+    removeFile(logPath_);
     // The created folders come deepest first from the reversed log.
     if (!removeAfterExit(self_, foldersAfterExit_)) {
         // Without the clean-up copy, Windows removes them at the next start

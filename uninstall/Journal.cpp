@@ -348,8 +348,10 @@ void UninstallLog::undo(LogEntry& entry) noexcept
         // A shortcut that was never created has no path: its backup then
         // stays where it is rather than being moved to nowhere.
         if (entry.path.empty()) break;
-        // A link on the way refuses: the backup then stays in the run
-        // folder rather than go through it.
+        // A folder there is none of this run's files: it stays, with all it
+        // holds (removeChecked deletes files only). A link on the way
+        // refuses: the backup then stays in the run folder rather than go
+        // through it.
         if (removeChecked(entry.path, Removable::File) == RemoveOutcome::Refused) break;
         if (!entry.backupPath.empty()) restoreBackup(entry);
         break;

@@ -70,17 +70,33 @@ bool isShortcut(const LogEntry& entry)
     return entry.kind == ProgramShortcut || entry.kind == UninstallShortcut || entry.kind == DesktopShortcut;
 }
 
-// Whether an entry left alone names something that is there, so that leaving
-// it counts as not removed. Shared data files stay in any case; a path that
-// is no plain local path is not looked up (a network path would make this
-// machine log on to the server it names) and counts as there.
+bool isEmptyFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) return false;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") return false;
+    } while (::FindNextFileW(find.get(), &found));
+    return true;
+}
+
+// Whether an entry left alone names something that would have gone, so that
+// leaving it counts as not removed. Shared data files stay in any case, and
+// so does a folder that holds anything; a path that is no plain local path
+// is not looked up (a network path would make this machine log on to the
+// server it names) and counts as there.
 bool claimsSomething(const LogEntry& entry)
 {
     if (entry.path.empty() || entry.kind == UninstallKey || entry.kind == ClassesRootKeys) return false;
     if (entry.kind == InstalledFile && entry.payloadKind == 3) return false;
     const std::wstring path = resolvedPlainPath(entry.path);
     if (path.size() < 3 || path[1] != L':') return true;
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (entry.kind == CreatedFolder) return (attributes & FILE_ATTRIBUTE_DIRECTORY) && isEmptyFolder(path);
+    return true;
 }
 
 constexpr wchar_t notOwned[] = L"not this installation's";

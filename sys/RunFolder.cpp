@@ -1,6 +1,7 @@
 #include "sys/RunFolder.h"
 
 #include "sys/FileSecurity.h"
+#include "sys/HResultError.h"
 #include "sys/PathGuard.h"
 
 #include <windows.h>
@@ -26,8 +27,13 @@ std::optional<RunFolder> RunFolder::create(const std::wstring& path)
         std::wstring full = fullPathOf(path);
         while (full.size() > 3 && full.back() == L'\\') full.pop_back();
         return RunFolder(std::move(full), std::move(pin.handle));
+    } catch (const HResultError& error) {
+        // The Win32 code inside HRESULT_FROM_WIN32.
+        ::SetLastError(HRESULT_FACILITY(error.code()) == FACILITY_WIN32 ? HRESULT_CODE(error.code())
+                                                                         : ERROR_GEN_FAILURE);
+        return std::nullopt;
     } catch (...) {
-        ::SetLastError(errorLinkRefused);
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return std::nullopt;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "engine/CompressError.h"
 #include "engine/Crc32.h"
+#include "sys/HResultError.h"
 #include "sys/PathGuard.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -201,12 +203,19 @@ std::wstring ArchiveExtractor::unfinishedTarget() const
 void ArchiveExtractor::openOutput(const std::wstring& target)
 {
     if (!makeWritableIfExists(target)) {
-        fs::path parent = fs::path(target).parent_path();
-        if (!parent.empty() && !fs::exists(parent)) {
-            // Nothing is created through a link on the way.
-            checkFoldersOnPath(target);
-            fs::create_directories(parent);
-        }
+        // Missing folders (the journal made those of journalled files) are
+        // made from the top down, none through a link.
+        std::vector<fs::path> missing;
+        for (fs::path folder = fs::path(target).parent_path(); !folder.empty() && !fs::exists(folder);
+             folder = folder.parent_path())
+            missing.push_back(folder);
+        for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
+            if (!createFolderChecked(folder->wstring())) {
+                const DWORD error = ::GetLastError();
+                // A refusal fails as a refused grant does (code 7).
+                if (error == errorLinkRefused) throwHResult(HRESULT_FROM_WIN32(error));
+                throw std::system_error(static_cast<int>(error ? error : ERROR_PATH_NOT_FOUND), std::system_category());
+            }
     }
     folders_.grantPendingFolders(target);
     // Other readers may look, no other writer may interfere. OPEN_ALWAYS and

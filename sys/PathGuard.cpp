@@ -56,19 +56,6 @@ bool isNameSurrogate(DWORD tag) noexcept
     return tag == 0 || IsReparseTagNameSurrogate(tag);
 }
 
-// What the path's own entry in its folder says, without opening it.
-bool pathSaysLink(const std::wstring& path) noexcept
-{
-    WIN32_FIND_DATAW found;
-    UniqueFindFile find(::FindFirstFileW(path.c_str(), &found));
-    if (!find) {
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    }
-    // dwReserved0 holds the reparse tag of a reparse point.
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isNameSurrogate(found.dwReserved0);
-}
-
 // Whether the handle, opened without following, holds a link itself.
 bool handleIsLink(HANDLE handle, DWORD attributes) noexcept
 {
@@ -77,6 +64,8 @@ bool handleIsLink(HANDLE handle, DWORD attributes) noexcept
     if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
     return isNameSurrogate(tag.ReparseTag);
 }
+
+thread_local CheckedFolderCache* activeCache = nullptr;
 
 std::wstring longNameOf(const std::wstring& path)
 {
@@ -134,14 +123,30 @@ std::wstring finalPathOf(HANDLE handle)
     }
 }
 
-std::wstring checkFoldersOnPath(const std::wstring& path)
+namespace {
+
+// The walk of checkFoldersOnPath, taking and keeping folders in the cache
+// when one is given.
+std::wstring walkFolders(const std::wstring& path, CheckedFolderCache* cache)
 {
     const std::wstring full = fullPathOf(path);
     const std::size_t root = rootLength(full);
     if (root == 0) throwHResult(HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME));
 
+    // The deepest folder checked before: the walk goes on below it.
+    std::size_t end = root;
     std::wstring folderFinal;
-    {
+    if (cache) {
+        for (std::size_t slash = full.rfind(L'\\'); slash != std::wstring::npos && slash >= root;
+             slash = slash == 0 ? std::wstring::npos : full.rfind(L'\\', slash - 1)) {
+            if (const std::wstring* known = cache->find(full.substr(0, slash))) {
+                folderFinal = *known;
+                end = slash;
+                break;
+            }
+        }
+    }
+    if (folderFinal.empty()) {
         UniqueFile rootHandle(::CreateFileW(full.substr(0, root).c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!rootHandle) throwLastError();
@@ -149,8 +154,7 @@ std::wstring checkFoldersOnPath(const std::wstring& path)
         if (folderFinal.empty()) throwLastError();
     }
 
-    // Every folder between the root and the last element.
-    std::size_t end = root;
+    // Every folder between there and the last element.
     for (;;) {
         while (end < full.size() && full[end] == L'\\') ++end;
         const std::size_t next = full.find(L'\\', end);
@@ -167,14 +171,45 @@ std::wstring checkFoldersOnPath(const std::wstring& path)
         BY_HANDLE_FILE_INFORMATION info{};
         if (!::GetFileInformationByHandle(handle.get(), &info)) throwLastError();
         if (handleIsLink(handle.get(), info.dwFileAttributes)) refuse();
-        if (pathSaysLink(folder)) refuse();
+        // Where the handle lies: a link that the system followed (as Wine
+        // does with every one) shows as another folder or another name.
         const std::wstring final = finalPathOf(handle.get());
         if (final.empty()) throwLastError();
-        if (!sameFileName(parentOf(final), folderFinal)) refuse();
+        if (!sameFileName(parentOf(final), folderFinal) || !sameName(folder, final)) refuse();
         // A file where a folder should be: nothing below it exists.
         if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
         folderFinal = final;
+        if (cache) cache->remember(folder, final);
     }
+}
+
+}  // namespace
+
+std::wstring checkFoldersOnPath(const std::wstring& path)
+{
+    return walkFolders(path, nullptr);
+}
+
+CheckedFolderCache::CheckedFolderCache() noexcept : outer_(activeCache)
+{
+    activeCache = this;
+}
+
+CheckedFolderCache::~CheckedFolderCache()
+{
+    activeCache = outer_;
+}
+
+const std::wstring* CheckedFolderCache::find(const std::wstring& folder) const
+{
+    for (const auto& [path, final] : folders_)
+        if (sameFileName(path, folder)) return &final;
+    return nullptr;
+}
+
+void CheckedFolderCache::remember(const std::wstring& folder, const std::wstring& finalPath)
+{
+    if (!find(folder)) folders_.emplace_back(folder, finalPath);
 }
 
 bool markForDeletion(HANDLE handle) noexcept
@@ -187,7 +222,7 @@ CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, D
                           DWORD attributes)
 {
     const std::wstring full = fullPathOf(path);
-    std::wstring folderFinal = checkFoldersOnPath(full);
+    std::wstring folderFinal = walkFolders(full, activeCache);
 
     // What may be created here must be deletable through the same handle,
     // should it turn out to lie elsewhere.
@@ -228,7 +263,7 @@ CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, D
     // Its folder appeared only after the check: check the way again.
     if (folderFinal.empty()) {
         try {
-            folderFinal = checkFoldersOnPath(full);
+            folderFinal = walkFolders(full, activeCache);
         } catch (...) {
             refuseOpened();
         }
@@ -246,7 +281,6 @@ CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, D
     // folder swapped since the check shows here.
     const std::wstring final = finalPathOf(opened.handle.get());
     if (final.empty() || !sameFileName(parentOf(final), folderFinal) || !sameName(full, final)) refuseOpened();
-    if (!opened.isLink && pathSaysLink(full)) refuseOpened();
     if (opened.isLink && !(linkUse & LinkItself)) refuseOpened();
     if (!opened.isLink && !opened.isFolder() && opened.info.nNumberOfLinks > 1 && !(linkUse & SeveralNames))
         refuseOpened();
@@ -281,6 +315,35 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
                                                                     : RemoveOutcome::Failed;
     } catch (...) {
         return RemoveOutcome::Failed;
+    }
+}
+
+bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security) noexcept
+{
+    try {
+        // Nothing is created through a link on the way.
+        const std::wstring above = walkFolders(folder, activeCache);
+        if (above.empty()) return false;
+        if (!::CreateDirectoryW(folder.c_str(), security)) return false;
+        // Where it was made: a folder above swapped for a link since the
+        // check shows here, and what was made there goes again.
+        UniqueFile made(::CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                      OPEN_EXISTING, openAsItself, nullptr));
+        if (!made) return false;
+        const std::wstring final = finalPathOf(made.get());
+        if (!sameFileName(parentOf(final), above) || !sameName(fullPathOf(folder), final)) {
+            markForDeletion(made.get());
+            ::SetLastError(errorLinkRefused);
+            return false;
+        }
+        return true;
+    } catch (const HResultError& error) {
+        ::SetLastError(HRESULT_FACILITY(error.code()) == FACILITY_WIN32 ? HRESULT_CODE(error.code())
+                                                                         : ERROR_GEN_FAILURE);
+        return false;
+    } catch (...) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
     }
 }
 

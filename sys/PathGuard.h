@@ -8,6 +8,9 @@
 //   openChecked         opens a path through checked folders only
 //   removeChecked       deletes a file or an empty folder through a checked
 //                       handle
+//   createFolderChecked creates one folder in a checked folder and verifies
+//                       where it was made
+//   CheckedFolderCache  keeps the folders checked on this thread for a run
 //   finalPathOf         where the system says an open handle lies
 //
 // The installer and the uninstaller run as administrators, and a standard
@@ -22,15 +25,17 @@
 //
 // Under Wine (8) links cannot be created from Windows programs, and one
 // made on the Unix side is followed even when opened with
-// FILE_FLAG_OPEN_REPARSE_POINT; only the path's attributes (folders) and the
-// final path of the handle (files and folders) betray it. Both are checked,
-// so that the refusals hold there too.
+// FILE_FLAG_OPEN_REPARSE_POINT; only the final path of the handle betrays
+// it, which is checked for every folder and file, so that the refusals hold
+// there too.
 
 #include "sys/Handles.h"
 
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qv {
 
@@ -73,8 +78,32 @@ std::wstring finalPathOf(HANDLE handle);
 // junction, symbolic link or mount point or is reached through one. Returns
 // the final path of the folder that holds path, or empty when a folder on the
 // way does not exist yet (nothing below it can be a link). A folder that
-// cannot be opened throws its own error.
+// cannot be opened throws its own error. Always walks afresh: for a caller
+// that acts by path afterwards.
 std::wstring checkFoldersOnPath(const std::wstring& path);
+
+// While one lives on a thread, openChecked, removeChecked and
+// createFolderChecked take the folders they checked before from it instead
+// of opening every one again. That is safe because each of them verifies
+// afterwards, by the final path of its own handle, that what it acted on lies
+// in the folder as it was checked: a folder swapped for a link since then
+// shows there. Callers that act by path after checkFoldersOnPath never use
+// it.
+class CheckedFolderCache {
+public:
+    CheckedFolderCache() noexcept;
+    ~CheckedFolderCache();
+    CheckedFolderCache(const CheckedFolderCache&) = delete;
+    CheckedFolderCache& operator=(const CheckedFolderCache&) = delete;
+
+    // The final path recorded for a folder (compared ignoring case), or null.
+    const std::wstring* find(const std::wstring& folder) const;
+    void remember(const std::wstring& folder, const std::wstring& finalPath);
+
+private:
+    std::vector<std::pair<std::wstring, std::wstring>> folders_;
+    CheckedFolderCache* outer_;
+};
 
 // Opens path with FILE_FLAG_OPEN_REPARSE_POINT and backup semantics after
 // checkFoldersOnPath, then verifies what it got: no reparse point (unless
@@ -97,6 +126,13 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept;
 
 // Deletes what the handle holds when it is closed (a folder only when empty).
 bool markForDeletion(HANDLE handle) noexcept;
+
+// Creates the folder (its parent must exist) with the given security (null:
+// inherited), after its folders were checked, and verifies by the new
+// folder's final path that it was made where asked; one made elsewhere (a
+// folder above swapped for a link meanwhile) is removed again. False when
+// it could not be made or was refused; never throws.
+bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security = nullptr) noexcept;
 
 // Equal ignoring letter case, as the file system compares names.
 bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept;

@@ -10,6 +10,7 @@
 #include "sys/RunFolder.h"
 #include "sys/Security.h"
 #include "uninstall/InstallationArea.h"
+#include "uninstall/JournalObserver.h"
 #include "uninstall/UninstallKey.h"
 
 #include <shlobj.h>
@@ -165,30 +166,17 @@ void UninstallLog::createFolders(const std::wstring& folder)
         LogEntry& entry = append(CreatedFolder);
         entry.path = current;
         entry.done = true;
+        if (observer_) observer_->recorded(entry);
     }
 }
 
 bool UninstallLog::createFolder(const std::wstring& folder)
 {
     try {
-        // Nothing is created through a link on the way.
-        const std::wstring above = checkFoldersOnPath(folder);
-        if (above.empty()) return false;
         std::optional<FolderSecurity> security;
         if (!protectedFolder_.empty() && isSameOrBelow(protectedFolder_, folder))
             security.emplace(FolderSecurity::likeProgramFiles());
-        if (!::CreateDirectoryW(folder.c_str(), security ? security->attributes() : nullptr)) return false;
-        // Where it was made: a folder above swapped for a link since the
-        // check shows here, and what was made there goes again.
-        UniqueFile made(::CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                      nullptr));
-        if (!made) return false;
-        if (!sameFileName(parentOf(finalPathOf(made.get())), above)) {
-            markForDeletion(made.get());
-            return false;
-        }
-        return true;
+        return createFolderChecked(folder, security ? security->attributes() : nullptr);
     } catch (...) {
         return false;
     }
@@ -262,6 +250,7 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
     entry.backupPath = std::move(backup.path);
     entry.savedDacl = std::move(backup.dacl);
     entry.keptInPlace = existed && copy;
+    if (observer_) observer_->recorded(entry);
 }
 
 void UninstallLog::recordShortcut(int which, const std::wstring& folder)
@@ -284,12 +273,16 @@ void UninstallLog::recordShortcut(int which, const std::wstring& folder)
         }
         break;  // only the first earlier shortcut of this kind
     }
+    if (observer_) observer_->recorded(entry);
 }
 
 void UninstallLog::recordUninstallKey(HKEY key)
 {
     pending_ = true;
     LogEntry& entry = append(UninstallKey);
+    auto tell = scopeExit([&] {
+        if (observer_) observer_->recorded(entry);
+    });
     if (!key) return;  // a key created by this run is deleted by rollback
 
     entry.backupPath = makeBackup(nullptr, false);
@@ -305,7 +298,8 @@ void UninstallLog::recordUninstallKey(HKEY key)
 void UninstallLog::recordClassesRoot()
 {
     pending_ = true;
-    append(ClassesRootKeys);
+    const LogEntry& entry = append(ClassesRootKeys);
+    if (observer_) observer_->recorded(entry);
 }
 
 void UninstallLog::confirm(bool done, const wchar_t* path)
@@ -315,6 +309,7 @@ void UninstallLog::confirm(bool done, const wchar_t* path)
     LogEntry& last = newEntries_.back();
     last.done = done;
     if (path) last.path = path;
+    if (observer_) observer_->settled(last);
 }
 
 bool UninstallLog::wasInstalled(const std::wstring& path) const
@@ -385,8 +380,10 @@ void UninstallLog::undo(LogEntry& entry) noexcept
 
 void UninstallLog::rollback() noexcept
 {
+    if (observer_) observer_->rollingBack(newEntries_.size());
     while (!newEntries_.empty()) {
         undo(newEntries_.back());
+        if (observer_) observer_->undone(newEntries_.back());
         newEntries_.pop_back();
     }
 }

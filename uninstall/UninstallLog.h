@@ -20,6 +20,8 @@
 
 namespace qv {
 
+class JournalObserver;
+
 enum LogEntryKind : std::int32_t {
     CreatedFolder = 0,
     InstalledFile = 1,
@@ -107,6 +109,9 @@ public:
     const std::list<LogEntry>& newEntries() const noexcept { return newEntries_; }
     bool pending() const noexcept { return pending_; }
 
+    // Told of every entry recorded, settled and undone; null: nobody.
+    void setObserver(JournalObserver* observer) noexcept { observer_ = observer; }
+
 private:
     struct Backup {
         std::wstring path;
@@ -126,6 +131,7 @@ private:
     std::wstring previousLabel_;
     const RunFolder* runFolder_ = nullptr;
     std::wstring protectedFolder_;
+    JournalObserver* observer_ = nullptr;
 };
 
 // The text that stands for the registry entries in the log file.

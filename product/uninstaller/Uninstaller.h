@@ -14,9 +14,10 @@
 // acted on, every removal goes through a handle checked for links
 // (sys/PathGuard.h), and the program's " /Unregister" runs only for the
 // program in the uninstaller's own folder. Entries left alone for that
-// reason are listed in skipped() and make the result Incomplete.
+// reason are named in the /LOG file and make the result Incomplete.
 
 #include "product/common/ProductStrings.h"
+#include "sys/LogFile.h"
 #include "uninstall/UninstallLog.h"
 
 #include <windows.h>
@@ -33,6 +34,10 @@ enum class UninstallResult : int {
     ProductRunning = 3, // Trimora (or an installer) runs: nothing removed
     Incomplete = 4,     // removed, but something could not be deleted, or a
                         // log entry was not this installation's to remove
+    // Before anything is looked at; the numbers Windows Installer gives the
+    // same cases, as the installer's do (app/ExitCodes.h).
+    LogFileFailed = 1622,   // /LOG: the log file cannot be created
+    BadCommandLine = 1639,  // an unknown, repeated or malformed switch
 };
 
 class Uninstaller {
@@ -42,10 +47,8 @@ public:
 
     UninstallResult run();
 
-    // The log entries left alone because this installation cannot own them
-    // or a link stood on their way, as "<path> (<reason>)", in log order
-    // reversed, as they were met.
-    const std::vector<std::wstring>& skipped() const noexcept { return skipped_; }
+    // /LOG: every step also goes into this file; null: none.
+    void setLog(LogFile* log) noexcept { runLog_ = log; }
 
 private:
     bool loadLog();
@@ -59,6 +62,7 @@ private:
     void removeInstallationRecord();
     void removeLogAndSelf();
     void tell(UINT textId, UINT icon) const;
+    void note(const std::wstring& text) const;
     bool holdsSelf(const std::wstring& folder) const;
     void judgeEntries();
     void skip(const std::wstring& path, const wchar_t* reason);
@@ -73,8 +77,8 @@ private:
     std::wstring programPath_;
     std::vector<std::wstring> foldersAfterExit_;  // the uninstaller's folder and its created parents
     std::vector<bool> owned_;                     // per entry of the log, in its order
-    std::vector<std::wstring> skipped_;
     bool incomplete_ = false;
+    LogFile* runLog_ = nullptr;
 };
 
 // Number of processes registered in the product line's running count,

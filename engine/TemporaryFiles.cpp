@@ -18,6 +18,9 @@ namespace {
 // system; the same limit guards the journal's backups.
 constexpr DWORD maxTempPathLength = 246;
 
+// "ovXXXX.tmp", the longest name a backup in the run folder gets.
+constexpr std::size_t backupNameLength = 10;
+
 TemporaryFiles* currentList = nullptr;
 
 std::wstring formatError(DWORD code, const wchar_t* call)
@@ -86,6 +89,12 @@ std::optional<RunFolder> makeRunFolder(std::wstring& errorText)
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::wstring folder;
         if (!makeTempFolder(folder, errorText)) return std::nullopt;
+        // The backups are named inside it ("ov" + four hex digits + ".tmp"):
+        // a run that could make none would overwrite what it cannot restore.
+        if (folder.size() + 1 + backupNameLength > MAX_PATH - 1) {
+            errorText = formatError(ERROR_FILENAME_EXCED_RANGE, L"PathAppend");
+            return std::nullopt;
+        }
         std::optional<RunFolder> created = RunFolder::create(folder);
         if (created) return created;
         const DWORD error = ::GetLastError();

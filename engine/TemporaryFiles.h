@@ -24,7 +24,9 @@ bool makeTempFolder(std::wstring& folder, std::wstring& errorText);
 
 // The run's folder made real: named by makeTempFolder and created with
 // RunFolder::create, so that only Administrators and SYSTEM can open it. A
-// name that is taken meanwhile is drawn afresh. On failure errorText holds
+// name that is taken meanwhile is drawn afresh. A folder whose path leaves
+// no room for the names of backups inside it is refused like a name too
+// long for its buffer ("000000ce (PathAppend)"). On failure errorText holds
 // the error code and the failing call as makeTempFolder writes it, for
 // example "000000b7 (CreateDirectory)".
 std::optional<RunFolder> makeRunFolder(std::wstring& errorText);

@@ -148,6 +148,31 @@ TEST(MakeRunFolder, FailsWithTheCodeOfItsCreationAndCreatesNothingElsewhere)
     EXPECT_FALSE(anything);
 }
 
+TEST(MakeRunFolder, LeavesRoomForTheNamesOfBackupsInside)
+{
+    // A temporary path of 204 characters (with its separator) gives a run
+    // folder of 249: one more than a backup's name leaves room for.
+    std::wstring temp = L"C:\\tmp";
+    while (temp.size() < 203) temp += temp.size() % 40 == 0 ? L'\\' : L'x';
+    makeFolders(temp);
+    ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+    std::wstring error;
+    const bool made = static_cast<bool>(makeRunFolder(error));
+    temp.pop_back();
+    ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+    makeFolders(temp);
+    std::wstring fits;
+    std::optional<RunFolder> shorter = makeRunFolder(fits);
+    ::SetEnvironmentVariableW(L"TMP", nullptr);
+    EXPECT_FALSE(made);
+    EXPECT_EQ(error, L"000000ce (PathAppend)");
+    ASSERT_TRUE(shorter) << fits;
+    EXPECT_EQ(shorter->path().size(), 248u);
+    const std::wstring name = shorter->freshFileName(L"ov");
+    EXPECT_FALSE(name.empty());
+    EXPECT_LE(name.size(), 259u);
+}
+
 TEST(TemporaryBase, SystemUsesItsOwnFolderNeverTemp)
 {
     wchar_t temp[MAX_PATH + 1] = {};

@@ -13,6 +13,11 @@ foreach(test product_program_test product_payload_test product_uninstaller_test)
     add_dependencies(${test} qv_product)
   endif()
 endforeach()
+# The uninstaller's tests plant the sequence's registrar where no program may be run.
+if(TARGET product_uninstaller_test)
+  add_dependencies(product_uninstaller_test qv_seq_registrar)
+  target_compile_definitions(product_uninstaller_test PRIVATE QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>")
+endif()
 # The payload test reads the archive from its own resources, as the installer does.
 if(TARGET product_payload_test)
   target_link_libraries(product_payload_test PRIVATE qv_payload)

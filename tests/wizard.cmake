@@ -6,6 +6,14 @@
 if(TARGET qv_wizard)
   target_link_libraries(folder_browser_test PRIVATE qv_wizard qv_strings)
   target_link_libraries(wizard_frame_test PRIVATE qv_wizard qv_strings qv_version)
+  # The frame at the screen's DPI: once at 96 DPI (its own entry) and at 150
+  # and 200 %.
+  target_link_libraries(wizard_dpi_test PRIVATE qv_wizard qv_strings qv_version)
+  foreach(dpi 144 192)
+    add_test(NAME wizard_dpi_test_${dpi} COMMAND wizard_dpi_test)
+    set_tests_properties(wizard_dpi_test_${dpi} PROPERTIES
+      ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=${dpi}" TIMEOUT 600)
+  endforeach()
 
   add_library(qv_wizard_driver STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wizard/WizardDriver.cpp)
   target_link_libraries(qv_wizard_driver PUBLIC qv_test_support comctl32)

@@ -50,6 +50,17 @@ if(TARGET qv_wizard)
       ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=${locale}.UTF-8" TIMEOUT 600)
   endforeach()
 
+  # Every page at 100, 150 and 200 %, in English and in French, with screenshots.
+  foreach(dpi 96 144 192)
+    foreach(locale en_US fr_FR)
+      add_test(NAME wizard_EveryPageAtDpi${dpi}_${locale}
+               COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                       $<TARGET_FILE:wizard_gui_test> --gtest_filter=Wizard.EveryPageAtTheScreensDpi)
+      set_tests_properties(wizard_EveryPageAtDpi${dpi}_${locale} PROPERTIES
+        ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=${dpi};LANG=${locale}.UTF-8" TIMEOUT 600)
+    endforeach()
+  endforeach()
+
   # What scripts/run.sh runs on a machine without a display.
   add_executable(wizard_demo ${CMAKE_CURRENT_SOURCE_DIR}/wizard/WizardDemo.cpp)
   target_link_libraries(wizard_demo PRIVATE qv_wizard_driver)

@@ -5,12 +5,15 @@
 // an Exit that asks nothing ends the process at once; the frame's result
 // (1 installed, 2 not) is checked in process by wizard_frame_test.
 #include "app/PublisherContact.h"
+#include "support/TestFiles.h"
+#include "sys/Dpi.h"
 #include "wizard/WizardDriver.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <shlobj.h>
 #include <windows.h>
@@ -494,6 +497,85 @@ TEST_F(Wizard, DamagedPayloadFailsAndOffersInstallAgain)
     HWND box = w.waitForBox();
     ASSERT_TRUE(box);
     w.answer(box, IDYES);
+    EXPECT_EQ(w.waitExit(), 0u);
+}
+
+// How Windows reports the window's DPI awareness: "unaware", "system",
+// "per-monitor" or "per-monitor v2"; empty when the system cannot tell.
+std::string dpiAwareness(HWND window)
+{
+    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    using GetContextFn = HANDLE(WINAPI*)(HWND);
+    using GetAwarenessFn = int(WINAPI*)(HANDLE);
+    using EqualFn = BOOL(WINAPI*)(HANDLE, HANDLE);
+    auto getContext = reinterpret_cast<GetContextFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
+    auto getAwareness = reinterpret_cast<GetAwarenessFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+    auto equal = reinterpret_cast<EqualFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "AreDpiAwarenessContextsEqual")));
+    if (!getContext || !getAwareness || !equal) return {};
+    const HANDLE context = getContext(window);
+    if (equal(context, reinterpret_cast<HANDLE>(-4))) return "per-monitor v2";  // ..._PER_MONITOR_AWARE_V2
+    switch (getAwareness(context)) {
+    case 0: return "unaware";
+    case 1: return "system";
+    case 2: return "per-monitor";
+    default: return {};
+    }
+}
+
+// Every page and the About box of the installer at the screen's DPI (CTest
+// runs it at 96, 144 and 192 DPI, in English and in French): an advanced
+// installation to its end, a screenshot of each on the way, in
+// screenshots/dpi<DPI>/<language>/. The installer is per-monitor aware by
+// its manifest, its frame lies on the screen and its side picture has the
+// DPI's size.
+TEST_F(Wizard, EveryPageAtTheScreensDpi)
+{
+    const bool french = PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_FRENCH;
+    WizardDriver w(installer);
+    ASSERT_TRUE(w.frame());
+    const UINT dpi = qv::windowDpi(w.frame());
+    if (const char* prefixDpi = std::getenv("QV_WINE_DPI")) EXPECT_EQ(dpi, std::stoul(prefixDpi));
+    // Wine keeps no version of per-monitor awareness: there the manifest
+    // shows as per-monitor (without it Wine makes a process system aware).
+    EXPECT_EQ(dpiAwareness(w.frame()), runningUnderWine() ? "per-monitor" : "per-monitor v2");
+    const std::string folder =
+        std::string(QV_SCREENSHOT_DIR) + "/dpi" + std::to_string(dpi) + "/" + (french ? "fr" : "en") + "/";
+
+    RECT frame{}, desktop{};
+    ::GetWindowRect(w.frame(), &frame);
+    ::GetWindowRect(::GetDesktopWindow(), &desktop);
+    EXPECT_TRUE(frame.left >= desktop.left && frame.top >= desktop.top && frame.right <= desktop.right &&
+                frame.bottom <= desktop.bottom);
+    HWND picture = nullptr;
+    for (HWND child = ::GetWindow(w.frame(), GW_CHILD); child && !picture; child = ::GetWindow(child, GW_HWNDNEXT))
+        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP && className(child) == L"Static")
+            picture = child;
+    RECT shown{};
+    ::GetWindowRect(picture, &shown);
+    EXPECT_EQ(shown.right - shown.left, qv::scaledForDpi(87, dpi));
+    EXPECT_EQ(shown.bottom - shown.top, qv::scaledForDpi(171, dpi));
+
+    EXPECT_TRUE(w.screenshot(folder + "start.png"));
+    ASSERT_TRUE(w.next(WizardPage::Mode));
+    w.click(1019);
+    EXPECT_TRUE(w.screenshot(folder + "mode.png"));
+    ASSERT_TRUE(w.next(WizardPage::Path));
+    EXPECT_TRUE(w.screenshot(folder + "path.png"));
+    ASSERT_TRUE(w.next(WizardPage::Shortcut));
+    EXPECT_TRUE(w.screenshot(folder + "shortcut.png"));
+    ASSERT_TRUE(w.next(WizardPage::Install));
+    EXPECT_TRUE(w.screenshot(folder + "install.png"));
+    w.click(Next);
+    ASSERT_TRUE(w.waitForStatus({french ? L"Cliquez sur 'Suivant' pour continuer." : L"Click on 'Next' to continue."}));
+    EXPECT_TRUE(w.screenshot(folder + "install-done.png"));
+    ASSERT_TRUE(w.next(WizardPage::End));
+    EXPECT_TRUE(w.screenshot(folder + "end.png"));
+    // Last: the box leaves the frame active, which the caption shows.
+    EXPECT_FALSE(w.about(folder + "about.png").caption.empty());
+    w.click(Exit);
     EXPECT_EQ(w.waitExit(), 0u);
 }
 

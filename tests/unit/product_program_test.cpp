@@ -222,13 +222,15 @@ TEST(RunningProgram, OpensTheNotebookNamedOnItsCommandLine)
     EXPECT_EQ(running.waitForExit(20000), 0u);
 }
 
-// The window opens at its size at 96 DPI, 720 x 520, scaled for the DPI of
-// its screen; CTest runs this test at 150 % too (QV_WINE_DPI).
+// The window is per-monitor aware by the program's manifest and opens at
+// its size at 96 DPI, 720 x 520, scaled for the DPI of its screen; CTest
+// runs this test at 150 % too (QV_WINE_DPI).
 TEST(RunningProgram, OpensAtItsSizeForTheScreensDpi)
 {
     StartedProcess running(L"\"" + program + L"\"");
     HWND window = findProcessWindow(running.id(), kMainWindowClass, 20000);
     ASSERT_NE(window, nullptr);
+    EXPECT_EQ(dpiAwareness(window), perMonitorAwareByManifest());
     const UINT dpi = qv::windowDpi(window);
     if (const char* prefixDpi = std::getenv("QV_WINE_DPI")) EXPECT_EQ(dpi, std::stoul(prefixDpi));
     RECT r{};

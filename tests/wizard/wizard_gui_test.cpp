@@ -500,31 +500,6 @@ TEST_F(Wizard, DamagedPayloadFailsAndOffersInstallAgain)
     EXPECT_EQ(w.waitExit(), 0u);
 }
 
-// How Windows reports the window's DPI awareness: "unaware", "system",
-// "per-monitor" or "per-monitor v2"; empty when the system cannot tell.
-std::string dpiAwareness(HWND window)
-{
-    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-    using GetContextFn = HANDLE(WINAPI*)(HWND);
-    using GetAwarenessFn = int(WINAPI*)(HANDLE);
-    using EqualFn = BOOL(WINAPI*)(HANDLE, HANDLE);
-    auto getContext = reinterpret_cast<GetContextFn>(
-        reinterpret_cast<void*>(::GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
-    auto getAwareness = reinterpret_cast<GetAwarenessFn>(
-        reinterpret_cast<void*>(::GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
-    auto equal = reinterpret_cast<EqualFn>(
-        reinterpret_cast<void*>(::GetProcAddress(user32, "AreDpiAwarenessContextsEqual")));
-    if (!getContext || !getAwareness || !equal) return {};
-    const HANDLE context = getContext(window);
-    if (equal(context, reinterpret_cast<HANDLE>(-4))) return "per-monitor v2";  // ..._PER_MONITOR_AWARE_V2
-    switch (getAwareness(context)) {
-    case 0: return "unaware";
-    case 1: return "system";
-    case 2: return "per-monitor";
-    default: return {};
-    }
-}
-
 // Every page and the About box of the installer at the screen's DPI (CTest
 // runs it at 96, 144 and 192 DPI, in English and in French): an advanced
 // installation to its end, a screenshot of each on the way, in
@@ -538,9 +513,7 @@ TEST_F(Wizard, EveryPageAtTheScreensDpi)
     ASSERT_TRUE(w.frame());
     const UINT dpi = qv::windowDpi(w.frame());
     if (const char* prefixDpi = std::getenv("QV_WINE_DPI")) EXPECT_EQ(dpi, std::stoul(prefixDpi));
-    // Wine keeps no version of per-monitor awareness: there the manifest
-    // shows as per-monitor (without it Wine makes a process system aware).
-    EXPECT_EQ(dpiAwareness(w.frame()), runningUnderWine() ? "per-monitor" : "per-monitor v2");
+    EXPECT_EQ(dpiAwareness(w.frame()), perMonitorAwareByManifest());
     const std::string folder =
         std::string(QV_SCREENSHOT_DIR) + "/dpi" + std::to_string(dpi) + "/" + (french ? "fr" : "en") + "/";
 

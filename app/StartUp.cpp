@@ -86,9 +86,11 @@ std::wstring incompatibleProcessorText()
            L"Diese Version ist nicht mit Ihrer Konfiguration kompatibel.";
 }
 
-void checkProcessor()
+void checkProcessor(bool (*hasSse2)())
 {
-    if (!::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE)) {
+    const bool supported =
+        hasSse2 ? hasSse2() : ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
+    if (!supported) {
         ::MessageBoxW(nullptr, incompatibleProcessorText().c_str(), nullptr, MB_ICONERROR);
         ::ExitProcess(1);
     }

@@ -26,7 +26,9 @@ void restrictDllSearch() noexcept;
 // Without SSE2: a message box without owner, with the system's default
 // caption and the error icon, showing incompatibleProcessorText, then the
 // process ends at once with exit code 1. Otherwise sets processorChecked.
-void checkProcessor();
+// The system answers whether the processor has SSE2 unless hasSse2 is given
+// (StartUpSettings).
+void checkProcessor(bool (*hasSse2)() = nullptr);
 // The message in English, French and German.
 std::wstring incompatibleProcessorText();
 
@@ -70,6 +72,10 @@ struct StartUpSettings {
     // The administrator test of the security layer. Only a test build of the
     // installer puts another answer here.
     bool (*isAdministrator)() = nullptr;
+    // Whether the processor has SSE2, asked by the processor check before
+    // anything else runs; null: the system's answer. Only a test build of
+    // the installer puts another answer here.
+    bool (*processorHasSse2)() = nullptr;
 };
 
 // The start-up routine; always returns false, so that the framework ends the

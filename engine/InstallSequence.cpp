@@ -34,9 +34,12 @@ constexpr DWORD dataFileAccess = 0x13019F;
 constexpr DWORD registrationSucceeded = static_cast<DWORD>(-10);
 constexpr wchar_t logFileName[] = L"Uninstall.ulog";
 
-bool exists(const std::wstring& path)
+// A file, not a folder, is at path. A folder of a data file's name is no
+// data file to keep: writing the file fails on it.
+bool fileExists(const std::wstring& path)
 {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // A path in a 260-character buffer, as the shell's path functions want it.
@@ -310,7 +313,7 @@ result InstallSequence::handle(const FileBegin& begin)
         target_.uninstallerPath = path;
         break;
     case EntryKind::DataFile:
-        if (exists(path)) {
+        if (fileExists(path)) {
             // A data file the earlier installation left is the user's now:
             // it stays as it is, with its Users grant renewed.
             if (app_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {

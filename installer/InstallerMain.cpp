@@ -12,8 +12,8 @@
 #include "app/UiHooks.h"
 
 namespace qv {
-// The executable's choice of wizard frame and administrator test
-// (InstallerSettings.cpp, or the test build's own).
+// The executable's choice of wizard frame, administrator test and processor
+// test (InstallerSettings.cpp, or the test build's own).
 StartUpSettings installerSettings();
 }  // namespace qv
 
@@ -23,7 +23,7 @@ struct FirstOfAll {
     FirstOfAll()
     {
         qv::restrictDllSearch();
-        qv::checkProcessor();
+        qv::checkProcessor(qv::installerSettings().processorHasSse2);
     }
 };
 FirstOfAll firstOfAll __attribute__((init_priority(101)));

@@ -1,5 +1,5 @@
-// The shipped installer: the wizard's frame and the security layer's own
-// administrator test.
+// The shipped installer: the wizard's frame, the security layer's own
+// administrator test and the system's answer on the processor.
 #include "app/StartUp.h"
 #include "app/WizardFrame.h"
 
@@ -7,7 +7,7 @@ namespace qv {
 
 StartUpSettings installerSettings()
 {
-    return StartUpSettings{&createInstallDlg, nullptr};
+    return StartUpSettings{&createInstallDlg, nullptr, nullptr};
 }
 
 }  // namespace qv

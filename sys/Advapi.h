@@ -60,6 +60,13 @@ public:
     // For tests: makes the function count as missing, as on a system that
     // lacks it, until called again with false.
     void setMissingForTesting(bool missing) noexcept { missing_.store(missing); }
+    // For tests: calls go to replacement (null: to the library's function
+    // again), to see what the installer hands the system where the system
+    // cannot show it afterwards.
+    void replaceForTesting(Fn replacement) noexcept
+    {
+        slot_.store(reinterpret_cast<void*>(replacement), std::memory_order_release);
+    }
 
 private:
     const char* name_;

@@ -45,3 +45,34 @@ foreach(scenario IN ITEMS FirstInstallation Update SilentUninstallLeavesOnlyShar
 endforeach()
 add_test(NAME install_sequence_snapshot COMMAND install_sequence_test --gtest_filter=Snapshot.*)
 set_tests_properties(install_sequence_snapshot PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+
+# Scenarios by behaviour on the small payload of SequenceScenario: one
+# executable per behaviour, one CTest test per scenario, each in a fresh
+# prefix.
+add_library(qv_sequence_scenario STATIC ${CMAKE_CURRENT_SOURCE_DIR}/sequence/SequenceScenario.cpp)
+target_link_libraries(qv_sequence_scenario PUBLIC qv_test_support)
+target_compile_definitions(qv_sequence_scenario PRIVATE QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>")
+add_dependencies(qv_sequence_scenario qv_seq_registrar)
+
+function(qv_sequence_behaviour name suite)
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/sequence/${name}.cpp)
+  target_link_libraries(${name} PRIVATE qv_sequence_scenario qv_strings GTest::gtest_main)
+  foreach(scenario IN LISTS ARGN)
+    add_test(NAME ${name}_${scenario} COMMAND ${name} --gtest_filter=${suite}.${scenario})
+    set_tests_properties(${name}_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+  endforeach()
+endfunction()
+
+qv_sequence_behaviour(sequence_destinations_test Destinations
+  FolderWhereALanguageLibraryGoes
+  FolderWhereADataFileGoes
+  ExistingDataFileOnAFirstInstallationIsKeptAndJournalled
+  ExistingDataFileSurvivesTheRollback)
+qv_sequence_behaviour(sequence_steps_test Steps
+  NeitherShortcutLeavesNoShortcutStep
+  SuccessfulRegistrationRunIsAnnouncedToTheShellOnce
+  RegistrationRunEndingWithZeroIsNotAnnounced
+  RegistrationRunThatCannotStart)
+qv_sequence_behaviour(sequence_users_access_test UsersGrants
+  FirstInstallationGrantsSharedFoldersAndDataFiles
+  ReinstallationRenewsTheGrantsOfTheEarlierDataFiles)

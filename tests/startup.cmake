@@ -33,6 +33,12 @@ target_sources(setup_probe PRIVATE ${QV_INSTALLER_DIR}/Installer.rc)
 
 if(TARGET startup_test)
   add_dependencies(startup_test setup_probe setup_probe_nomanifest instance_helper)
+  # The shipped installer, to see that it carries none of the test build's
+  # switches. QuorvexSetup is defined later (installer/).
+  if(TARGET qv_wizard)
+    add_dependencies(startup_test QuorvexSetup)
+    target_compile_definitions(startup_test PRIVATE QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>")
+  endif()
   target_link_libraries(startup_test PRIVATE qv_strings)
   # Wine takes the user's language from LANG when a process starts.
   add_test(NAME startup_test_fr COMMAND startup_test --gtest_filter=StartUpDefaults.*)
@@ -41,4 +47,10 @@ if(TARGET startup_test)
 endif()
 if(TARGET errors_test)
   target_link_libraries(errors_test PRIVATE qv_strings qv_version)
+endif()
+
+# Start-up with an earlier installation: the test build again, with the probe
+# programs standing for the installed one.
+if(TARGET startup_earlier_folders_test)
+  add_dependencies(startup_earlier_folders_test setup_probe ${QV_PROBE_TARGETS})
 endif()

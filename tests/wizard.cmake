@@ -5,6 +5,7 @@
 # QuorvexSetup is defined later (installer/), which add_dependencies allows.
 if(TARGET qv_wizard)
   target_link_libraries(folder_browser_test PRIVATE qv_wizard qv_strings)
+  target_link_libraries(wizard_browse_test PRIVATE qv_wizard qv_strings qv_version)
   target_link_libraries(wizard_frame_test PRIVATE qv_wizard qv_strings qv_version)
   # The frame at the screen's DPI: once at 96 DPI (its own entry) and at 150
   # and 200 %.
@@ -38,7 +39,8 @@ if(TARGET qv_wizard)
     SameVersionInstalled:en_US
     OlderVersionInstalled:en_US
     NewerVersionInstalled:en_US
-    DamagedPayloadFailsAndOffersInstallAgain:en_US)
+    DamagedPayloadFailsAndOffersInstallAgain:en_US
+    FolderInTheWayFailsThenInstallAgainRunsAgain:en_US)
   foreach(entry IN LISTS QV_WIZARD_SCENARIOS)
     string(REPLACE ":" ";" parts ${entry})
     list(GET parts 0 scenario)

@@ -80,6 +80,9 @@ void UninstallLog::createFolders(const std::wstring& folder)
 
 std::wstring UninstallLog::makeBackup(const wchar_t* source, bool copy)
 {
+    // A folder standing where a file goes is no earlier version of it: it
+    // stays where it is, and the write of the file fails on it.
+    if (source && isFolder(source)) return {};
     wchar_t tempFolder[MAX_PATH] = {};
     const DWORD length = ::GetTempPathW(MAX_PATH, tempFolder);
     if (length == 0 || length > kMaxTempFolderLength) return {};
@@ -182,6 +185,9 @@ void UninstallLog::undo(LogEntry& entry) noexcept
         // A shortcut that was never created has no path: its backup then
         // stays where it is rather than being moved to nowhere.
         if (entry.path.empty()) break;
+        // A folder there is none of this run's files: it stays, with all
+        // it holds.
+        if (isFolder(entry.path)) break;
         ::SetFileAttributesW(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(entry.path.c_str());
         if (!entry.backupPath.empty()) {

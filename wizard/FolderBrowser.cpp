@@ -33,6 +33,14 @@ bool sameComponent(const std::wstring& a, const std::wstring& b)
                                   TRUE) == CSTR_EQUAL;
 }
 
+// The same folder text, without regard to case or a trailing "\".
+bool sameFolderText(std::wstring a, std::wstring b)
+{
+    while (!a.empty() && a.back() == L'\\') a.pop_back();
+    while (!b.empty() && b.back() == L'\\') b.pop_back();
+    return sameComponent(a, b);
+}
+
 void appendComponent(std::wstring& path, const std::wstring& component)
 {
     if (!path.empty() && path.back() != L'\\') path += L'\\';
@@ -285,6 +293,7 @@ bool FolderBrowser::run(const std::wstring& start, const std::wstring& suffix)
     dialogReady_ = false;
     pathFromTypedText_ = false;
     editBox_ = nullptr;
+    startFolder_.clear();
     prepare(start, suffix);
 
     BROWSEINFOW info{};
@@ -343,7 +352,11 @@ int FolderBrowser::onMessage(HWND window, UINT message, LPARAM lParam)
             if (!::PathRemoveFileSpecW(shorter) || folder == shorter) break;
             folder = shorter;
         }
-        // Selecting sends BFFM_SELCHANGED, which applies the suffix again.
+        // The browser can only stand on a folder that exists; while it
+        // stands there, the part of the start folder that does not exist
+        // yet is kept whole, so that OK gives back the start folder.
+        startPath_ = path_;
+        startFolder_ = found ? folder : std::wstring{};
         if (found) {
             ::SendMessageW(window, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
             ::SendMessageW(window, BFFM_SETEXPANDED, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
@@ -358,7 +371,9 @@ int FolderBrowser::onMessage(HWND window, UINT message, LPARAM lParam)
     case BFFM_SELCHANGED: {
         if (!dialogReady_) return 0;
         const std::wstring selected = pathOfItem(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam));
-        if (!selected.empty()) {
+        if (!selected.empty() && !startFolder_.empty() && sameFolderText(selected, startFolder_)) {
+            path_ = startPath_;
+        } else if (!selected.empty()) {
             path_ = selected;
             applySuffix();
         }

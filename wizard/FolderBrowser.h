@@ -79,6 +79,8 @@ private:
 
     std::wstring path_;
     std::wstring suffix_;
+    std::wstring startPath_;    // path_ as the browser opened
+    std::wstring startFolder_;  // the existing folder it opened on, full path
     std::wstring title_;
     PIDLIST_ABSOLUTE root_ = nullptr;
     std::optional<std::wstring> rootParent_;

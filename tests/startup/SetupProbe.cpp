@@ -1,8 +1,10 @@
 // The installer's test build: the installer's own static initialisation and
 // start-up (installer/InstallerMain.cpp), with a stand-in for the wizard
-// frame that shows the session start-up filled, and an administrator test
-// that answers "no" when QV_PROBE_NOT_ADMINISTRATOR=1 is in the environment
-// (under Wine the user is always an administrator). Never shipped.
+// frame that shows the session start-up filled, an administrator test that
+// answers "no" when QV_PROBE_NOT_ADMINISTRATOR=1 is in the environment (under
+// Wine the user is always an administrator), and a processor test that
+// answers "no SSE2" when QV_PROBE_NO_SSE2=1 is (every processor Wine runs on
+// has it). Never shipped.
 #include "app/InstallApp.h"
 #include "app/Languages.h"
 #include "app/StartUp.h"
@@ -49,19 +51,29 @@ std::unique_ptr<CDialog> createProbeFrame(CInstallApp& app)
     return std::make_unique<ProbeFrame>(app);
 }
 
-bool probeIsAdministrator()
+bool environmentSaysYes(const wchar_t* name)
 {
     wchar_t value[8] = {};
-    if (::GetEnvironmentVariableW(L"QV_PROBE_NOT_ADMINISTRATOR", value, 8) && value == std::wstring(L"1"))
-        return false;
-    return isAdministrator();
+    return ::GetEnvironmentVariableW(name, value, 8) && value == std::wstring(L"1");
+}
+
+bool probeIsAdministrator()
+{
+    return !environmentSaysYes(L"QV_PROBE_NOT_ADMINISTRATOR") && isAdministrator();
+}
+
+// Asked before any other static initialiser of the program has run.
+bool probeHasSse2()
+{
+    return !environmentSaysYes(L"QV_PROBE_NO_SSE2") &&
+           ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
 }
 
 }  // namespace
 
 StartUpSettings installerSettings()
 {
-    return StartUpSettings{&createProbeFrame, &probeIsAdministrator};
+    return StartUpSettings{&createProbeFrame, &probeIsAdministrator, &probeHasSse2};
 }
 
 }  // namespace qv

@@ -52,6 +52,17 @@ bool fileExists(const std::wstring& path)
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+void readFoldersOnce(const std::wstring& folder)
+{
+    for (boost::filesystem::path at(folder); !at.empty(); at = at.parent_path()) {
+        boost::system::error_code error;
+        for (boost::filesystem::directory_iterator entry(at, error), end; !error && entry != end;
+             entry.increment(error)) {
+        }
+        if (!at.has_relative_path()) break;  // the root: nothing above it
+    }
+}
+
 bool runningUnderWine()
 {
     return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;

@@ -16,6 +16,12 @@ void writeUtf16Lines(const std::wstring& path, const std::vector<std::wstring>& 
 std::wstring testDataPath(const std::wstring& name);
 void makeFolders(const std::wstring& path);
 bool fileExists(const std::wstring& path);
+// Lists folder and every folder above it once. Wine's folder browser finds
+// a folder in its tree by comparing item ids that carry each folder's last
+// access, which the file system moves on the first read after a change (or
+// after a copy of the prefix): read first, the ids the browser keeps and
+// those of a later lookup stay alike.
+void readFoldersOnce(const std::wstring& folder);
 // True under Wine, for the few checks that only hold on Windows.
 bool runningUnderWine();
 

@@ -3,6 +3,7 @@
 // browser itself for what Wine does with it: Wine's SHBrowseForFolderW
 // ignores typed text and never reports a failed validation.
 #include "app/ErrorMessages.h"
+#include "support/TestFiles.h"
 #include "support/WindowDriver.h"
 #include "wizard/DlgShortcut.h"
 #include "wizard/FolderBrowser.h"
@@ -197,8 +198,9 @@ TEST(StartMenuFolderText, RelativeToTheStartMenuAndBack)
 }
 
 // The browser under Wine: it starts on the nearest existing folder and its
-// edit box shows that folder with the suffix; OK returns the selected folder
-// (Wine ignores the edit box), Cancel nothing.
+// edit box shows the start folder whole, the part that does not exist yet
+// included (on Windows OK returns that text through the failed validation);
+// OK returns the selected folder (Wine ignores the edit box), Cancel nothing.
 HWND browserWindow()
 {
     test::WindowQuery query;
@@ -221,26 +223,79 @@ HWND editOf(HWND window)
     return found;
 }
 
-TEST(BrowserUnderWine, StartsOnNearestExistingFolderWithSuffixShown)
+// The edit box's text once it differs from before (the browser fills it
+// after it has opened, and again after every selection).
+std::wstring shownAfter(HWND window, const std::wstring& before = {})
+{
+    std::wstring shown;
+    for (int i = 0; i < 100; ++i) {
+        shown = test::windowText(editOf(window));
+        if (!shown.empty() && shown != before) break;
+        ::Sleep(50);
+    }
+    return shown;
+}
+
+// Selects a folder of the tree as a click on it does.
+void select(HWND window, const std::wstring& folder)
+{
+    ::SendMessageW(window, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+}
+
+TEST(BrowserUnderWine, StartsOnNearestExistingFolderShowingTheWholeStartFolder)
 {
     const std::wstring windows = folder(CSIDL_WINDOWS);
-    std::wstring shown;
+    const std::wstring start = windows + L"\\Not There\\Trimora 6";
+    std::wstring shown, elsewhere, back;
     std::wstring result;
     {
         test::ModalDriver driver([&] {
             HWND window = browserWindow();
             if (!window) return;
-            for (int i = 0; i < 100 && shown.empty(); ++i) {
-                ::Sleep(50);
-                shown = test::windowText(editOf(window));
-            }
+            shown = shownAfter(window);
+            // Another folder gets the suffix; the start folder again shows
+            // the whole start path again.
+            select(window, windows + L"\\system32");
+            elsewhere = shownAfter(window, shown);
+            select(window, windows);
+            back = shownAfter(window, elsewhere);
             test::clickButton(window, IDOK);
         });
         FolderBrowser browser;
-        result = browser.Browse(windows + L"\\Not There\\Trimora 6", L"Trimora 6", L"Select");
+        result = browser.Browse(start, L"Trimora 6", L"Select");
     }
-    EXPECT_EQ(shown, windows + L"\\Trimora 6");
+    EXPECT_EQ(shown, start);
+    EXPECT_EQ(elsewhere, windows + L"\\system32\\Trimora 6");
+    EXPECT_EQ(back, start);
     EXPECT_EQ(result, windows);
+}
+
+// Wine's tree, asked to select its top folder, selects that folder's first
+// child instead: the start folder here has an existing ancestor below the
+// top, the maker's folder.
+TEST(BrowserUnderWine, StartMenuBrowserShowsTheWholeStartFolderRelativeToTheStartMenu)
+{
+    const std::wstring programs = folder(CSIDL_COMMON_PROGRAMS);
+    ASSERT_TRUE(::CreateDirectoryW((programs + L"\\Orvane Systems").c_str(), nullptr) ||
+                ::GetLastError() == ERROR_ALREADY_EXISTS);
+    test::readFoldersOnce(programs + L"\\Orvane Systems");
+    std::wstring shown;
+    std::pair<std::wstring, std::wstring> result;
+    {
+        test::ModalDriver driver([&] {
+            HWND window = browserWindow();
+            if (!window) return;
+            shown = shownAfter(window);
+            test::clickButton(window, IDOK);
+        });
+        FolderBrowser browser;
+        result = browser.BrowseStartMenu(programs + L"\\Orvane Systems\\Quorvex Suite\\Trimora 6", L"Trimora 6",
+                                         L"Menu");
+    }
+    ::RemoveDirectoryW((programs + L"\\Orvane Systems").c_str());
+    EXPECT_EQ(shown, L"Programs\\Orvane Systems\\Quorvex Suite\\Trimora 6");
+    EXPECT_EQ(result.first, programs + L"\\Orvane Systems");
+    EXPECT_EQ(result.second, L"Programs\\Orvane Systems");
 }
 
 TEST(BrowserUnderWine, CancelReturnsNothing)

@@ -127,6 +127,30 @@ TEST_F(JournalTest, ExistingDataFileIsCopiedNeverMoved)
     EXPECT_TRUE(log.newEntries().back().done);
 }
 
+// A folder where a file is to be installed is not the file's earlier
+// version: whether the entry asks for a move or a copy, nothing is backed up,
+// and rolling the entry back leaves the folder as it was, contents included.
+TEST_F(JournalTest, FolderStandingWhereAFileGoesStaysInPlace)
+{
+    for (const bool copy : {false, true}) {
+        SCOPED_TRACE(copy ? "copy" : "move");
+        const std::wstring folder = kRoot + L"\\Trimora_en.dll";
+        makeFolders(folder + L"\\inside");
+        writeText(folder + L"\\inside\\notes.txt", "the owner's notes");
+        ::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_HIDDEN);
+        const DWORD attributes = attributesOf(folder);
+
+        UninstallLog log;
+        log.recordFile(folder, copy ? 3 : 0, copy);
+        EXPECT_TRUE(log.newEntries().back().backupPath.empty()) << log.newEntries().back().backupPath;
+        EXPECT_EQ(readBytes(folder + L"\\inside\\notes.txt"), bytesOf("the owner's notes"));
+        log.confirm(false);
+        log.rollback();
+        EXPECT_EQ(readBytes(folder + L"\\inside\\notes.txt"), bytesOf("the owner's notes"));
+        EXPECT_EQ(attributesOf(folder), attributes);
+    }
+}
+
 TEST_F(JournalTest, EarlierShortcutIsMovedAwayAndBack)
 {
     const std::wstring earlierLink = kRoot + L"\\Old Menu\\Trimora 6.lnk";

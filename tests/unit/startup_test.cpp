@@ -124,6 +124,42 @@ TEST(StartUp, TheFirstInstallerShowsItsWizardAndASecondOneEndsWithTheBusyText)
     EXPECT_EQ(third.wait(Timeout), 0u);
 }
 
+TEST(StartUp, AProcessorWithoutSse2GetsTheThreeLanguageTextAndExitCode1)
+{
+    // Every processor Wine runs on has SSE2; the test build answers "no"
+    // when asked to.
+    ChildProcess installer(probePath(), {{L"QV_PROBE_NO_SSE2", L"1"}});
+    ASSERT_TRUE(installer.started());
+    HWND box = waitForDialog(installer);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(messageBoxText(box),
+              L"This Version is not compatible with your Configuration.\n\n"
+              L"Cette version n'est pas compatible avec votre configuration.\n\n"
+              L"Diese Version ist nicht mit Ihrer Konfiguration kompatibel.");
+    EXPECT_TRUE(messageBoxHasIcon(box, MB_ICONERROR));
+    EXPECT_EQ(messageBoxButtons(box), std::vector<int>{IDOK});
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), nullptr);
+    clickButton(box, IDOK);
+    EXPECT_EQ(installer.wait(Timeout), 1u);
+}
+
+#ifdef QV_INSTALLER_EXE
+// The switches of the test build (QV_PROBE_NO_SSE2, QV_PROBE_NOT_ADMINISTRATOR)
+// are names in its code: the shipped installer does not carry them.
+TEST(StartUp, TheShippedInstallerHasNoTestSwitch)
+{
+    auto carries = [](const std::wstring& path, const std::wstring& text) {
+        std::ifstream file(std::filesystem::path(path), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::string wide(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+        return !bytes.empty() && bytes.find(wide) != std::string::npos;
+    };
+    EXPECT_TRUE(carries(executableFolder() + L"setup_probe.exe", L"QV_PROBE_NO_SSE2"));
+    EXPECT_TRUE(carries(executableFolder() + L"setup_probe.exe", L"QV_PROBE_NOT_ADMINISTRATOR"));
+    EXPECT_FALSE(carries(QV_INSTALLER_EXE, L"QV_PROBE_"));
+}
+#endif
+
 TEST(StartUp, ANonAdministratorGetsMessage1126AndNoWizard)
 {
     // Wine's user is always an administrator; the test build answers "no"

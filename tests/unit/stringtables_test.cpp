@@ -96,7 +96,8 @@ const std::map<UINT, std::wstring> frenchTexts = {
     {1108, L"Cliquez sur '%1' pour d\u00e9marrer l'installation."},
     {1110, L"L'installation n'est pas achev\u00e9e.\r\n\r\n\u00cates-vous certain de vouloir quitter l'installeur ?"},
     {1111, L"S\u00e9lectionnez le dossier dans lequel vous voulez installer '%1'."},
-    {1112, L"Cr\u00e9er un raccourci dans le menu suivant :"},
+    // French sets a no-break space (U+00A0) before a colon.
+    {1112, L"Cr\u00e9er un raccourci dans le menu suivant\u00a0:"},
     {1113, L"Cr\u00e9er un raccourci sur le bureau."},
     {1114, L"Pr\u00e9paration de l'installation..."},
     {1115, L"Copie du fichier %1..."},
@@ -106,7 +107,7 @@ const std::map<UINT, std::wstring> frenchTexts = {
     {1120, L"L'installation est termin\u00e9e."},
     {1121, L"\u00c9chec de l'installation (code d'erreur %1)."},
     {1122, L"Options d'installation"},
-    {1123, L"Dossier d'installation : %1."},
+    {1123, L"Dossier d'installation\u00a0: %1."},
     {1124, L"Cr\u00e9ation d'un raccourci dans le menu D\u00e9marrer (dossier %1)."},
     {1125, L"Cr\u00e9ation d'un raccourci sur le bureau."},
     {1126, L"Vous devez disposer de privil\u00e8ges d'administrateur sur cet ordinateur pour pouvoir effectuer "

@@ -37,6 +37,16 @@ protected:
         return frame && ::GetDlgItem(frame, IDC_SIDE_PANEL) ? frame : nullptr;
     }
 
+    // Clicks Exit and confirms the question.
+    static void exitConfirmed(HWND frame)
+    {
+        test::clickButton(frame, IDCANCEL);
+        test::WindowQuery query;
+        query.processId = ::GetCurrentProcessId();
+        query.exclude = frame;
+        if (HWND box = test::waitForWindow(query)) test::clickButton(box, IDYES);
+    }
+
     // Clicks Exit and answers a question, if one comes, with answer.
     struct ExitResult {
         INT_PTR result = -1;
@@ -98,6 +108,68 @@ TEST_F(Frame, AboutEntryByWritingDirection)
     EXPECT_EQ(aboutEntryText(true), L"...About 'Installer'");
 }
 
+// The frame's system menu as the user opens it: the command ids and texts
+// of its entries, read from the window's own menu.
+std::vector<std::pair<UINT, std::wstring>> systemMenuEntries(HWND frame)
+{
+    std::vector<std::pair<UINT, std::wstring>> entries;
+    HMENU menu = ::GetSystemMenu(frame, FALSE);
+    for (int i = 0; menu && i < ::GetMenuItemCount(menu); ++i) {
+        wchar_t text[128]{};
+        ::GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+        entries.emplace_back(::GetMenuItemID(menu, i), text);
+    }
+    return entries;
+}
+
+std::wstring entryText(const std::vector<std::pair<UINT, std::wstring>>& entries, UINT id)
+{
+    for (const auto& [entryId, text] : entries)
+        if (entryId == id) return text;
+    return L"<none>";
+}
+
+TEST_F(Frame, SystemMenuWithoutSizeAndMaximizeAndAnAboutEntryInTheLanguage)
+{
+    std::vector<std::pair<UINT, std::wstring>> english, german;
+    {
+        test::ModalDriver driver([&] {
+            HWND frame = waitForFrame();
+            if (!frame) return;
+            english = systemMenuEntries(frame);
+            // German chosen on the start page, as a user picks it.
+            HWND page = ::FindWindowExW(frame, nullptr, L"#32770", nullptr);
+            while (page && !::GetDlgItem(page, IDC_LANGUAGE))
+                page = ::FindWindowExW(frame, page, L"#32770", nullptr);
+            HWND list = page ? ::GetDlgItem(page, IDC_LANGUAGE) : nullptr;
+            ::SendMessageW(list, CB_SETCURSEL, 2, 0);
+            ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE, CBN_SELCHANGE),
+                           reinterpret_cast<LPARAM>(list));
+            german = systemMenuEntries(frame);
+            exitConfirmed(frame);
+        });
+        // As start-up runs it: the main window, which a language change
+        // relabels.
+        CInstallDlg wizard(app);
+        app.setMainWnd(&wizard);
+        wizard.DoModal();
+        app.setMainWnd(nullptr);
+    }
+    ASSERT_FALSE(english.empty());
+    for (const auto& entries : {english, german}) {
+        EXPECT_EQ(entryText(entries, SC_SIZE), L"<none>");
+        EXPECT_EQ(entryText(entries, SC_MAXIMIZE), L"<none>");
+        EXPECT_NE(entryText(entries, SC_MOVE), L"<none>");
+        EXPECT_NE(entryText(entries, SC_CLOSE), L"<none>");
+    }
+    EXPECT_EQ(entryText(english, IDM_ABOUT), L"&About 'Installer'...");
+    EXPECT_EQ(entryText(german, IDM_ABOUT), L"&Info \u00fcber 'Installationsprogramm'...");
+    // Relabelled in place: still the last entry, after a separator.
+    ASSERT_EQ(german.size(), english.size());
+    EXPECT_EQ(german.back().first, static_cast<UINT>(IDM_ABOUT));
+    EXPECT_EQ(german[german.size() - 2].first, 0u);
+}
+
 RECT rectIn(HWND frame, HWND window)
 {
     RECT r{};
@@ -140,11 +212,7 @@ TEST_F(Frame, PagesFillThePageArea)
             RECT next = rectIn(frame, ::GetDlgItem(frame, IDOK));
             EXPECT_GT(next.top, separator.bottom);
             EXPECT_LT(next.right, client.right);
-            test::clickButton(frame, IDCANCEL);
-            test::WindowQuery query;
-            query.processId = ::GetCurrentProcessId();
-            query.exclude = frame;
-            if (HWND box = test::waitForWindow(query)) test::clickButton(box, IDYES);
+            exitConfirmed(frame);
         });
         CInstallDlg wizard(app);
         wizard.DoModal();

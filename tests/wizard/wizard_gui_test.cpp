@@ -18,6 +18,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -292,6 +293,7 @@ TEST_F(Wizard, FrenchUser)
     EXPECT_TRUE(w.screenshot(shot("fr", WizardPage::Path)));
     ASSERT_TRUE(w.next(WizardPage::Shortcut));
     EXPECT_EQ(w.text(1007), L"Programs\\Orvane Systems\\Quorvex 6");
+    EXPECT_EQ(w.text(1011), L"Cr\u00e9er un raccourci dans le menu suivant\u00a0:");
     EXPECT_TRUE(w.screenshot(shot("fr", WizardPage::Shortcut)));
     ASSERT_TRUE(w.next(WizardPage::Install));
     EXPECT_EQ(w.button(Next).text, L"Installer");
@@ -299,7 +301,7 @@ TEST_F(Wizard, FrenchUser)
     const std::vector<std::wstring> summary = w.logLines();
     ASSERT_EQ(summary.size(), 5u);
     expectHeading(summary[1], L"Options d'installation");
-    EXPECT_EQ(summary[2], L"Dossier d'installation : \"" + frenchFolder + L"\".");
+    EXPECT_EQ(summary[2], L"Dossier d'installation\u00a0: \"" + frenchFolder + L"\".");
     EXPECT_TRUE(w.screenshot(shot("fr", WizardPage::Install)));
     w.click(Next);
     ASSERT_TRUE(w.waitForStatus({L"Cliquez sur 'Suivant' pour continuer."}));
@@ -455,6 +457,49 @@ TEST_F(Wizard, NewerVersionInstalled)
     EXPECT_EQ(w.text(1003), L"Click on 'Cancel' to exit Installation.");
     expectButtons(w, L"Next  >", false, false, L"Cancel");
     EXPECT_TRUE(w.screenshot("" QV_SCREENSHOT_DIR "/en/start-newer-version.png"));
+    w.click(Exit);
+    EXPECT_EQ(w.waitExit(), 0u);
+}
+
+// A folder where a language library is to go: the installation fails on it
+// and leaves it as it was; once the user has moved it away, Install runs
+// the installation again and its lines follow the failed run's.
+TEST_F(Wizard, FolderInTheWayFailsThenInstallAgainRunsAgain)
+{
+    const std::wstring inTheWay = installFolder + L"\\Lang\\Trimora_de.dll";
+    ASSERT_TRUE(std::filesystem::create_directories(inTheWay));
+    {
+        std::ofstream notes(std::filesystem::path(inTheWay + L"\\notes.txt"));
+        notes << "the owner's notes";
+    }
+    WizardDriver w(installer);
+    ASSERT_TRUE(w.frame());
+    ASSERT_TRUE(w.next(WizardPage::Mode));
+    ASSERT_TRUE(w.next(WizardPage::Install));
+    w.click(Next);
+    ASSERT_TRUE(w.waitForStatus({L"Installation failed (Error Code 1:00000005)."}))
+        << testing::PrintToString(w.text(1003));
+    expectButtons(w, L"Install", true, true, L"Cancel");
+    const std::vector<std::wstring> failed = w.logLines();
+    ASSERT_FALSE(failed.empty());
+    EXPECT_EQ(failed.back(), L"Copying File  \"" + inTheWay + L"\"...Failed");
+    EXPECT_TRUE(exists(inTheWay + L"\\notes.txt"));
+    EXPECT_FALSE(exists(installFolder + L"\\Trimora.exe"));
+
+    std::filesystem::remove_all(inTheWay);
+    ASSERT_TRUE(install(w));
+    const std::vector<std::wstring> log = w.logLines();
+    ASSERT_GT(log.size(), failed.size());
+    EXPECT_TRUE(std::equal(failed.begin(), failed.end(), log.begin())) << "the failed run's lines stay first";
+    const std::vector<std::wstring> again(log.begin() + static_cast<std::ptrdiff_t>(failed.size()), log.end());
+    ASSERT_GE(again.size(), 2u);
+    EXPECT_EQ(again[0].find_first_not_of(L'-'), std::wstring::npos) << "a separator line";
+    EXPECT_EQ(again[1], L"Preparing Installation...OK");
+    EXPECT_EQ(std::count_if(again.begin(), again.end(),
+                            [](const std::wstring& line) { return line.starts_with(L"Copying File  "); }),
+              27);
+    EXPECT_EQ(again.back(), L"Installation Data Writing...OK");
+    ASSERT_TRUE(w.next(WizardPage::End));
     w.click(Exit);
     EXPECT_EQ(w.waitExit(), 0u);
 }

@@ -56,7 +56,8 @@ private:
 
     HWND languageList = nullptr;
     UniqueImageList flagImages;
-    // Per listed language, the index of its flag in flagImages (-1: none).
+    // Per listed language, the index of its flag in flagImages (negative:
+    // none).
     std::array<int, 14> flagIndexes{};
     UINT flagDpi = 0;
 };

@@ -45,6 +45,12 @@ bool CInstallApp::InitInstance()
     return startUp(*this, startUpSettings);
 }
 
+int CInstallApp::ExitInstance()
+{
+    const int frameworkCode = CWinApp::ExitInstance();
+    return exitCode ? *exitCode : frameworkCode;
+}
+
 InstallState CInstallApp::getInstallState(std::wstring* versionText) const
 {
     if (versionText &&

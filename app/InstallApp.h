@@ -4,16 +4,28 @@
 //                 holds: start-up fills it, the wizard pages change it, the
 //                 install sequence reads it
 
+#include "app/CommandLine.h"
 #include "app/InstanceObjects.h"
 #include "app/SessionState.h"
 #include "app/StartUp.h"
 #include "framework/WinApp.h"
+#include "sys/LogFile.h"
 #include "uninstall/UninstallLog.h"
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace qv {
+
+// How the last install sequence of the run ended.
+enum class InstallOutcome {
+    NotRun,
+    Installed,
+    InstalledWithFailedSteps,  // every file is in place; a later step failed
+    FailedRolledBack,          // nothing of the run remains installed
+};
 
 class CInstallApp : public CWinApp {
 public:
@@ -26,6 +38,8 @@ public:
 
     // Start-up (app/StartUp.cpp); always false: the process then ends.
     bool InitInstance() override;
+    // exitCode when start-up set one, else the framework's own code.
+    int ExitInstance() override;
 
     // installState; for OlderVersion and NewerVersion, previousVersionText is
     // also copied into *versionText when it is given.
@@ -57,6 +71,16 @@ public:
     std::uint64_t previousVersion = 0;
 
     StartUpSettings startUpSettings;
+
+    // --- runs started with a switch ---------------------------------------
+    // The switches of this run; start-up reads them first.
+    CommandLineOptions options;
+    // /LOG: the run's log file, open before anything changes.
+    std::unique_ptr<LogFile> runLog;
+    InstallOutcome lastOutcome = InstallOutcome::NotRun;
+    // The process's exit code, set by start-up only for a run started with
+    // a switch: a run without arguments ends as the framework ends it.
+    std::optional<int> exitCode;
 };
 
 // The process's application object, or null outside its lifetime.

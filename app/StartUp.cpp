@@ -1,8 +1,10 @@
 #include "app/StartUp.h"
 
+#include "app/CommandLine.h"
 #include "app/CommonControls.h"
 #include "app/ComError.h"
 #include "app/ErrorMessages.h"
+#include "app/ExitCodes.h"
 #include "app/InstallApp.h"
 #include "app/InstanceObjects.h"
 #include "app/Languages.h"
@@ -12,6 +14,8 @@
 #include "framework/Format.h"
 #include "resources/resource.h"
 #include "sys/Handles.h"
+#include "sys/LogFile.h"
+#include "sys/PathIdentity.h"
 #include "sys/Security.h"
 
 #include <commctrl.h>
@@ -29,8 +33,9 @@ constexpr wchar_t MakerFolderName[] = L"Orvane Systems";
 
 [[noreturn]] void initializationFailed()
 {
-    ::MessageBoxW(nullptr, L"Initialization Error", nullptr,
-                  MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    // A silent run ends with the code alone: nobody is there to answer.
+    if (!askedForNoWindow())
+        ::MessageBoxW(nullptr, L"Initialization Error", nullptr, MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
     ::ExitProcess(static_cast<UINT>(-11));
 }
 
@@ -91,8 +96,8 @@ void checkProcessor(bool (*hasSse2)())
     const bool supported =
         hasSse2 ? hasSse2() : ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
     if (!supported) {
-        ::MessageBoxW(nullptr, incompatibleProcessorText().c_str(), nullptr, MB_ICONERROR);
-        ::ExitProcess(1);
+        if (!askedForNoWindow()) ::MessageBoxW(nullptr, incompatibleProcessorText().c_str(), nullptr, MB_ICONERROR);
+        ::ExitProcess(ExitProcessorRefused);
     }
     processorChecked = true;
 }
@@ -165,41 +170,253 @@ std::wstring defaultInstallPath()
     return appendElement(appendElement(base, MakerFolderName), productFolderName());
 }
 
-std::wstring defaultStartMenuFolder()
+std::wstring startMenuProgramsFolder()
 {
     std::wstring base = specialFolder(CSIDL_COMMON_PROGRAMS);
     if (base.empty()) base = specialFolder(CSIDL_PROGRAMS);
+    return base;
+}
+
+std::wstring defaultStartMenuFolder()
+{
+    const std::wstring base = startMenuProgramsFolder();
     if (base.empty()) return {};
     return appendElement(appendElement(base, MakerFolderName), productFolderName());
 }
 
+namespace {
+
+const wchar_t* modeText(RunMode mode)
+{
+    switch (mode) {
+    case RunMode::Silent: return L"silent (/S): progress window only";
+    case RunMode::VerySilent: return L"very silent: no window";
+    default: return L"interactive wizard";
+    }
+}
+
+const wchar_t* stateText(InstallState state)
+{
+    switch (state) {
+    case InstallState::SameVersion: return L"the same version is installed: reinstallation";
+    case InstallState::OlderVersion: return L"an older version is installed: update";
+    case InstallState::NewerVersion: return L"a newer version is installed";
+    default: return L"not installed: first installation";
+    }
+}
+
+const wchar_t* yesNo(bool value)
+{
+    return value ? L"yes" : L"no";
+}
+
+// What this run of start-up needs beside the session: the switches, the
+// log, and the way a run ends.
+class StartUpRun {
+public:
+    explicit StartUpRun(CInstallApp& app) : app_(app), options_(app.options) {}
+
+    void log(const std::wstring& text) const
+    {
+        if (app_.runLog) app_.runLog->write(text);
+    }
+
+    // Ends start-up: the log's last lines and, for a run started with a
+    // switch, the process's exit code. Always false, start-up's result.
+    bool finish(int code, const std::wstring& why) const
+    {
+        if (!why.empty()) log(why);
+        if (options_.anyArgument) {
+            app_.exitCode = code;
+            log(L"Exit code: " + std::to_wstring(code));
+        }
+        return false;
+    }
+
+    // A refusal that the interactive installer shows in the framework's
+    // message box; a silent run logs it instead and ends with its code.
+    bool refuse(const std::wstring& text, UINT style, int code) const
+    {
+        if (!options_.silent()) app_.messageBox(text, style);
+        return finish(code, L"Refused: " + text);
+    }
+
+    // The log file that /LOG asks for, before anything else happens. False,
+    // with the run ended, when it cannot be had.
+    bool openLog()
+    {
+        if (!options_.log) return true;
+        DWORD error = ERROR_SUCCESS;
+        app_.runLog = LogFile::open(options_.logFile, productKeyName(productCode) + L" Installation", error);
+        if (app_.runLog) return true;
+        const std::wstring name = options_.logFile.empty() ? L"a new log file in the temporary folder"
+                                                           : options_.logFile;
+        if (!options_.silent())
+            app_.messageBox(L"The log file cannot be created: " + name + L"\n\n" + systemErrorText(error),
+                            MB_OK | MB_ICONERROR);
+        finish(ExitLogFileFailed, L"");
+        return false;
+    }
+
+    void logStart() const
+    {
+        log(L"Installer of " + productKeyName(productCode) + L" (" + std::wstring(ProductFileVersionText) +
+            L"), " + modulePath());
+        log(L"Command line: " + std::wstring(::GetCommandLineW()));
+        log(std::wstring(L"Mode: ") + modeText(options_.mode));
+        if (app_.runLog) log(L"Log file: " + app_.runLog->path());
+    }
+
+    // A bad command line, or /? and /HELP: the help window in an
+    // interactive run, nothing but the log in a silent one.
+    bool tellUsage() const
+    {
+        std::wstring errors;
+        for (const std::wstring& error : options_.errors) {
+            log(L"Command line: " + error);
+            errors += error + L"\n";
+        }
+        if (!options_.silent()) {
+            chooseStartupLanguage();
+            refreshAppTitle();
+            if (errors.empty()) app_.messageBox(installerHelpText(), MB_OK | MB_ICONINFORMATION);
+            else showInvalid(errors);
+        }
+        return errors.empty() ? finish(ExitInstalled, L"Help requested: nothing installed")
+                              : finish(ExitBadCommandLine, L"The command line is not valid: nothing installed");
+    }
+
+    // The help window, headed by what is wrong with the command line.
+    void showInvalid(const std::wstring& errors) const
+    {
+        app_.messageBox(L"The command line is not valid:\n" + errors + L"\n" + installerHelpText(),
+                        MB_OK | MB_ICONEXCLAMATION);
+    }
+
+    // /LANG in place of the language start-up chose, by the same rule as a
+    // language picked on the start page: one without installer texts
+    // installs in English.
+    void applyLanguage() const
+    {
+        if (options_.language) {
+            setLanguage(*options_.language);
+            if (!hasInstallerTranslation(*options_.language)) {
+                log(L"The installer has no texts in " + nativeLanguageName(*options_.language) +
+                    L": the installation goes on in English, as when that language is picked in the wizard");
+                setLanguage(EnglishLanguage);
+            }
+        }
+        refreshAppTitle();
+        log(L"Language: " + nativeLanguageName(currentLanguage().languageIndex) + L" (index " +
+            std::to_wstring(currentLanguage().languageIndex) + L")");
+    }
+
+    // The switches that change the session's choices. An error ends the
+    // run as a bad command line.
+    std::wstring applyChoices() const
+    {
+        if (options_.installFolder) {
+            // The folder page keeps an installed product's folder too.
+            const bool installed = app_.installState == InstallState::SameVersion ||
+                                   app_.installState == InstallState::OlderVersion;
+            if (!installed) app_.installPath = *options_.installFolder;
+            else if (!samePath(*options_.installFolder, app_.installPath))
+                return L"/DIR: the installed product keeps its folder " + app_.installPath;
+        }
+        if (options_.startMenuGroup) {
+            const std::wstring programs = startMenuProgramsFolder();
+            if (programs.empty()) return L"/GROUP: the system names no Start-menu Programs folder";
+            app_.startMenuFolder = appendElement(programs, *options_.startMenuGroup);
+            app_.createStartMenuShortcut = true;
+        }
+        if (options_.noStartMenu) app_.createStartMenuShortcut = false;
+        if (options_.noDesktop) app_.createDesktopShortcut = false;
+        return {};
+    }
+
+    void logDetection() const
+    {
+        const std::wstring& program = installedProgramPath();
+        log(std::wstring(L"Detected: ") + stateText(app_.installState));
+        if (!program.empty()) log(L"Installed program: " + program);
+        if (!app_.previousVersionText.empty()) log(L"Installed version: " + app_.previousVersionText);
+        log(L"This version: " + productLabel(false) + L" (" + ProductFileVersionText + L")");
+        if (!app_.uninstallLog.previousLabel().empty())
+            log(L"Earlier uninstall log read, written by: " + app_.uninstallLog.previousLabel());
+    }
+
+    void logChoices() const
+    {
+        log(L"Installation folder: " + app_.installPath);
+        log(L"Start-menu shortcuts: " + std::wstring(yesNo(app_.createStartMenuShortcut)) +
+            (app_.createStartMenuShortcut ? L", in " + app_.startMenuFolder : std::wstring()));
+        log(L"Desktop shortcut: " + std::wstring(yesNo(app_.createDesktopShortcut)));
+    }
+
+    // The exit code of a run that reached the installation (or the wizard).
+    int outcomeCode() const
+    {
+        if (app_.installed)
+            return app_.lastOutcome == InstallOutcome::InstalledWithFailedSteps ? ExitStepFailed : ExitInstalled;
+        if (app_.lastOutcome == InstallOutcome::FailedRolledBack) return ExitFailedRolledBack;
+        if (app_.installState == InstallState::NewerVersion) return ExitNewerVersionInstalled;
+        return options_.silent() ? ExitFailedRolledBack : ExitCancelled;
+    }
+
+    bool finishWithOutcome(const std::wstring& how) const
+    {
+        const int code = outcomeCode();
+        std::wstring why = how;
+        if (code == ExitCancelled) why += L": cancelled by the user, nothing installed";
+        else if (code == ExitNewerVersionInstalled) why += L": a newer version is installed, nothing installed";
+        else if (code == ExitFailedRolledBack && app_.lastOutcome == InstallOutcome::NotRun)
+            why += L": the installation could not be started";
+        else why += app_.installed ? L": installed" : L": not installed";
+        return finish(code, why);
+    }
+
+private:
+    CInstallApp& app_;
+    const CommandLineOptions& options_;
+};
+
+}  // namespace
+
 bool startUp(CInstallApp& app, const StartUpSettings& settings)
 {
+    app.options = parseCommandLine(commandLineArguments(::GetCommandLineW()));
+    const CommandLineOptions& options = app.options;
+    StartUpRun run(app);
+    if (!run.openLog()) return false;
+    run.logStart();
+
     // 1-2: nothing runs on a processor that was not checked, nor beside
     // another installer.
     if (!processorChecked) {
-        reportStartupError(static_cast<DWORD>(E_UNEXPECTED));
-        return false;
+        if (!options.silent()) reportStartupError(static_cast<DWORD>(E_UNEXPECTED));
+        return run.finish(ExitProcessorRefused, L"Refused: the processor check did not run");
     }
+    if (!options.errors.empty() || options.help) return run.tellUsage();
     if (!app.instanceMutex.tryAcquire()) {
-        reportStartupError(ERROR_BUSY);
-        return false;
+        if (!options.silent()) reportStartupError(ERROR_BUSY);
+        return run.finish(ExitAnotherInstaller, L"Refused: another installer is running");
     }
     // 3-5
-    if (!app.CWinApp::InitInstance()) return false;
+    if (!app.CWinApp::InitInstance())
+        return run.finish(ExitInitializationFailed, L"Refused: the framework could not initialise");
     chooseStartupLanguage();
-    refreshAppTitle();
+    run.applyLanguage();
 
     // 6
     const bool administrator = settings.isAdministrator ? settings.isAdministrator() : isAdministrator();
-    if (!administrator) {
-        app.messageBox(loadLocalizedString(IDS_NEED_ADMIN), MB_ICONEXCLAMATION | MB_OK);
-        return false;
-    }
-    // 7: the count includes this process.
+    if (!administrator) return run.refuse(loadLocalizedString(IDS_NEED_ADMIN), MB_ICONEXCLAMATION | MB_OK,
+                                          ExitNotAdministrator);
+    // 7: the count includes this process. A silent run asks nobody to
+    // close anything: it ends.
     while (runningCount() > 1) {
         std::wstring text = formatText(loadLocalizedString(IDS_CLOSE_PRODUCT), {productLabel(true)});
-        if (app.messageBox(text, MB_ICONEXCLAMATION | MB_RETRYCANCEL) != IDRETRY) return false;
+        if (options.silent() || app.messageBox(text, MB_ICONEXCLAMATION | MB_RETRYCANCEL) != IDRETRY)
+            return run.finish(ExitProductRunning, L"Refused: " + text);
     }
 
     // 8-9
@@ -210,10 +427,13 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
             app.uninstallLog.read(log.c_str());
             app.installPath = app.uninstallLog.installFolder();
             app.startMenuFolder = app.uninstallLog.shortcutFolder();
+            run.log(L"Earlier uninstall log: " + log);
         }
     } else {
         app.uninstallLog.read(nullptr);
     }
+
+    run.logDetection();
 
     // 10-12
     if (app.installPath.empty()) app.installPath = defaultInstallPath();
@@ -223,16 +443,35 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
     app.createDesktopShortcut = true;
     app.advancedMode = false;
 
+    const std::wstring refusedChoice = run.applyChoices();
+    if (!refusedChoice.empty()) {
+        if (!options.silent()) run.showInvalid(refusedChoice + L"\n");
+        return run.finish(ExitBadCommandLine, L"The command line is not valid: " + refusedChoice);
+    }
+    run.logChoices();
+
+    // A silent run answers every question itself: a newer version stays,
+    // the same version is reinstalled, an older one updated.
+    if (options.silent() && app.installState == InstallState::NewerVersion)
+        return run.finish(ExitNewerVersionInstalled, L"Nothing installed: " + app.previousVersionText +
+                                                         L" is newer than " + productLabel(false));
+    if (options.mode == RunMode::VerySilent) {
+        if (settings.installWithoutWindow && settings.installWithoutWindow(app)) app.installed = true;
+        return run.finishWithOutcome(L"Silent installation ended");
+    }
+
     // 13
-    if (settings.createWizardFrame) {
-        std::unique_ptr<CDialog> frame = settings.createWizardFrame(app);
+    const WizardFrameFactory factory =
+        options.mode == RunMode::Silent ? settings.createProgressFrame : settings.createWizardFrame;
+    if (factory) {
+        std::unique_ptr<CDialog> frame = factory(app);
         if (frame) {
             app.setMainWnd(frame.get());
             frame->DoModal();
             app.setMainWnd(nullptr);
         }
     }
-    return false;
+    return run.finishWithOutcome(options.silent() ? L"Progress window closed" : L"Wizard closed");
 }
 
 }  // namespace qv

@@ -61,6 +61,9 @@ std::wstring defaultInstallPath();
 // \<productFolderName>, else the same below the user's programs; empty when
 // the system tells neither.
 std::wstring defaultStartMenuFolder();
+// The Programs folder of the all-users Start menu, else the user's own;
+// empty when the system tells neither.
+std::wstring startMenuProgramsFolder();
 
 // The wizard frame that start-up runs; the executable that links the wizard
 // provides it.
@@ -76,10 +79,20 @@ struct StartUpSettings {
     // anything else runs; null: the system's answer. Only a test build of
     // the installer puts another answer here.
     bool (*processorHasSse2)() = nullptr;
+    // /S: the window that shows the install page alone, installs at once
+    // and closes itself when done; it sets the session's installed.
+    WizardFrameFactory createProgressFrame = nullptr;
+    // /VERYSILENT: the installation without any window; true when installed.
+    bool (*installWithoutWindow)(CInstallApp&) = nullptr;
 };
 
 // The start-up routine; always returns false, so that the framework ends the
 // process without a message loop.
+//
+// It first reads the command line (app/CommandLine.h). Without arguments it
+// runs exactly as it always did. With switches it also opens the run's log
+// file (/LOG) before anything else, answers every question of a silent run
+// itself, and leaves the run's exit code (app/ExitCodes.h) in the session.
 bool startUp(CInstallApp& app, const StartUpSettings& settings);
 
 }  // namespace qv

@@ -1,7 +1,8 @@
 #pragma once
-// The one function the installer executable needs from the wizard (wizard/):
-// start-up constructs the frame through it, makes it the main window and runs
-// it modally (app/StartUp.h, StartUpSettings::createWizardFrame).
+// What the installer executable needs from the wizard (wizard/): start-up
+// constructs the frame through it, makes it the main window and runs it
+// modally (app/StartUp.h, StartUpSettings::createWizardFrame); a run with /S
+// runs the progress window instead (createProgressFrame).
 
 #include <memory>
 
@@ -12,5 +13,8 @@ class CInstallApp;
 
 // Constructs CInstallDlg for the application's session; no window exists yet.
 std::unique_ptr<CDialog> createInstallDlg(CInstallApp& app);
+
+// Constructs CProgressDlg, the install page alone, for a run with /S.
+std::unique_ptr<CDialog> createProgressDlg(CInstallApp& app);
 
 }  // namespace qv

@@ -7,12 +7,14 @@
 #include "engine/CompressError.h"
 #include "engine/FolderMacros.h"
 #include "engine/InstallTexts.h"
+#include "engine/LoggingDisplay.h"
 #include "engine/Shortcut.h"
 #include "engine/TemporaryFiles.h"
 #include "framework/Format.h"
 #include "resources/resource.h"
 #include "sys/Handles.h"
 #include "sys/UsersAccess.h"
+#include "uninstall/JournalLogger.h"
 #include "uninstall/UninstallKey.h"
 
 #include <windows.h>
@@ -81,6 +83,7 @@ void InstallSequence::beginStep(const std::wstring& text)
 
 void InstallSequence::endStep(bool ok)
 {
+    if (!ok) stepFailed_ = true;
     display_.AppendLog(stepOutcomeText(ok), false);
 }
 
@@ -88,6 +91,7 @@ bool InstallSequence::run()
 {
     target_.programPath.clear();
     target_.uninstallerPath.clear();
+    stepFailed_ = false;
     display_.AppendLog(std::wstring(), false);
     display_.ShowWaitCursor(true);
     auto endWait = scopeExit([this] { display_.ShowWaitCursor(false); });
@@ -196,7 +200,7 @@ bool InstallSequence::writeRegistration()
 {
     const bool keyWritten = guarded([this] {
         return writeUninstallKey(app_.uninstallLog, target_.uninstallerPath, target_.programPath,
-                                 productCode, currentLanguage().languageIndex);
+                                 productCode, currentLanguage().languageIndex, app_.installPath);
     });
     // Written whether or not the key was: the next run finds the
     // installation through it.
@@ -371,9 +375,70 @@ result InstallSequence::handle(const Failed& failed)
     return result::Cancel;
 }
 
-bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target)
+namespace {
+
+// What a run without any window shows: nothing.
+class NoDisplay : public InstallDisplay {
+public:
+    void AppendLog(const std::wstring&, bool) override {}
+    void SetStatus(const std::wstring&) override {}
+    void SetStatusPath(const std::wstring&) override {}
+    void ResetProgress() override {}
+    void SetProgress(int) override {}
+    void PumpMessages() override {}
+    void ShowWaitCursor(bool) override {}
+};
+
+const wchar_t* outcomeText(InstallOutcome outcome)
 {
-    return InstallSequence(app, display, target).run();
+    switch (outcome) {
+    case InstallOutcome::Installed: return L"installed";
+    case InstallOutcome::InstalledWithFailedSteps: return L"installed, but a step after the file copying failed";
+    case InstallOutcome::FailedRolledBack: return L"failed; everything this run changed was rolled back";
+    default: return L"not run";
+    }
+}
+
+InstallOutcome runSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+                           ArchiveSource source)
+{
+    InstallSequence sequence(app, display, target, std::move(source));
+    if (!sequence.run()) return InstallOutcome::FailedRolledBack;
+    return sequence.stepFailed() ? InstallOutcome::InstalledWithFailedSteps : InstallOutcome::Installed;
+}
+
+// screen null: a run without any window.
+bool installWith(CInstallApp& app, InstallDisplay* screen, InstallTarget& target, ArchiveSource source)
+{
+    NoDisplay nothing;
+    if (!app.runLog) {
+        app.lastOutcome = runSequence(app, screen ? *screen : nothing, target, std::move(source));
+    } else {
+        LogFile& log = *app.runLog;
+        log.write(L"Installation into " + app.installPath + L" begins");
+        {
+            LoggingDisplay logged(log, screen);
+            JournalLogger journal([&logged](const std::wstring& line) { logged.note(line); });
+            app.uninstallLog.setObserver(&journal);
+            auto unobserve = scopeExit([&app] { app.uninstallLog.setObserver(nullptr); });
+            app.lastOutcome = runSequence(app, logged, target, std::move(source));
+        }
+        log.write(std::wstring(L"Outcome: ") + outcomeText(app.lastOutcome));
+    }
+    return app.lastOutcome != InstallOutcome::FailedRolledBack;
+}
+
+}  // namespace
+
+bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target, ArchiveSource source)
+{
+    return installWith(app, &display, target, std::move(source));
+}
+
+bool runInstallationWithoutWindow(CInstallApp& app)
+{
+    InstallTarget target;
+    return installWith(app, nullptr, target, openPayloadArchive);
 }
 
 }  // namespace qv

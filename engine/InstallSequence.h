@@ -55,6 +55,9 @@ public:
     // display's message pump, then the answer.
     result onInstallEvent(const notification& event);
 
+    // A step after the extraction ended in "Failed" during the last run.
+    bool stepFailed() const noexcept { return stepFailed_; }
+
 private:
     result handle(const Started&);
     result handle(const Finished&) { return result::Continue; }
@@ -77,9 +80,16 @@ private:
     InstallTarget& target_;
     ArchiveSource source_;
     std::istream* archive_ = nullptr;  // the run's archive stream, while it lives
+    bool stepFailed_ = false;
 };
 
-// The install page's runInstallation: a sequence over the payload resource.
-bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target);
+// The install page's runInstallation: a sequence over the payload resource
+// (or source). Sets the session's lastOutcome; with a run log (/LOG) every
+// report, every journal action and the outcome also go into the log file.
+bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+                     ArchiveSource source = openPayloadArchive);
+
+// The same without any window (/VERYSILENT): reports go only to the run log.
+bool runInstallationWithoutWindow(CInstallApp& app);
 
 }  // namespace qv

@@ -1,13 +1,15 @@
 // The shipped installer: the wizard's frame, the security layer's own
-// administrator test and the system's answer on the processor.
+// administrator test, the system's answer on the processor, the progress
+// window of /S and the installation without any window of /VERYSILENT.
 #include "app/StartUp.h"
 #include "app/WizardFrame.h"
+#include "engine/InstallSequence.h"
 
 namespace qv {
 
 StartUpSettings installerSettings()
 {
-    return StartUpSettings{&createInstallDlg, nullptr, nullptr};
+    return StartUpSettings{&createInstallDlg, nullptr, nullptr, &createProgressDlg, &runInstallationWithoutWindow};
 }
 
 }  // namespace qv

@@ -16,8 +16,9 @@
 //   1000-20132   reserved for strings: other resources take identifiers
 //                outside this range (dialogs, controls, icons, bitmaps below
 //                1000, for example icon 128).
-//   100-137      dialog templates: About box 100, wizard frame 102, pages
-//                132-137; bitmap 137 is the side picture (another type)
+//   100-137      dialog templates: About box 100, wizard frame 102, progress
+//                window of a silent run 103, pages 132-137; bitmap 137 is the
+//                side picture (another type)
 //   137-139      bitmaps: the side picture at 100, 150 and 200 %
 //   128, 141-161 icons: the application 128, the language flags 141-158,
 //                160 and 161
@@ -75,6 +76,7 @@
 /* Dialog templates */
 #define IDD_ABOUT                     100
 #define IDD_INSTALL                   102
+#define IDD_PROGRESS                  103   /* /S: the install page alone */
 #define IDD_PAGE_START                132
 #define IDD_PAGE_PATH                 133
 #define IDD_PAGE_SHORTCUT             134

@@ -32,6 +32,7 @@ set(QV_SEQUENCE_SCENARIOS
   CorruptArchive
   ChecksumMismatchFirstInstallation
   ChecksumMismatchReinstallation
+  RunLogFollowsJournalAndRollback
   RegistrationRunFails
   ShortcutFolderFails
   TemporaryFolderUnavailable)

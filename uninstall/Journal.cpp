@@ -6,6 +6,7 @@
 #include "app/Product.h"
 #include "sys/Handles.h"
 #include "sys/Security.h"
+#include "uninstall/JournalObserver.h"
 #include "uninstall/UninstallKey.h"
 
 #include <shlobj.h>
@@ -75,6 +76,7 @@ void UninstallLog::createFolders(const std::wstring& folder)
         LogEntry& entry = append(CreatedFolder);
         entry.path = current;
         entry.done = true;
+        if (observer_) observer_->recorded(entry);
     }
 }
 
@@ -119,6 +121,7 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
     entry.path = path;
     entry.payloadKind = entryKind;
     if (exists(path)) entry.backupPath = makeBackup(path.c_str(), copy);
+    if (observer_) observer_->recorded(entry);
 }
 
 void UninstallLog::recordShortcut(int which, const std::wstring& folder)
@@ -132,12 +135,16 @@ void UninstallLog::recordShortcut(int which, const std::wstring& folder)
         if (exists(earlier.path)) entry.backupPath = makeBackup(earlier.path.c_str(), false);
         break;  // only the first earlier shortcut of this kind
     }
+    if (observer_) observer_->recorded(entry);
 }
 
 void UninstallLog::recordUninstallKey(HKEY key)
 {
     pending_ = true;
     LogEntry& entry = append(UninstallKey);
+    auto tell = scopeExit([&] {
+        if (observer_) observer_->recorded(entry);
+    });
     if (!key) return;  // a key created by this run is deleted by rollback
 
     entry.backupPath = makeBackup(nullptr, false);
@@ -153,7 +160,8 @@ void UninstallLog::recordUninstallKey(HKEY key)
 void UninstallLog::recordClassesRoot()
 {
     pending_ = true;
-    append(ClassesRootKeys);
+    const LogEntry& entry = append(ClassesRootKeys);
+    if (observer_) observer_->recorded(entry);
 }
 
 void UninstallLog::confirm(bool done, const wchar_t* path)
@@ -163,6 +171,7 @@ void UninstallLog::confirm(bool done, const wchar_t* path)
     LogEntry& last = newEntries_.back();
     last.done = done;
     if (path) last.path = path;
+    if (observer_) observer_->settled(last);
 }
 
 bool UninstallLog::wasInstalled(const std::wstring& path) const
@@ -228,8 +237,10 @@ void UninstallLog::undo(LogEntry& entry) noexcept
 
 void UninstallLog::rollback() noexcept
 {
+    if (observer_) observer_->rollingBack(newEntries_.size());
     while (!newEntries_.empty()) {
         undo(newEntries_.back());
+        if (observer_) observer_->undone(newEntries_.back());
         newEntries_.pop_back();
     }
 }

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 namespace qv {
 namespace {
 
@@ -24,11 +26,52 @@ bool setNumber(HKEY key, const wchar_t* name, DWORD value)
            ERROR_SUCCESS;
 }
 
+std::uint64_t fileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool samePathText(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+std::wstring today()
+{
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    wchar_t text[16] = {};
+    std::swprintf(text, 16, L"%04u%02u%02u", unsigned(now.wYear), unsigned(now.wMonth), unsigned(now.wDay));
+    return text;
+}
+
 }  // namespace
+
+std::uint32_t installedSizeKiB(const UninstallLog& log)
+{
+    std::uint64_t bytes = 0;
+    auto installedFile = [](const LogEntry& e) { return e.kind == InstalledFile && e.done && !e.path.empty(); };
+    for (const LogEntry& entry : log.newEntries())
+        if (installedFile(entry)) bytes += fileSize(entry.path);
+    for (const LogEntry& earlier : log.previousEntries()) {
+        if (!installedFile(earlier)) continue;
+        bool again = false;
+        for (const LogEntry& entry : log.newEntries())
+            if (installedFile(entry) && samePathText(entry.path, earlier.path)) again = true;
+        if (!again) bytes += fileSize(earlier.path);
+    }
+    const std::uint64_t kib = (bytes + 1023) / 1024;
+    return kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib);
+}
 
 bool writeUninstallKey(UninstallLog& log, const std::wstring& uninstallerPath,
                        const std::wstring& programPath, std::uint32_t productCode,
-                       std::uint32_t languageIndex)
+                       std::uint32_t languageIndex, const std::wstring& installFolder)
 {
     UniqueKey parent;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKeyPath, 0, KEY_ALL_ACCESS, parent.put()) !=
@@ -59,6 +102,11 @@ bool writeUninstallKey(UninstallLog& log, const std::wstring& uninstallerPath,
     setNumber(key, L"NoModify", 1);
     setNumber(key, L"NoRepair", 1);
     setNumber(key, L"OvLanguage", languageIndex);
+    // Read by deployment tools and the list of installed programs.
+    setString(key, L"QuietUninstallString", L"\"" + uninstallerPath + L"\" /VERYSILENT");
+    if (!installFolder.empty()) setString(key, L"InstallLocation", installFolder);
+    setString(key, L"InstallDate", today());
+    setNumber(key, L"EstimatedSize", installedSizeKiB(log));
 
     product.reset();
     log.confirm(ok);

@@ -18,6 +18,8 @@
 
 namespace qv {
 
+class JournalObserver;
+
 enum LogEntryKind : std::int32_t {
     CreatedFolder = 0,
     InstalledFile = 1,
@@ -73,6 +75,9 @@ public:
     const std::list<LogEntry>& newEntries() const noexcept { return newEntries_; }
     bool pending() const noexcept { return pending_; }
 
+    // Told of every entry recorded, settled and undone; null: nobody.
+    void setObserver(JournalObserver* observer) noexcept { observer_ = observer; }
+
 private:
     LogEntry& append(std::int32_t kind);
     void mergePreviousEntries();
@@ -84,6 +89,7 @@ private:
     std::list<LogEntry> newEntries_;
     bool pending_ = false;
     std::wstring previousLabel_;
+    JournalObserver* observer_ = nullptr;
 };
 
 // The text that stands for the registry entries in the log file.

@@ -2,12 +2,18 @@
 #include "app/WizardFrame.h"
 
 #include "wizard/InstallDlg.h"
+#include "wizard/ProgressDlg.h"
 
 namespace qv {
 
 std::unique_ptr<CDialog> createInstallDlg(CInstallApp& app)
 {
     return std::make_unique<CInstallDlg>(app);
+}
+
+std::unique_ptr<CDialog> createProgressDlg(CInstallApp& app)
+{
+    return std::make_unique<CProgressDlg>(app);
 }
 
 }  // namespace qv

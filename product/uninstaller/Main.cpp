@@ -1,27 +1,68 @@
 // Uninstall.exe, the uninstaller of Quorvex 6.04 (Trimora).
 //
-//   Uninstall.exe [/S]
-//       removes what Uninstall.ulog beside it lists, after asking; /S asks
-//       and tells nothing (for administrators and scripts). Shared data
-//       files stay. Exit code: 0 removed, 1 declined, 2 no readable log,
-//       3 the product is running, 4 removed incompletely.
+//   Uninstall.exe [/S | /SILENT | /VERYSILENT] [/LOG | /LOG="file"] [/? | /HELP]
+//       removes what Uninstall.ulog beside it lists, after asking; /S and
+//       /VERYSILENT ask and tell nothing and show no window (for
+//       administrators and scripts). Shared data files stay. The exit codes
+//       are UninstallResult's (Uninstaller.h) and uninstallerHelpText's.
 //   Uninstall.exe /cleanup:<handle> <uninstaller> [<folder>...]
 //       internal: the temporary copy that deletes the uninstaller once it
 //       has ended.
 
+#include "app/CommandLine.h"
+#include "app/ErrorMessages.h"
+#include "app/Product.h"
 #include "framework/WinApp.h"  // modulePath
 #include "product/common/DllSearch.h"
 #include "product/uninstaller/Uninstaller.h"
+#include "sys/LogFile.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
+using qv::product::UninstallResult;
+
+std::wstring uninstallerHelpText()
+{
+    return L"Switches (in any order, upper or lower case):\n"
+           L"\n"
+           L"/S, /SILENT or /VERYSILENT\n"
+           L"      Asks nothing, tells nothing and shows no window.\n"
+           L"/LOG\n"
+           L"      Logs the run to a new file in the temporary folder.\n"
+           L"/LOG=\"file\"\n"
+           L"      Logs the run to this file (added at its end when it exists).\n"
+           L"/? or /HELP\n"
+           L"      This window.\n"
+           L"\n"
+           L"Exit codes:\n"
+           L"\n"
+           L"0\tremoved (also after /? and /HELP)\n"
+           L"1\tthe user answered No\n"
+           L"2\tno readable Uninstall.ulog: nothing removed\n"
+           L"3\tthe product is running: nothing removed\n"
+           L"4\tremoved, but something could not be deleted\n"
+           L"1622\tthe log file cannot be created: nothing removed\n"
+           L"1639\tthe command line is not valid: nothing removed\n";
+}
+
+void show(const std::wstring& text, UINT icon)
+{
+    ::MessageBoxW(nullptr, text.c_str(), qv::executableStem().c_str(), MB_OK | icon);
+}
+
+int finish(qv::LogFile* log, UninstallResult result)
+{
+    const int code = static_cast<int>(result);
+    if (log) log->write(L"Exit code: " + std::to_wstring(code));
+    return code;
+}
 
 }  // namespace
 
@@ -29,22 +70,55 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     qv::product::restrictDllSearch();
 
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::wstring> args;
-    for (int i = 1; argv && i < count; ++i) args.emplace_back(argv[i]);
-    if (argv) ::LocalFree(argv);
-
+    const std::vector<std::wstring> args = qv::commandLineArguments(::GetCommandLineW());
     const std::wstring cleanup = L"/cleanup:";
     if (!args.empty() && args[0].compare(0, cleanup.size(), cleanup) == 0) {
         auto handle = reinterpret_cast<HANDLE>(std::wcstoul(args[0].c_str() + cleanup.size(), nullptr, 10));
         return qv::product::runCleanup(handle, std::vector<std::wstring>(args.begin() + 1, args.end()));
     }
 
-    bool silent = false;
-    for (const std::wstring& a : args)
-        if (::CompareStringOrdinal(a.c_str(), -1, L"/S", -1, TRUE) == CSTR_EQUAL) silent = true;
+    // The installer's switches, of which the uninstaller takes its own.
+    const qv::CommandLineOptions options = qv::parseCommandLine(args);
+    std::vector<std::wstring> errors = options.errors;
+    if (options.installFolder || options.language || options.startMenuGroup || options.noStartMenu ||
+        options.noDesktop)
+        errors.push_back(L"/DIR, /LANG, /GROUP, /NOSTARTMENU and /NODESKTOP are switches of the installer.");
+    const bool silent = options.silent();
+
+    // The log first, before anything is looked at or changed.
+    std::unique_ptr<qv::LogFile> log;
+    if (options.log) {
+        DWORD error = ERROR_SUCCESS;
+        log = qv::LogFile::open(options.logFile,
+                                qv::productKeyName(qv::QuorvexProductCode) + L" Uninstallation", error);
+        if (!log) {
+            if (!silent)
+                show(L"The log file cannot be created: " +
+                         (options.logFile.empty() ? L"a new log file in the temporary folder" : options.logFile) +
+                         L"\n\n" + qv::systemErrorText(error),
+                     MB_ICONERROR);
+            return static_cast<int>(UninstallResult::LogFileFailed);
+        }
+        log->write(L"Uninstaller " + qv::modulePath());
+        log->write(L"Command line: " + std::wstring(::GetCommandLineW()));
+        log->write(silent ? L"Mode: silent, no window" : L"Mode: interactive");
+    }
+
+    if (!errors.empty()) {
+        std::wstring text;
+        for (const std::wstring& e : errors) {
+            if (log) log->write(L"Command line: " + e);
+            text += e + L"\n";
+        }
+        if (!silent) show(L"The command line is not valid:\n" + text + L"\n" + uninstallerHelpText(), MB_ICONEXCLAMATION);
+        return finish(log.get(), UninstallResult::BadCommandLine);
+    }
+    if (options.help) {
+        if (!silent) show(uninstallerHelpText(), MB_ICONINFORMATION);
+        return finish(log.get(), UninstallResult::Removed);
+    }
 
     qv::product::Uninstaller uninstaller(qv::modulePath(), silent);
-    return static_cast<int>(uninstaller.run());
+    uninstaller.setLog(log.get());
+    return finish(log.get(), uninstaller.run());
 }

@@ -77,11 +77,20 @@ Uninstaller::Uninstaller(std::wstring selfPath, bool silent)
 UninstallResult Uninstaller::run()
 {
     if (!loadLog()) {
+        note(L"No readable uninstall log at " + logPath_ + L": nothing removed");
         tell(IDS_UNINSTALL_NO_LOG, MB_ICONERROR);
         return UninstallResult::NoLog;
     }
-    if (!waitUntilProductStopped()) return UninstallResult::ProductRunning;
-    if (!confirm()) return UninstallResult::Declined;
+    note(L"Uninstall log " + logPath_ + L": " + std::to_wstring(log_.previousEntries().size()) +
+         L" entries of " + label_);
+    if (!waitUntilProductStopped()) {
+        note(L"The product is running: nothing removed");
+        return UninstallResult::ProductRunning;
+    }
+    if (!confirm()) {
+        note(L"The user declined: nothing removed");
+        return UninstallResult::Declined;
+    }
 
     unregisterProgram();
     // The language libraries are about to go: keep the texts in memory.
@@ -92,6 +101,7 @@ UninstallResult Uninstaller::run()
     removeEntries();
     removeInstallationRecord();
     removeLogAndSelf();
+    note(incomplete_ ? L"Removed, but something could not be deleted" : L"Removed");
 
     if (!silent_)
         ::MessageBoxW(nullptr, (incomplete_ ? partial : done).c_str(), label_.c_str(),
@@ -147,6 +157,7 @@ void Uninstaller::unregisterProgram()
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 1;
     if (!::GetExitCodeProcess(process.get(), &code) || code != 0) incomplete_ = true;
+    note(line + L": exit code " + std::to_wstring(static_cast<int>(code)));
 }
 
 bool Uninstaller::holdsSelf(const std::wstring& folder) const
@@ -172,6 +183,7 @@ void Uninstaller::removeEntries()
             break;
         case InstalledFile:
             // Shared data files stay; the uninstaller goes last.
+            if (e.payloadKind == 3 && !e.path.empty()) note(L"Kept shared data file " + e.path);
             if (e.payloadKind == 3 || e.path.empty()) break;
             if (samePath(e.path, self_)) break;
             removeFile(e.path);
@@ -192,17 +204,26 @@ void Uninstaller::removeEntries()
 
 void Uninstaller::removeFile(const std::wstring& path)
 {
-    if (!exists(path)) return;
-    if (deleteFile(path)) ::SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
-    else incomplete_ = true;
+    if (!exists(path)) return note(L"Already gone: " + path);
+    if (deleteFile(path)) {
+        note(L"Deleted " + path);
+        ::SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+    } else {
+        note(L"Could NOT delete " + path);
+        incomplete_ = true;
+    }
 }
 
 void Uninstaller::removeFolder(const std::wstring& path)
 {
     // Only when empty: a folder that holds a kept data file or the user's
     // own files stays, and that is no failure.
-    if (!path.empty() && ::RemoveDirectoryW(path.c_str()))
+    if (!path.empty() && ::RemoveDirectoryW(path.c_str())) {
+        note(L"Removed folder " + path);
         ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+    } else if (!path.empty() && exists(path)) {
+        note(L"Kept folder " + path + L" (not empty)");
+    }
 }
 
 void Uninstaller::removeUninstallKey()
@@ -220,11 +241,15 @@ void Uninstaller::removeUninstallKey()
         // Another installation of the product registered itself since: its
         // key is not ours to remove.
         std::wstring uninstaller = readString(key.get(), L"UninstallString");
-        if (!uninstaller.empty() && !samePath(uninstaller, self_)) return;
+        if (!uninstaller.empty() && !samePath(uninstaller, self_))
+            return note(L"Kept the uninstall key: it names another uninstaller, " + uninstaller);
     }
     rc = ::RegDeleteTreeW(parent.get(), name.c_str());
     if (rc == ERROR_SUCCESS) rc = ::RegDeleteKeyW(parent.get(), name.c_str());
     if (rc != ERROR_SUCCESS && !missing(rc)) incomplete_ = true;
+    note((rc == ERROR_SUCCESS || missing(rc) ? L"Deleted the uninstall key, all its values with it: "
+                                             : L"Could NOT delete the uninstall key ") +
+         std::wstring(kUninstallParentKey) + L"\\" + name);
 }
 
 void Uninstaller::removeInstallationRecord()
@@ -238,9 +263,12 @@ void Uninstaller::removeInstallationRecord()
     std::wstring value = productKeyName(QuorvexProductCode) + L" Path";
     std::wstring recorded = readString(maker.get(), value.c_str());
     // The record of another installation of the product stays.
-    if (!recorded.empty() && (programPath_.empty() || !samePath(recorded, programPath_))) return;
+    if (!recorded.empty() && (programPath_.empty() || !samePath(recorded, programPath_)))
+        return note(L"Kept the installation record: it names another program, " + recorded);
     rc = ::RegDeleteValueW(maker.get(), value.c_str());
     if (rc != ERROR_SUCCESS && !missing(rc)) incomplete_ = true;
+    note((rc == ERROR_SUCCESS || missing(rc) ? L"Deleted the installation record " : L"Could NOT delete the installation record ") +
+         value);
     if (isEmptyKey(maker.get())) {
         maker.reset();
         ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, MakerKeyPath);
@@ -250,8 +278,12 @@ void Uninstaller::removeInstallationRecord()
 void Uninstaller::removeLogAndSelf()
 {
     if (!deleteFile(logPath_)) incomplete_ = true;
+    note((exists(logPath_) ? L"Could NOT delete " : L"Deleted ") + logPath_);
     // The created folders come deepest first from the reversed log.
-    if (!removeAfterExit(self_, foldersAfterExit_)) {
+    if (removeAfterExit(self_, foldersAfterExit_)) {
+        note(L"A temporary copy deletes the uninstaller " + self_ + L" and its folders once it has ended");
+    } else {
+        note(L"The uninstaller " + self_ + L" and its folders go when Windows starts again");
         // Without the clean-up copy, Windows removes them at the next start
         // (administrators only; folders only when empty by then).
         ::SetFileAttributesW(self_.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -259,6 +291,11 @@ void Uninstaller::removeLogAndSelf()
         for (const std::wstring& folder : foldersAfterExit_)
             ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
+}
+
+void Uninstaller::note(const std::wstring& text) const
+{
+    if (runLog_) runLog_->write(text);
 }
 
 void Uninstaller::tell(UINT textId, UINT icon) const

@@ -10,6 +10,7 @@
 // installations may still use them.
 
 #include "product/common/ProductStrings.h"
+#include "sys/LogFile.h"
 #include "uninstall/UninstallLog.h"
 
 #include <windows.h>
@@ -25,6 +26,10 @@ enum class UninstallResult : int {
     NoLog = 2,          // Uninstall.ulog missing or unreadable: nothing removed
     ProductRunning = 3, // Trimora (or an installer) runs: nothing removed
     Incomplete = 4,     // removed, but something could not be deleted
+    // Before anything is looked at; the numbers Windows Installer gives the
+    // same cases, as the installer's do (app/ExitCodes.h).
+    LogFileFailed = 1622,   // /LOG: the log file cannot be created
+    BadCommandLine = 1639,  // an unknown, repeated or malformed switch
 };
 
 class Uninstaller {
@@ -33,6 +38,9 @@ public:
     Uninstaller(std::wstring selfPath, bool silent);
 
     UninstallResult run();
+
+    // /LOG: every step also goes into this file; null: none.
+    void setLog(LogFile* log) noexcept { runLog_ = log; }
 
 private:
     bool loadLog();
@@ -46,6 +54,7 @@ private:
     void removeInstallationRecord();
     void removeLogAndSelf();
     void tell(UINT textId, UINT icon) const;
+    void note(const std::wstring& text) const;
     bool holdsSelf(const std::wstring& folder) const;
 
     std::wstring self_;
@@ -58,6 +67,7 @@ private:
     std::wstring programPath_;
     std::vector<std::wstring> foldersAfterExit_;  // the uninstaller's folder and its created parents
     bool incomplete_ = false;
+    LogFile* runLog_ = nullptr;
 };
 
 // Number of processes registered in the product line's running count,

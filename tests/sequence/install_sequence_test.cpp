@@ -20,7 +20,9 @@
 #include "support/MachineSnapshot.h"
 #include "support/ProductTestSupport.h"
 #include "support/RecordingDisplay.h"
+#include "support/RunLogLines.h"
 #include "sys/Handles.h"
+#include "sys/LogFile.h"
 #include "uninstall/UninstallLog.h"
 
 #include <windows.h>
@@ -624,6 +626,61 @@ TEST_F(Sequence, ChecksumMismatchReinstallation)
     EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_en.dll"), "english old");
     EXPECT_TRUE(attributesOf(installPath + L"\\Uninstall.exe") & FILE_ATTRIBUTE_READONLY);
     EXPECT_THAT(backupsLeft(), IsEmpty());
+}
+
+// The same failure in a run with a log file (/LOG): the screen shows what it
+// shows without one, and the file adds every journal action, every step of
+// the rollback with what it left behind, and the outcome.
+TEST_F(Sequence, RunLogFollowsJournalAndRollback)
+{
+    setUpEarlierInstallation(programBytes, L"Trimora 6.04");
+    auto app = startApp();
+    payload[4].crc = 0x12345678;
+    const std::wstring logPath = L"C:\\sequence run.log";
+    DWORD error = 0;
+    app->runLog = LogFile::openNamed(logPath, error);
+    ASSERT_TRUE(app->runLog) << error;
+    const std::string packed = test::bzip2(test::rawArchive(payload));
+    EXPECT_FALSE(runInstallation(*app, display, target, [packed] { return std::make_unique<std::istringstream>(packed); }));
+    EXPECT_EQ(app->lastOutcome, InstallOutcome::FailedRolledBack);
+    app->runLog.reset();
+
+    std::vector<std::wstring> screen = {std::wstring(RecordingDisplay::logWidth, L'-'), L"Preparing Installation...OK"};
+    for (std::size_t i = 0; i < 4; ++i) screen.push_back(copyingLine(targetOf(payload[i], *app)));
+    screen.push_back(copyingFileText(targetOf(payload[4], *app)) + L"Failed");
+    EXPECT_THAT(display.lines(), ElementsAreArray(screen));
+    EXPECT_EQ(display.status, L"Installation failed (Error Code 3).");
+
+    const std::wstring program = installPath + L"\\Trimora.exe";
+    const std::wstring uninstaller = installPath + L"\\Uninstall.exe";
+    const std::wstring english = installPath + L"\\Lang\\Trimora_en.dll";
+    const std::wstring german = installPath + L"\\Lang\\Trimora_de.dll";
+    const std::wstring french = installPath + L"\\Lang\\Trimora_fr.dll";
+    EXPECT_TRUE(test::containsInOrder(
+        test::runLogLines(logPath),
+        {L"Installation into " + installPath + L" begins",
+         std::wstring(60, L'-'),
+         L"Preparing Installation...OK",
+         L"Journal: recorded file " + program + L"; the earlier one is kept as backup *",
+         copyingLine(program),
+         L"Journal: recorded file " + uninstaller + L"; the earlier one is kept as backup *",
+         copyingLine(uninstaller),
+         L"Journal: recorded file " + english + L"; the earlier one is kept as backup *",
+         copyingLine(english),
+         L"Journal: recorded file " + german + L"; the earlier one is kept as backup *",
+         copyingLine(german),
+         L"Journal: recorded file " + french,
+         L"Journal: file " + french + L" NOT done",
+         copyingFileText(french) + L"Failed",
+         L"Status: Installation failed (Error Code 3).",
+         L"Rollback: undoing 5 journal entries, the last first",
+         L"Rollback: file " + french + L": deleted",
+         L"Rollback: file " + german + L": earlier file restored",
+         L"Rollback: file " + english + L": earlier file restored",
+         L"Rollback: file " + uninstaller + L": earlier file restored",
+         L"Rollback: file " + program + L": earlier file restored",
+         L"Outcome: failed; everything this run changed was rolled back"}));
+    EXPECT_EQ(test::readFileBytes(german), "german old");
 }
 
 TEST_F(Sequence, RegistrationRunFails)

@@ -88,8 +88,9 @@ int runUnixCommand(const std::string& command)
 }
 
 WizardDriver::WizardDriver(const std::wstring& installer,
-                           const std::vector<std::pair<std::wstring, std::wstring>>& environment)
-    : process_(L"\"" + installer + L"\"", environment)
+                           const std::vector<std::pair<std::wstring, std::wstring>>& environment,
+                           const std::wstring& arguments)
+    : process_(L"\"" + installer + L"\"" + (arguments.empty() ? L"" : L" " + arguments), environment)
 {
     if (!process_.started()) return;
     DWORD waited = 0;

@@ -29,9 +29,11 @@ struct ButtonState {
 class WizardDriver {
 public:
     // Starts installer (a Windows path) with extra environment variables and
-    // waits for its frame; frame() is null when none appeared.
+    // command-line arguments, and waits for its frame; frame() is null when
+    // none appeared.
     explicit WizardDriver(const std::wstring& installer,
-                          const std::vector<std::pair<std::wstring, std::wstring>>& environment = {});
+                          const std::vector<std::pair<std::wstring, std::wstring>>& environment = {},
+                          const std::wstring& arguments = {});
 
     HWND frame() const noexcept { return frame_; }
     ChildProcess& process() noexcept { return process_; }

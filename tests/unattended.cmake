@@ -1,0 +1,48 @@
+# The installer and the uninstaller with switches, as administrators and
+# deployment tools run them (tests/unattended). Every scenario runs as its
+# own CTest test in a fresh prefix. The first group runs with no X server at
+# all (DISPLAY unset, not even the one the whole test run has); the second
+# drives windows on an X server of its own, as the wizard's tests do.
+if(TARGET qv_wizard_driver)
+  add_executable(unattended_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/unattended_test.cpp)
+  target_link_libraries(unattended_test PRIVATE qv_wizard_driver GTest::gtest_main)
+  target_include_directories(unattended_test PRIVATE ${CMAKE_BINARY_DIR}/product)
+  # The staged uninstaller comes from qv_product (product/), the test
+  # build of the installer from tests/startup.cmake.
+  add_dependencies(unattended_test QuorvexSetup setup_probe setup_probe_nomanifest qv_probe_6.5.0.0 qv_product)
+  target_compile_definitions(unattended_test PRIVATE
+    QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>"
+    QV_SETUP_PROBE_EXE=L"Z:$<TARGET_FILE:setup_probe>"
+    QV_SETUP_PROBE_NOMANIFEST_EXE=L"Z:$<TARGET_FILE:setup_probe_nomanifest>"
+    QV_NEW_PROGRAM_EXE=L"Z:$<TARGET_FILE:qv_probe_6.5.0.0>")
+
+  set(QV_UNATTENDED_WITHOUT_DISPLAY
+    VerySilentWithoutDisplayInstallsAndQuietUninstallStringRemoves
+    GermanIntoAFolderWithBlanksAndAccentsWithoutDesktopShortcut
+    RefusalsChangeNothing
+    RefusalsAreLoggedWithTheirCode
+    NewerVersionInstalledIsLeftAlone
+    CorruptPayloadFailsAndChangesNothing
+    FailedStepAfterTheFilesIsNotReportedAsSuccess)
+  foreach(scenario IN LISTS QV_UNATTENDED_WITHOUT_DISPLAY)
+    add_test(NAME unattended_${scenario} COMMAND unattended_test --gtest_filter=Unattended.${scenario})
+    set_tests_properties(unattended_${scenario} PROPERTIES
+      ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8"
+      ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+      TIMEOUT 600)
+  endforeach()
+
+  set(QV_UNATTENDED_WITH_DISPLAY
+    SilentShowsTheProgressWindowOnlyAndClosesItself
+    RunningProductStopsASilentRunUntilItEnds
+    SecondInstallerRefusesWhileTheWizardRuns
+    ExitOnAWizardPageOfARunWithLogIsCancelled
+    HelpWindowsListSwitchesAndExitCodes)
+  foreach(scenario IN LISTS QV_UNATTENDED_WITH_DISPLAY)
+    add_test(NAME unattended_${scenario}
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                     $<TARGET_FILE:unattended_test> --gtest_filter=Unattended.${scenario})
+    set_tests_properties(unattended_${scenario} PROPERTIES
+      ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
+  endforeach()
+endif()

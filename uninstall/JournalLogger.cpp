@@ -1,0 +1,116 @@
+#include "uninstall/JournalLogger.h"
+
+#include "app/Product.h"
+#include "sys/Handles.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace qv {
+namespace {
+
+bool exists(const std::wstring& path)
+{
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+const wchar_t* kindName(std::int32_t kind)
+{
+    switch (kind) {
+    case CreatedFolder: return L"folder";
+    case InstalledFile: return L"file";
+    case ProgramShortcut: return L"program shortcut";
+    case UninstallShortcut: return L"uninstaller shortcut";
+    case DesktopShortcut: return L"desktop shortcut";
+    case UninstallKey: return L"uninstall key";
+    case ClassesRootKeys: return L"program's registrations under HKEY_CLASSES_ROOT";
+    default: return L"entry";
+    }
+}
+
+std::wstring subject(const LogEntry& entry)
+{
+    std::wstring text = kindName(entry.kind);
+    if (entry.kind == UninstallKey)
+        return text + L" HKEY_LOCAL_MACHINE\\" + UninstallKeyPath + productKeyName(productCode);
+    if (!entry.path.empty()) text += L" " + entry.path;
+    return text;
+}
+
+bool uninstallKeyExists()
+{
+    UniqueKey key;
+    const std::wstring path = std::wstring(UninstallKeyPath) + productKeyName(productCode);
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::wstring undoneText(const LogEntry& entry)
+{
+    switch (entry.kind) {
+    case CreatedFolder:
+        return exists(entry.path) ? L"kept (not empty)" : L"removed";
+    case InstalledFile:
+    case ProgramShortcut:
+    case UninstallShortcut:
+    case DesktopShortcut:
+        if (entry.path.empty()) return entry.backupPath.empty() ? L"nothing to undo" : L"backup left in " + entry.backupPath;
+        if (exists(entry.path) && (::GetFileAttributesW(entry.path.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+            return L"a folder stands there, left in place with all it holds";
+        if (!entry.backupPath.empty())
+            return exists(entry.backupPath) ? L"NOT restored, the earlier file is still in " + entry.backupPath
+                                            : L"earlier file restored";
+        return exists(entry.path) ? L"could NOT be deleted" : L"deleted";
+    case UninstallKey:
+        // What the restore did cannot be read back from the key itself.
+        if (!entry.backupPath.empty()) return L"earlier key put back from its saved copy " + entry.backupPath;
+        return uninstallKeyExists() ? L"could NOT be deleted" : L"deleted";
+    default:
+        return L"left to the program";
+    }
+}
+
+}  // namespace
+
+void JournalLogger::recorded(const LogEntry& entry) noexcept
+{
+    try {
+        if (entry.kind == CreatedFolder) {
+            write_(L"Journal: created folder " + entry.path);
+            return;
+        }
+        std::wstring text = L"Journal: recorded " + subject(entry);
+        if (!entry.backupPath.empty())
+            text += L"; the earlier one is kept as backup " + entry.backupPath;
+        write_(text);
+    } catch (...) {
+    }
+}
+
+void JournalLogger::settled(const LogEntry& entry) noexcept
+{
+    try {
+        // A written file's "OK" is in the install log already.
+        if (entry.kind == InstalledFile && entry.done) return;
+        write_(L"Journal: " + subject(entry) + (entry.done ? L" done" : L" NOT done"));
+    } catch (...) {
+    }
+}
+
+void JournalLogger::rollingBack(std::size_t entries) noexcept
+{
+    try {
+        write_(L"Rollback: undoing " + std::to_wstring(entries) + L" journal entries, the last first");
+    } catch (...) {
+    }
+}
+
+void JournalLogger::undone(const LogEntry& entry) noexcept
+{
+    try {
+        write_(L"Rollback: " + subject(entry) + L": " + undoneText(entry));
+    } catch (...) {
+    }
+}
+
+}  // namespace qv

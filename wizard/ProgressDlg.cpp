@@ -1,0 +1,79 @@
+#include "wizard/ProgressDlg.h"
+
+#include "app/InstallApp.h"
+#include "app/SessionState.h"
+#include "app/UiHooks.h"
+#include "resources/resource.h"
+
+namespace qv {
+namespace {
+
+// Posted to itself from its initialisation: the installation starts from
+// the modal window's own loop, once the window exists.
+constexpr UINT startInstallation = WM_APP + 1;
+
+}  // namespace
+
+CProgressDlg::CProgressDlg(CInstallApp& app) : CDialog(IDD_PROGRESS), app_(app), page_(app) {}
+
+BOOL CProgressDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetWindowText(buildAppTitle());
+    HICON icon = uiHooks().windowIconHook ? uiHooks().windowIconHook() : nullptr;
+    if (icon) ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+    page_.Create(IDD_PAGE_INSTALL, this);
+    placePage();
+    page_.RefreshTexts();
+    page_.ShowWindow(SW_SHOW);
+    ::PostMessageW(hwnd(), startInstallation, 0, 0);
+    return TRUE;
+}
+
+// The page fills the area right of the side panel; the template makes that
+// area at least as large as the page.
+void CProgressDlg::placePage()
+{
+    RECT area{};
+    ::GetClientRect(hwnd(), &area);
+    if (HWND panel = GetDlgItem(IDC_SIDE_PANEL)) {
+        RECT r{};
+        ::GetWindowRect(panel, &r);
+        ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        area.left = r.right;
+    }
+    RECT page{};
+    ::GetWindowRect(page_.hwnd(), &page);
+    const int dx = (area.right - area.left) - (page.right - page.left);
+    const int dy = (area.bottom - area.top) - (page.bottom - page.top);
+    ::SetWindowPos(page_.hwnd(), nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    page_.StretchControls(dx > 0 ? dx : 0, dy > 0 ? dy : 0);
+}
+
+void CProgressDlg::install()
+{
+    // A modal dialog shows itself once its loop finds the queue empty; this
+    // message comes first, and the installation keeps the queue busy.
+    ::ShowWindow(hwnd(), SW_SHOW);
+    ::UpdateWindow(hwnd());
+    const bool installed = page_.runInstallation();
+    if (installed) app_.installed = true;
+    EndDialog(installed ? 1 : 2);
+}
+
+LRESULT CProgressDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == startInstallation) {
+        install();
+        return 0;
+    }
+    if (message == WM_SETCURSOR && page_.isBusy()) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+    }
+    return CDialog::WindowProc(message, wParam, lParam);
+}
+
+}  // namespace qv

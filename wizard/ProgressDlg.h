@@ -1,0 +1,36 @@
+#pragma once
+// Classes in this file:
+//   CProgressDlg   the window of a run with /S: the side picture and the
+//                  install page alone, whose log and progress bar follow the
+//                  installation; it starts the installation as soon as it is
+//                  shown, asks nothing, cannot be closed meanwhile and closes
+//                  itself when the installation has ended
+
+#include "framework/Dialog.h"
+#include "wizard/DlgInstall.h"
+
+namespace qv {
+
+class CInstallApp;
+
+class CProgressDlg : public CDialog {
+public:
+    explicit CProgressDlg(CInstallApp& app);
+
+protected:
+    BOOL OnInitDialog() override;
+    // Neither Enter nor Escape, Alt+F4 nor the end of a session stops an
+    // installation half-way: the run ends when the installation does.
+    void OnOK() override {}
+    void OnCancel() override {}
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void placePage();
+    void install();
+
+    CInstallApp& app_;
+    CDlgInstall page_;
+};
+
+}  // namespace qv

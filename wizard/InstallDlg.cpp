@@ -50,7 +50,7 @@ BOOL CInstallDlg::OnInitDialog()
     for (CWizardPage* page : pages) page->Create(page->templateId(), this);
     layoutPages();
     // At 96 DPI the template's picture and the application's icon stay.
-    sidePicture.attach(sidePictureControl());
+    artwork.attach(hwnd());
     if (const UINT dpi = windowDpi(hwnd()); dpi != kDefaultDpi) followDpi(dpi);
     RefreshTexts();
     ShowPage(PageStart);
@@ -128,42 +128,10 @@ void CInstallDlg::layoutPages()
     ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
 }
 
-// The static that shows bitmap 137; its template gives it no identifier.
-HWND CInstallDlg::sidePictureControl() const noexcept
-{
-    for (HWND child = ::GetWindow(hwnd(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t cls[16]{};
-        ::GetClassNameW(child, cls, 16);
-        if (::lstrcmpiW(cls, L"Static") == 0 && (::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
-            return child;
-    }
-    return nullptr;
-}
-
 void CInstallDlg::followDpi(UINT dpi)
 {
-    sidePicture.show(dpi);
-    setWindowIcons(dpi);
+    artwork.follow(dpi);
     for (CWizardPage* page : pages) page->FollowDpi(dpi);
-}
-
-// Icon 128 at the sizes Windows draws window icons at this DPI: the caption
-// and the task bar's.
-void CInstallDlg::setWindowIcons(UINT dpi)
-{
-    HINSTANCE module = ::GetModuleHandleW(nullptr);
-    auto load = [&](int width, int height) {
-        return UniqueIcon(static_cast<HICON>(
-            ::LoadImageW(module, MAKEINTRESOURCEW(IDI_APPLICATION_ICON), IMAGE_ICON, width, height, 0)));
-    };
-    if (UniqueIcon forTaskBar = load(systemMetricForDpi(SM_CXICON, dpi), systemMetricForDpi(SM_CYICON, dpi))) {
-        ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(forTaskBar.get()));
-        bigIcon = std::move(forTaskBar);
-    }
-    if (UniqueIcon forCaption = load(systemMetricForDpi(SM_CXSMICON, dpi), systemMetricForDpi(SM_CYSMICON, dpi))) {
-        ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(forCaption.get()));
-        smallIcon = std::move(forCaption);
-    }
 }
 
 void CInstallDlg::setAboutEntry(bool append)
@@ -302,10 +270,7 @@ LRESULT CInstallDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         // and their fonts. The frame takes the place Windows suggests on the
         // new screen, and what it draws itself follows.
         const LRESULT result = CDialog::WindowProc(message, wParam, lParam);
-        if (const auto* suggested = reinterpret_cast<const RECT*>(lParam))
-            ::SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                           suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-        followDpi(LOWORD(wParam));
+        followDpi(artwork.acceptDpiChange(wParam, lParam));
         return result;
     }
     case WM_SETCURSOR:

@@ -14,9 +14,7 @@
 #include "wizard/DlgPath.h"
 #include "wizard/DlgShortcut.h"
 #include "wizard/DlgStart.h"
-#include "wizard/SidePicture.h"
-
-#include "sys/Handles.h"
+#include "wizard/FrameArtwork.h"
 
 #include <array>
 #include <string>
@@ -58,10 +56,8 @@ private:
     RECT controlRect(int id) const noexcept;
     void adjustControl(int id, int moveX, int moveY, int growX, int growY) noexcept;
     void setAboutEntry(bool append);
-    HWND sidePictureControl() const noexcept;
     // The side picture, the window's icons and the pages' pictures for dpi.
     void followDpi(UINT dpi);
-    void setWindowIcons(UINT dpi);
 
     CInstallApp& app_;
     CDlgStart start_;
@@ -72,8 +68,7 @@ private:
     CDlgEnd end_;
     std::array<CWizardPage*, PageCount> pages;
     int currentPage = -1;
-    SidePicture sidePicture;
-    UniqueIcon bigIcon, smallIcon;  // once the DPI is not the start's 96
+    FrameArtwork artwork;
 };
 
 }  // namespace qv

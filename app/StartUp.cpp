@@ -22,6 +22,8 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <boost/filesystem/path.hpp>
+
 #include <locale>
 #include <stdexcept>
 #include <string>
@@ -63,6 +65,30 @@ std::wstring specialFolder(int csidl)
     wchar_t buffer[MAX_PATH + 1] = {};
     if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
     return buffer;
+}
+
+// The installation folder an earlier log names, taken only when it is the
+// folder that holds the log: a line a user changed in a log they can write
+// must not send the next installation elsewhere.
+std::wstring earlierInstallFolder(const UninstallLog& log, const std::wstring& logPath)
+{
+    const std::wstring& folder = log.installFolder();
+    if (folder.empty()) return {};
+    return samePath(folder, boost::filesystem::path(logPath).parent_path().wstring()) ? folder : std::wstring();
+}
+
+// The Start-menu folder an earlier log names, taken only below the all-users
+// or the user's Start-menu programs folder: anywhere else the shortcuts and
+// the folders for them would be written into a folder the line chose.
+std::wstring earlierStartMenuFolder(const UninstallLog& log)
+{
+    const std::wstring& folder = log.shortcutFolder();
+    if (folder.empty()) return {};
+    for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
+        const std::wstring programs = specialFolder(csidl);
+        if (!programs.empty() && !samePath(folder, programs) && isSameOrBelow(folder, programs)) return folder;
+    }
+    return {};
 }
 
 MakerFolders& folders()
@@ -425,9 +451,15 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
         std::wstring log = earlierLogPath();
         if (!log.empty()) {
             app.uninstallLog.read(log.c_str());
-            app.installPath = app.uninstallLog.installFolder();
-            app.startMenuFolder = app.uninstallLog.shortcutFolder();
+            app.installPath = earlierInstallFolder(app.uninstallLog, log);
+            app.startMenuFolder = earlierStartMenuFolder(app.uninstallLog);
             run.log(L"Earlier uninstall log: " + log);
+            if (app.installPath.empty() && !app.uninstallLog.installFolder().empty())
+                run.log(L"Its installation folder " + app.uninstallLog.installFolder() +
+                        L" is not the folder that holds it: not taken");
+            if (app.startMenuFolder.empty() && !app.uninstallLog.shortcutFolder().empty())
+                run.log(L"Its Start-menu folder " + app.uninstallLog.shortcutFolder() +
+                        L" is not below a Start-menu programs folder: not taken");
         }
     } else {
         app.uninstallLog.read(nullptr);

@@ -2,6 +2,8 @@
 
 #include "engine/CompressError.h"
 #include "engine/Crc32.h"
+#include "sys/HResultError.h"
+#include "sys/PathGuard.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -30,28 +33,28 @@ bool isMissing(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// Clears the read-only attribute of an existing target. The handle follows a
-// symbolic link, so the file the link points to is made writable, not the
-// link. Returns false when there is no such file.
+// Clears the read-only attribute of an existing target, through a handle
+// opened without following links: a link there, or on its way, is refused
+// rather than have its target made writable. Returns false when there is no
+// such file.
 bool makeWritableIfExists(const std::wstring& path)
 {
-    UniqueFile file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    CheckedHandle file = openChecked(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     if (!file) {
         if (isMissing(::GetLastError())) return false;
         failWithLastError();
     }
     FILE_BASIC_INFO info{};
-    if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof info))
+    if (!::GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &info, sizeof info))
         failWithLastError();
-    if (info.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+    if (!file.isFolder() && (info.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
         info.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
         if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         // Zero times mean "leave unchanged".
         info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = 0;
         info.LastWriteTime.QuadPart = info.ChangeTime.QuadPart = 0;
-        if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &info, sizeof info))
+        if (!::SetFileInformationByHandle(file.handle.get(), FileBasicInfo, &info, sizeof info))
             failWithLastError();
     }
     return true;
@@ -200,18 +203,32 @@ std::wstring ArchiveExtractor::unfinishedTarget() const
 void ArchiveExtractor::openOutput(const std::wstring& target)
 {
     if (!makeWritableIfExists(target)) {
-        fs::path parent = fs::path(target).parent_path();
-        if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
+        // Missing folders (the journal made those of journalled files) are
+        // made from the top down, none through a link.
+        std::vector<fs::path> missing;
+        for (fs::path folder = fs::path(target).parent_path(); !folder.empty() && !fs::exists(folder);
+             folder = folder.parent_path())
+            missing.push_back(folder);
+        for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
+            if (!createFolderChecked(folder->wstring())) {
+                const DWORD error = ::GetLastError();
+                // A refusal fails as a refused grant does (code 7).
+                if (error == errorLinkRefused) throwHResult(HRESULT_FROM_WIN32(error));
+                throw std::system_error(static_cast<int>(error ? error : ERROR_PATH_NOT_FOUND), std::system_category());
+            }
     }
     folders_.grantPendingFolders(target);
     // Other readers may look, no other writer may interfere. OPEN_ALWAYS and
     // truncation rather than CREATE_ALWAYS, which refuses an existing hidden
-    // or system file.
-    UniqueFile file(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // or system file; truncated only once the handle is known to hold the
+    // target itself, not a file that a link (or a folder swapped for one
+    // since the checks above) leads to.
+    CheckedHandle file = openChecked(target, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
     if (!file) failWithLastError();
-    if (!::SetEndOfFile(file.get())) failWithLastError();
-    output_ = std::move(file);
+    // A folder in the file's place is no file to write.
+    if (file.isFolder()) throw std::system_error(ERROR_ACCESS_DENIED, std::system_category());
+    if (!::SetEndOfFile(file.handle.get())) failWithLastError();
+    output_ = std::move(file.handle);
 }
 
 bool extractArchive(std::istream& source, const std::wstring& installPath,

@@ -91,7 +91,7 @@ std::string serializeHeader(const std::vector<ArchiveEntry>& entries)
         putU64(out, e.size);
         putU32(out, e.crc);
     }
-    if (out.size() >= (std::uint64_t{1} << 32)) throw std::length_error("archive header too long");
+    if (out.size() > maxHeaderSize) throw std::length_error("archive header too long");
     std::string size;
     putU64(size, out.size());
     out.replace(0, 8, size);
@@ -101,7 +101,7 @@ std::string serializeHeader(const std::vector<ArchiveEntry>& entries)
 std::uint64_t readHeaderSize(const char* first8Bytes)
 {
     std::uint64_t size = getLE(first8Bytes, 8);
-    if (size < archivePrefixSize || size >= (std::uint64_t{1} << 32)) malformed();
+    if (size < archivePrefixSize || size > maxHeaderSize) malformed();
     return size;
 }
 

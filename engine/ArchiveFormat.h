@@ -46,8 +46,13 @@ inline constexpr std::size_t minimumEntrySize = 4 + 4 + 4 + 8 + 4;
 // header does not fit its length field.
 std::string serializeHeader(const std::vector<ArchiveEntry>& entries);
 
+// The largest header the extractor buffers: hundreds of times the product's
+// own (about 5 KB), far below what could exhaust the process's memory.
+inline constexpr std::uint64_t maxHeaderSize = 4 * 1024 * 1024;
+
 // Reads the 8-byte header size field. Throws code 7 (compress_category)
-// when the size cannot be a header: below 12 or 2^32 and above.
+// when the size cannot be a header: below 12, or above maxHeaderSize, which
+// is checked before a single header byte is buffered.
 std::uint64_t readHeaderSize(const char* first8Bytes);
 
 // Parses a complete header (the bytes from offset 0 to header size). Every

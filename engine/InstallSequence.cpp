@@ -12,8 +12,12 @@
 #include "engine/TemporaryFiles.h"
 #include "framework/Format.h"
 #include "resources/resource.h"
+#include "engine/Crc32.h"
 #include "sys/Handles.h"
+#include "sys/PathGuard.h"
+#include "sys/RunFolder.h"
 #include "sys/UsersAccess.h"
+#include "uninstall/InstallationArea.h"
 #include "uninstall/JournalLogger.h"
 #include "uninstall/UninstallKey.h"
 
@@ -23,8 +27,12 @@
 
 #include <boost/format.hpp>
 
+#include <boost/filesystem/path.hpp>
+
+#include <optional>
 #include <sstream>
 #include <type_traits>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -42,6 +50,50 @@ bool fileExists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Whether the folder lies in a program-files folder, whose protection the
+// folders created below it inherit. A 32-bit process is told of the 64-bit
+// one only through the environment.
+bool insideProgramFiles(const std::wstring& folder)
+{
+    std::vector<std::wstring> programFiles;
+    for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
+            programFiles.push_back(path);
+    }
+    wchar_t native[MAX_PATH] = {};
+    if (DWORD n = ::GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH); n > 0 && n < MAX_PATH)
+        programFiles.push_back(native);
+    for (const std::wstring& root : programFiles)
+        if (isSameOrBelow(folder, root)) return true;
+    return false;
+}
+
+// The command line of the registration run: the program in double quotes
+// when it contains a blank, whatever its length (a fixed buffer would fail
+// to quote a long path and leave it open to C:\Program.exe and the like).
+std::wstring quotedWhenBlank(const std::wstring& path)
+{
+    return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
+}
+
+// The CRC-32 of what the open file holds, read from its start.
+bool contentCrc(HANDLE file, std::uint32_t& crc)
+{
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
+    Crc32 sum;
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return false;
+        if (read == 0) break;
+        sum.update(chunk.data(), read);
+    }
+    crc = sum.value();
+    return true;
 }
 
 // A path in a 260-character buffer, as the shell's path functions want it.
@@ -90,6 +142,7 @@ void InstallSequence::endStep(bool ok)
 bool InstallSequence::run()
 {
     target_.programPath.clear();
+    target_.programCrc = 0;
     target_.uninstallerPath.clear();
     stepFailed_ = false;
     display_.AppendLog(std::wstring(), false);
@@ -98,13 +151,23 @@ bool InstallSequence::run()
 
     display_.SetStatus(loadLocalizedString(IDS_PREPARING));
 
+    // The run's private folder: its temporary files, the backups of what
+    // it replaces and the saved uninstall key go there, and nowhere a user
+    // could reach them.
     std::wstring errorText;
-    if (!makeTempFolder(app_.tempFolder, errorText)) {
+    std::optional<RunFolder> runFolder = makeRunFolder(errorText);
+    if (!runFolder) {
         const std::wstring text = installFailedText(errorText);
         display_.SetStatus(text);
         display_.AppendLog(text + L"\r\n", false);
         return false;
     }
+    app_.tempFolder = runFolder->path();
+    // Folders checked for links once in this run; every action verifies its
+    // own handle's place all the same.
+    CheckedFolderCache checkedFolders;
+    prepareJournal(*runFolder);
+    auto detachJournal = scopeExit([this] { app_.uninstallLog.useRunFolder(nullptr); });
 
     // Relative: the samples go into a folder of that name on the all-users
     // desktop.
@@ -149,12 +212,33 @@ bool InstallSequence::run()
     return true;
 }
 
+void InstallSequence::prepareJournal(const RunFolder& runFolder)
+{
+    UninstallLog& log = app_.uninstallLog;
+    log.useRunFolder(&runFolder);
+    // Earlier entries that this installation cannot own are left alone.
+    InstallationArea area({app_.installPath});
+    area.addShortcutFolder(app_.startMenuFolder);
+    log.setInstallationArea(area);
+    // A folder made for the installation outside the program-files folder
+    // (C:\Trimora, below C:\ where users may create and change) gets the
+    // protection it would have there; one that existed keeps its own.
+    log.protectNewFolders(insideProgramFiles(app_.installPath) ? std::wstring() : app_.installPath);
+}
+
 void InstallSequence::setReadOnly(const std::wstring& path)
 {
     if (path.empty()) return;
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+    try {
+        // Through a checked handle: what the link points at keeps its own.
+        CheckedHandle file = openChecked(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+        if (!file) return;
+        FILE_BASIC_INFO basic{};  // zero times: left as they are
+        basic.FileAttributes = file.info.dwFileAttributes | FILE_ATTRIBUTE_READONLY;
+        ::SetFileInformationByHandle(file.handle.get(), FileBasicInfo, &basic, sizeof basic);
+    } catch (...) {
+    }
 }
 
 bool InstallSequence::createShortcuts()
@@ -231,14 +315,24 @@ bool InstallSequence::runRegistration()
         return false;
     }
 
-    PathBuffer program(target_.programPath);
-    ::PathQuoteSpacesW(program.text);
-    std::wstring commandLine = std::wstring(program.text) + L" /Register /Background";
+    std::wstring commandLine = quotedWhenBlank(target_.programPath) + L" /Register /Background";
     if (app_.previousVersion != 0)
         commandLine += (boost::wformat(L" /update=%|1$016x|") % app_.previousVersion).str();
+    const std::wstring folder = boost::filesystem::path(target_.programPath).parent_path().wstring();
 
-    PathBuffer folder(target_.programPath);
-    ::PathRemoveFileSpecW(folder.text);
+    // The program is held open (others may only read) from the moment its
+    // bytes are checked until the process runs: what starts is what the
+    // archive carried, even in a folder users can write.
+    CheckedHandle program;
+    try {
+        program = openChecked(target_.programPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (...) {
+    }
+    std::uint32_t crc = 0;
+    if (!program || program.isFolder() || !contentCrc(program.handle.get(), crc) || crc != target_.programCrc) {
+        log.confirm(false);
+        return false;
+    }
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -251,15 +345,19 @@ bool InstallSequence::runRegistration()
     // waiting (an abandoned mutex counts as taken).
     const bool lent = app_.instanceMutex.owned();
     if (lent) app_.instanceMutex.release();
-    // CreateProcessW may write into the command line it is given.
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS,
-                          nullptr, folder.text[0] ? folder.text : nullptr, &startup, &process)) {
+    // The program is named to the process creation, not left for it to
+    // find in the command line. CreateProcessW may write into the command
+    // line it is given.
+    if (!::CreateProcessW(target_.programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                          HIGH_PRIORITY_CLASS, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup,
+                          &process)) {
         if (lent) app_.instanceMutex.tryAcquire();
         log.confirm(false);
         return false;
     }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
+    program.handle.reset();
 
     // No message pump runs meanwhile: the window stays unresponsive until
     // the program ends.
@@ -312,6 +410,7 @@ result InstallSequence::handle(const FileBegin& begin)
     switch (static_cast<EntryKind>(entry.kind)) {
     case EntryKind::ProgramFile:
         target_.programPath = path;
+        target_.programCrc = entry.crc;
         break;
     case EntryKind::UninstallerFile:
         target_.uninstallerPath = path;
@@ -321,14 +420,16 @@ result InstallSequence::handle(const FileBegin& begin)
             // A data file the earlier installation left is the user's now:
             // it stays as it is, with its Users grant renewed.
             if (app_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
-                grantUsersAccess(path, dataFileAccess, 0);
+                // One a user has locked the administrators out of is taken
+                // back first: it must not block every later update.
+                grantUsersAccessReclaiming(path, dataFileAccess, 0);
                 return result::Skip;
             }
             // Never overwritten, but journalled (with a copy as backup) as
             // installed by this run.
             log.recordFile(path, entry.kind, true);
             log.confirm(true);
-            grantUsersAccess(path, dataFileAccess, 0);
+            grantUsersAccessReclaiming(path, dataFileAccess, 0);
             return result::Skip;
         }
         break;
@@ -342,12 +443,14 @@ result InstallSequence::handle(const FileBegin& begin)
         break;
     }
 
+    // Shown before the journal records it: a destination that the journal
+    // refuses (a link on its way) then ends this line with "Failed".
     const std::wstring text = copyingFileText(path);
+    display_.SetStatusPath(text);
+    display_.AppendLog(text, false);
     if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile))
         log.recordFile(path, static_cast<std::int32_t>(entry.kind),
                        entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile));
-    display_.SetStatusPath(text);
-    display_.AppendLog(text, false);
     return result::Continue;
 }
 

@@ -16,6 +16,7 @@
 #include "engine/Archive.h"
 #include "engine/InstallDisplay.h"
 
+#include <cstdint>
 #include <functional>
 #include <istream>
 #include <memory>
@@ -24,6 +25,7 @@
 namespace qv {
 
 class CInstallApp;
+class RunFolder;
 
 // Filled while the archive is extracted with the final paths of its
 // program (kind 1) and uninstaller (kind 2) entries; emptied when a run
@@ -31,6 +33,9 @@ class CInstallApp;
 struct InstallTarget {
     std::wstring programPath;
     std::wstring uninstallerPath;
+    // The program's CRC-32 as the archive gives it: the registration run
+    // starts the program only while it still holds these bytes.
+    std::uint32_t programCrc = 0;
 };
 
 using ArchiveSource = std::function<std::unique_ptr<std::istream>()>;
@@ -66,6 +71,7 @@ private:
     result handle(const Progress& progress);
     result handle(const Failed& failed);
 
+    void prepareJournal(const RunFolder& runFolder);
     void beginStep(const std::wstring& text);
     void endStep(bool ok);
     void setReadOnly(const std::wstring& path);

@@ -1,5 +1,7 @@
 #include "engine/TemporaryFiles.h"
 
+#include "sys/Security.h"
+
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -15,6 +17,9 @@ namespace {
 // Longest temporary path (with its trailing separator) accepted from the
 // system; the same limit guards the journal's backups.
 constexpr DWORD maxTempPathLength = 246;
+
+// "ovXXXX.tmp", the longest name a backup in the run folder gets.
+constexpr std::size_t backupNameLength = 10;
 
 TemporaryFiles* currentList = nullptr;
 
@@ -50,7 +55,17 @@ bool makeTempFolder(std::wstring& folder, std::wstring& errorText)
     // GetTempPathW does not always set an error when the path is too long
     // for the buffer; start from zero so the text never shows a stale code.
     ::SetLastError(ERROR_SUCCESS);
-    const DWORD length = ::GetTempPathW(MAX_PATH, path);
+    DWORD length = 0;
+    if (isLocalSystem()) {
+        // SYSTEM's TEMP may name any folder; its own one is used instead.
+        const std::wstring base = temporaryBase(true);
+        if (!base.empty() && base.size() < MAX_PATH) {
+            ::lstrcpynW(path, base.c_str(), MAX_PATH);
+            length = static_cast<DWORD>(base.size());
+        }
+    } else {
+        length = ::GetTempPathW(MAX_PATH, path);
+    }
     if (length == 0 || length > maxTempPathLength) {
         errorText = formatError(::GetLastError(), L"GetTempPath");
         return false;
@@ -65,6 +80,28 @@ bool makeTempFolder(std::wstring& folder, std::wstring& errorText)
     }
     folder = path;
     return true;
+}
+
+std::optional<RunFolder> makeRunFolder(std::wstring& errorText)
+{
+    // A fresh random name is taken only by a run of ours or by chance; a
+    // few draws are plenty, and an endless loop would hide a real failure.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::wstring folder;
+        if (!makeTempFolder(folder, errorText)) return std::nullopt;
+        // The backups are named inside it ("ov" + four hex digits + ".tmp"):
+        // a run that could make none would overwrite what it cannot restore.
+        if (folder.size() + 1 + backupNameLength > MAX_PATH - 1) {
+            errorText = formatError(ERROR_FILENAME_EXCED_RANGE, L"PathAppend");
+            return std::nullopt;
+        }
+        std::optional<RunFolder> created = RunFolder::create(folder);
+        if (created) return created;
+        const DWORD error = ::GetLastError();
+        errorText = formatError(error, L"CreateDirectory");
+        if (error != ERROR_ALREADY_EXISTS) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 TemporaryFiles::TemporaryFiles(std::wstring folder) : folder_(std::move(folder))

@@ -1,8 +1,12 @@
 #pragma once
 // Classes in this file:
 //   makeTempFolder   names the install run's private temporary folder
+//   makeRunFolder    names and creates it, private to administrators
 //   TemporaryFiles   the files of one run that are deleted when it ends
 
+#include "sys/RunFolder.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +18,18 @@ namespace qv {
 // On failure `folder` is left as it was and `errorText` holds the system
 // error code as 8 lower-case hex digits and the failing call, for example
 // "00000000 (GetTempPath)". A failing random-number provider throws.
+// A process running as SYSTEM names it below the system's own temporary
+// folder instead (sys/RunFolder.h temporaryBase).
 bool makeTempFolder(std::wstring& folder, std::wstring& errorText);
+
+// The run's folder made real: named by makeTempFolder and created with
+// RunFolder::create, so that only Administrators and SYSTEM can open it. A
+// name that is taken meanwhile is drawn afresh. A folder whose path leaves
+// no room for the names of backups inside it is refused like a name too
+// long for its buffer ("000000ce (PathAppend)"). On failure errorText holds
+// the error code and the failing call as makeTempFolder writes it, for
+// example "000000b7 (CreateDirectory)".
+std::optional<RunFolder> makeRunFolder(std::wstring& errorText);
 
 // The files of one install run that serve only during the installation.
 // While a list exists, current() points to it, so that the extraction

@@ -20,6 +20,11 @@ if(TARGET product_program_test)
   set_tests_properties(product_program_test_dpi144 PROPERTIES
     ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=144" TIMEOUT 600)
 endif()
+# The uninstaller's tests plant the sequence's registrar where no program may be run.
+if(TARGET product_uninstaller_test)
+  add_dependencies(product_uninstaller_test qv_seq_registrar)
+  target_compile_definitions(product_uninstaller_test PRIVATE QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>")
+endif()
 # The payload test reads the archive from its own resources, as the installer does.
 if(TARGET product_payload_test)
   target_link_libraries(product_payload_test PRIVATE qv_payload)

@@ -11,6 +11,7 @@
 #include "sys/HResultError.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <atomic>
 #include <utility>
@@ -93,6 +94,9 @@ QV_ADVAPI_FUNCTION(SetSecurityDescriptorOwner);
 QV_ADVAPI_FUNCTION(SetSecurityDescriptorGroup);
 QV_ADVAPI_FUNCTION(GetFileSecurityW);
 QV_ADVAPI_FUNCTION(SetFileSecurityW);
+QV_ADVAPI_FUNCTION(GetKernelObjectSecurity);
+QV_ADVAPI_FUNCTION(SetKernelObjectSecurity);
+QV_ADVAPI_FUNCTION(SetSecurityInfo);
 
 // Security identifiers.
 QV_ADVAPI_FUNCTION(AllocateAndInitializeSid);

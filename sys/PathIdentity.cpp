@@ -1,6 +1,7 @@
 #include "sys/PathIdentity.h"
 
 #include "sys/Handles.h"
+#include "sys/PathGuard.h"
 
 #include <boost/filesystem.hpp>
 
@@ -85,6 +86,34 @@ bool PathIdentity::sameAs(const PathIdentity& other) const noexcept
 bool samePath(const std::wstring& a, const std::wstring& b) noexcept
 {
     return PathIdentity(a).sameAs(PathIdentity(b));
+}
+
+std::wstring resolvedPlainPath(const std::wstring& path)
+{
+    // Only the forms the installer writes: "X:\..." and "\\server\share\...".
+    const bool drive = path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/') &&
+                       ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+    const bool network = path.size() > 2 && (path[0] == L'\\' || path[0] == L'/') &&
+                         (path[1] == L'\\' || path[1] == L'/') && path[2] != L'?' && path[2] != L'.';
+    if (!drive && !network) return {};
+    if (path.find_first_of(L"*?\"<>|", 0) != std::wstring::npos) return {};
+    if (path.find(L':', drive ? 2 : 0) != std::wstring::npos) return {};  // streams
+
+    std::wstring full = fullPathOf(path);
+    // Device names ("C:\x\CON") come back as "\\.\CON".
+    if (full.empty() || full.compare(0, 4, L"\\\\.\\") == 0 || full.compare(0, 4, L"\\\\?\\") == 0) return {};
+    if (full.find(L':', drive ? 2 : 0) != std::wstring::npos) return {};
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    return full;
+}
+
+bool isSameOrBelow(const std::wstring& inner, const std::wstring& outer)
+{
+    const std::wstring a = resolvedPlainPath(inner);
+    std::wstring b = resolvedPlainPath(outer);
+    if (a.empty() || b.empty() || a.size() < b.size()) return false;
+    if (!sameFileName(a.substr(0, b.size()), b)) return false;
+    return a.size() == b.size() || b.back() == L'\\' || a[b.size()] == L'\\';
 }
 
 }  // namespace qv

@@ -2,6 +2,8 @@
 // Classes in this file:
 //   PathIdentity   what samePath compares, worked out once for one path
 //   samePath       whether two paths name the same file or folder
+//   resolvedPlainPath, isSameOrBelow  the lexical side: a path as Windows
+//                  resolves it, and whether it lies in a folder
 
 #include <cstdint>
 #include <optional>
@@ -38,5 +40,15 @@ private:
 
 // PathIdentity(a).sameAs(PathIdentity(b)). Never throws.
 bool samePath(const std::wstring& a, const std::wstring& b) noexcept;
+
+// The path as Windows resolves it for an action ("." and ".." resolved,
+// trailing dots and blanks dropped), when it is a plain absolute drive or
+// network path without stream names; empty otherwise.
+std::wstring resolvedPlainPath(const std::wstring& path);
+
+// Whether inner is outer or lies below it, comparing whole elements and
+// ignoring letter case. Both resolved first.
+bool isSameOrBelow(const std::wstring& inner, const std::wstring& outer);
+
 
 }  // namespace qv

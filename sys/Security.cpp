@@ -132,6 +132,8 @@ Sid makeSid(WellKnownSid which)
         return currentUserAccount();
     case WellKnownSid::TokenUser:
         return tokenUser();
+    case WellKnownSid::LocalSystem:
+        return builtInSid(SECURITY_NT_AUTHORITY, 1, SECURITY_LOCAL_SYSTEM_RID);
     case WellKnownSid::Everyone:
     default:
         return builtInSid(SECURITY_WORLD_SID_AUTHORITY, 1, SECURITY_WORLD_RID);
@@ -287,6 +289,17 @@ bool setPrivilege(const std::wstring& name, bool enable) noexcept
             return false;
         }
         return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isLocalSystem() noexcept
+{
+    try {
+        const Sid user = makeSid(WellKnownSid::TokenUser);
+        const Sid system = makeSid(WellKnownSid::LocalSystem);
+        return advapi::EqualSid(user.get(), system.get()) != FALSE;
     } catch (...) {
         return false;
     }

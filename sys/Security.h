@@ -7,6 +7,8 @@
 //   isAdministrator        membership of BUILTIN\Administrators, with an
 //                          access-check fallback
 //   setPrivilege           switches one privilege of the process token
+//   PrivilegeScope         a privilege switched on for one scope
+//   isLocalSystem          whether the process runs as SYSTEM
 //
 // Every advapi32 function is bound by name at its first use (sys/Advapi.h);
 // failures throw HResultError (sys/HResultError.h).
@@ -26,6 +28,7 @@ enum class WellKnownSid : int {
     AuthenticatedUsers = 3,  // S-1-5-11
     CurrentUser = 4,         // the account of the current user, by name
     TokenUser = 5,           // the user of the thread or process token
+    LocalSystem = 6,         // S-1-5-18, the account services run as
 };
 
 class Sid {
@@ -92,5 +95,22 @@ bool isAdministratorByAccessCheck(HANDLE token = nullptr) noexcept;
 // process token. False when the token does not hold it or any call fails;
 // the token is then left as it was. Never throws.
 bool setPrivilege(const std::wstring& name, bool enable) noexcept;
+
+// Switches the privilege on for the scope and off again at its end, on
+// every path. Without the privilege the guarded call itself fails and
+// reports it, so the answer of setPrivilege is not needed here.
+class PrivilegeScope {
+public:
+    explicit PrivilegeScope(const wchar_t* name) noexcept : name_(name) { setPrivilege(name_, true); }
+    ~PrivilegeScope() { setPrivilege(name_, false); }
+    PrivilegeScope(const PrivilegeScope&) = delete;
+    PrivilegeScope& operator=(const PrivilegeScope&) = delete;
+
+private:
+    const wchar_t* name_;
+};
+
+// True when the process token's user is LocalSystem (S-1-5-18). Never throws.
+bool isLocalSystem() noexcept;
 
 }  // namespace qv

@@ -2,6 +2,7 @@
 
 #include "sys/Advapi.h"
 #include "sys/HResultError.h"
+#include "sys/PathGuard.h"
 
 #include <algorithm>
 
@@ -124,17 +125,17 @@ SECURITY_DESCRIPTOR_CONTROL keptDaclControl(SECURITY_DESCRIPTOR_CONTROL old) noe
     return bits;
 }
 
-bool grantUsersAccess(const std::wstring& path, DWORD mask, BYTE aceFlags)
+bool grantUsersAccess(HANDLE object, DWORD mask, BYTE aceFlags)
 {
     const Sid users = makeSid(WellKnownSid::Users);
 
     DWORD needed = 0;
-    if (!advapi::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed) &&
+    if (!advapi::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) &&
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         throwLastError();
     AclBuffer oldDescriptor = zeroedBuffer(std::max<DWORD>(needed, sizeof(SECURITY_DESCRIPTOR)));
-    if (!advapi::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, oldDescriptor.data(),
-                                  static_cast<DWORD>(oldDescriptor.size()), &needed))
+    if (!advapi::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, oldDescriptor.data(),
+                                         static_cast<DWORD>(oldDescriptor.size()), &needed))
         throwLastError();
 
     BOOL present = FALSE;
@@ -154,9 +155,55 @@ bool grantUsersAccess(const std::wstring& path, DWORD mask, BYTE aceFlags)
     if (const SECURITY_DESCRIPTOR_CONTROL bits = keptDaclControl(control)) {
         if (!advapi::SetSecurityDescriptorControl(descriptor.get(), bits, bits)) throwLastError();
     }
-    if (!advapi::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.get()))
+    // Written as built, like SetFileSecurityW does: SetSecurityInfo would
+    // work the inheritance out anew and carry it into the folder's existing
+    // files, which the grant is not to touch.
+    if (!advapi::SetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, descriptor.get()))
         throwLastError();
     return true;
+}
+
+bool grantUsersAccess(const std::wstring& path, DWORD mask, BYTE aceFlags)
+{
+    CheckedHandle opened = openChecked(path, READ_CONTROL | WRITE_DAC,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (!opened) throwLastError();
+    return grantUsersAccess(opened.handle.get(), mask, aceFlags);
+}
+
+bool reclaimForAdministrators(const std::wstring& path, DWORD mask, BYTE aceFlags)
+{
+    // Opened with backup semantics, the restore privilege grants WRITE_DAC
+    // and WRITE_OWNER whatever the DACL says, and the backup privilege
+    // READ_CONTROL, which the inheritance below needs.
+    PrivilegeScope restore(SE_RESTORE_NAME);
+    PrivilegeScope backup(SE_BACKUP_NAME);
+    PrivilegeScope takeOwnership(SE_TAKE_OWNERSHIP_NAME);
+    CheckedHandle opened = openChecked(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (!opened) throwLastError();
+
+    const Sid administrators = makeSid(WellKnownSid::Administrators);
+    const Sid users = makeSid(WellKnownSid::Users);
+    AclBuffer acl = buildUsersAcl(nullptr, users.get(), mask, aceFlags);
+    // One call: the owner, the explicit entry, and the folder's inherited
+    // entries in place of whatever the user had put there.
+    const DWORD status = advapi::SetSecurityInfo(
+        opened.handle.get(), SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+        administrators.get(), nullptr, aclPointer(acl), nullptr);
+    if (status != ERROR_SUCCESS) throwHResult(HRESULT_FROM_WIN32(status));
+    return true;
+}
+
+bool grantUsersAccessReclaiming(const std::wstring& path, DWORD mask, BYTE aceFlags)
+{
+    try {
+        return grantUsersAccess(path, mask, aceFlags);
+    } catch (const HResultError& error) {
+        if (error.code() != E_ACCESSDENIED) throw;
+    }
+    return reclaimForAdministrators(path, mask, aceFlags);
 }
 
 }  // namespace qv

@@ -2,6 +2,10 @@
 // Functions in this file:
 //   grantUsersAccess   gives BUILTIN\Users one explicit allow entry on a file
 //                      or folder
+//   reclaimForAdministrators  takes a file a user has locked the
+//                      administrators out of back, with the Users entry
+//   grantUsersAccessReclaiming  the grant, reclaiming the file when it is
+//                      refused
 //   buildUsersAcl      the new DACL, computed from the old one's bytes
 //   keptDaclControl    the inheritance bits the new descriptor keeps
 
@@ -16,8 +20,25 @@ namespace qv {
 // Replaces every entry for BUILTIN\Users in the DACL of path by one allow
 // entry with mask and aceFlags, placed after the other explicit entries and
 // before the inherited ones; the DACL keeps its protected or auto-inherited
-// state. Returns true; failures throw HResultError.
+// state. The DACL is read and written through one handle opened without
+// following links (sys/PathGuard.h), so what was checked is what gets the
+// grant: a link on the way, a link at path or a file with several names is
+// refused. Returns true; failures throw HResultError.
 bool grantUsersAccess(const std::wstring& path, DWORD mask, BYTE aceFlags);
+// The same on an open handle (READ_CONTROL and WRITE_DAC).
+bool grantUsersAccess(HANDLE object, DWORD mask, BYTE aceFlags);
+
+// For a file whose owner a user changed and whose DACL shuts the
+// administrators out: with the restore and take-ownership privileges, makes
+// BUILTIN\Administrators its owner and gives it a DACL of one explicit allow
+// entry for Users (mask, aceFlags) that inherits from its folder again, as a
+// file the installation wrote has. Links are refused as above. Returns true;
+// failures throw HResultError.
+bool reclaimForAdministrators(const std::wstring& path, DWORD mask, BYTE aceFlags);
+
+// grantUsersAccess, and when the file refuses the administrators
+// (E_ACCESSDENIED), reclaimForAdministrators.
+bool grantUsersAccessReclaiming(const std::wstring& path, DWORD mask, BYTE aceFlags);
 
 // The new list: the old entries in order up to the first inherited one, the
 // allow entry for users, then the remaining entries, entries for users left

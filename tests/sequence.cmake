@@ -18,7 +18,7 @@ add_executable(install_sequence_test ${CMAKE_CURRENT_SOURCE_DIR}/sequence/instal
 # payload from the test's own resources, and compare it with the staged files
 # (ProductTestPaths.h, written by product/CMakeLists.txt).
 target_link_libraries(install_sequence_test PRIVATE qv_test_support qv_strings qv_payload GTest::gtest_main)
-target_include_directories(install_sequence_test PRIVATE ${CMAKE_BINARY_DIR}/product)
+target_include_directories(install_sequence_test PRIVATE ${CMAKE_BINARY_DIR}/product ${CMAKE_CURRENT_SOURCE_DIR}/sequence)
 add_dependencies(install_sequence_test qv_seq_registrar qv_probe_6.3.0.0 qv_product)
 target_compile_definitions(install_sequence_test PRIVATE
   QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>"
@@ -77,3 +77,18 @@ qv_sequence_behaviour(sequence_steps_test Steps
 qv_sequence_behaviour(sequence_users_access_test UsersGrants
   FirstInstallationGrantsSharedFoldersAndDataFiles
   ReinstallationRenewsTheGrantsOfTheEarlierDataFiles)
+
+# The sequence on a machine a standard user prepared first: planted links, a
+# tampered log, a shared temporary folder, a long program path with blanks.
+add_executable(install_hardening_test ${CMAKE_CURRENT_SOURCE_DIR}/sequence/hardening_test.cpp)
+target_link_libraries(install_hardening_test PRIVATE qv_test_support qv_strings GTest::gtest_main)
+target_include_directories(install_hardening_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/sequence)
+add_dependencies(install_hardening_test qv_seq_registrar)
+target_compile_definitions(install_hardening_test PRIVATE QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>")
+foreach(scenario IN ITEMS
+    LinkAtTheSharedDataFolder LinkAtTheSampleFolder TamperedLogLinesAreKeptAsTheyAreAndNeverActedOn
+    SharedTemporaryFolderWithEveryBackupNameTakenFirst ProgramPathOf259CharactersWithBlanks
+    KeptDataFileStaysInPlaceOnRollback InstallationFolderOutsideProgramFiles)
+  add_test(NAME install_hardening_${scenario} COMMAND install_hardening_test --gtest_filter=Hardening.${scenario})
+  set_tests_properties(install_hardening_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endforeach()

@@ -4,8 +4,12 @@
 #include "uninstall/UninstallLog.h"
 
 #include "app/Product.h"
+#include "sys/FileSecurity.h"
 #include "sys/Handles.h"
+#include "sys/PathGuard.h"
+#include "sys/RunFolder.h"
 #include "sys/Security.h"
+#include "uninstall/InstallationArea.h"
 #include "uninstall/JournalObserver.h"
 #include "uninstall/UninstallKey.h"
 
@@ -13,11 +17,15 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 namespace qv {
 namespace {
 
 constexpr std::size_t kMaxPath = MAX_PATH - 1;      // 259 characters
-constexpr DWORD kMaxTempFolderLength = 246;          // leaves room for "ovXXXX.tmp"
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool isFolder(const std::wstring& path)
 {
@@ -30,21 +38,103 @@ bool exists(const std::wstring& path)
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Privileges are switched back off on every path out of a registry backup or
-// restore, as they were before.
-class PrivilegeScope {
-public:
-    explicit PrivilegeScope(const wchar_t* name) : name_(name) { enablePrivilege(name_, true); }
-    ~PrivilegeScope() { enablePrivilege(name_, false); }
-    PrivilegeScope(const PrivilegeScope&) = delete;
-    PrivilegeScope& operator=(const PrivilegeScope&) = delete;
+std::wstring parentOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
 
-private:
-    // Without the privilege the save or restore itself fails and is
-    // handled there, so the answer is not needed.
-    static void enablePrivilege(const wchar_t* name, bool enable) noexcept { setPrivilege(name, enable); }
-    const wchar_t* name_;
-};
+// Renames the open file to destination (a full path, on the same volume),
+// never over an existing file. False with the thread's last error.
+bool renameByHandle(HANDLE file, const std::wstring& destination)
+{
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (destination.size() + 1) * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(destination.size() * sizeof(wchar_t));
+    std::copy(destination.begin(), destination.end(), rename->FileName);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+// Copies what the open file holds into a new file, which then gets the
+// source's attributes. The copy never follows a name the source could have
+// been swapped for: it reads the handle that was checked.
+bool copyByHandle(HANDLE source, const std::wstring& destination, DWORD attributes)
+{
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;
+    {
+        UniqueFile copy(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!copy) return false;
+        std::vector<char> chunk(64 * 1024);
+        for (;;) {
+            DWORD read = 0;
+            if (!::ReadFile(source, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
+                copy.reset();
+                ::DeleteFileW(destination.c_str());
+                return false;
+            }
+            if (read == 0) break;
+            DWORD written = 0;
+            if (!::WriteFile(copy.get(), chunk.data(), read, &written, nullptr) || written != read) {
+                copy.reset();
+                ::DeleteFileW(destination.c_str());
+                return false;
+            }
+        }
+    }
+    ::SetFileAttributesW(destination.c_str(), attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    return true;
+}
+
+bool setAttributes(HANDLE file, DWORD attributes)
+{
+    FILE_BASIC_INFO basic{};  // zero times: left as they are
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+void deleteBackup(const std::wstring& backup) noexcept
+{
+    ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(backup.c_str());
+}
+
+// Puts a moved-away file back under its path, with the DACL it had. The
+// folders of the path are checked first, and where the file landed is
+// checked after: had a folder been swapped for a link meanwhile, the file
+// goes back into the run folder rather than stay elsewhere.
+void restoreBackup(const LogEntry& entry) noexcept
+{
+    try {
+        UniqueFile backup(::CreateFileW(entry.backupPath.c_str(),
+                                        DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
+                                            FILE_WRITE_ATTRIBUTES,
+                                        shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!backup) return;
+        const std::wstring folder = checkFoldersOnPath(entry.path);
+        if (folder.empty()) return;
+        if (!renameByHandle(backup.get(), fullPathOf(entry.path))) {
+            if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return;
+            // Another volume: the system copies it over.
+            backup.reset();
+            if (!::MoveFileExW(entry.backupPath.c_str(), entry.path.c_str(), MOVEFILE_COPY_ALLOWED)) return;
+            CheckedHandle restored = openChecked(entry.path, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING,
+                                                 SeveralNames);
+            if (restored) restoreDacl(restored.handle.get(), entry.savedDacl);
+            return;
+        }
+        if (!sameFileName(parentOf(finalPathOf(backup.get())), folder)) {
+            renameByHandle(backup.get(), entry.backupPath);
+            return;
+        }
+        restoreDacl(backup.get(), entry.savedDacl);
+    } catch (...) {
+        // Refused: the backup stays in the run folder.
+    }
+}
 
 }  // namespace
 
@@ -71,7 +161,7 @@ void UninstallLog::createFolders(const std::wstring& folder)
         end = folder.find_first_of(separators, element);
         const std::wstring current = folder.substr(0, end);
         if (isFolder(current)) continue;
-        if (!::CreateDirectoryW(current.c_str(), nullptr)) return;
+        if (!createFolder(current)) return;
         ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, current.c_str(), nullptr);
         LogEntry& entry = append(CreatedFolder);
         entry.path = current;
@@ -80,47 +170,86 @@ void UninstallLog::createFolders(const std::wstring& folder)
     }
 }
 
+bool UninstallLog::createFolder(const std::wstring& folder)
+{
+    try {
+        std::optional<FolderSecurity> security;
+        if (!protectedFolder_.empty() && isSameOrBelow(protectedFolder_, folder))
+            security.emplace(FolderSecurity::likeProgramFiles());
+        return createFolderChecked(folder, security ? security->attributes() : nullptr);
+    } catch (...) {
+        return false;
+    }
+}
+
+UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool copy)
+{
+    Backup backup;
+    if (!runFolder_) return backup;
+    const std::wstring name = runFolder_->freshFileName(L"ov");
+    if (name.empty()) return backup;
+
+    if (copy) {
+        // The file stays where it is; reading it through another name of it
+        // does no harm.
+        CheckedHandle file = openChecked(source, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         OPEN_EXISTING, SeveralNames);
+        if (!file || file.isFolder()) return backup;
+        backup.dacl = saveDacl(file.handle.get());
+        if (copyByHandle(file.handle.get(), name, file.info.dwFileAttributes)) backup.path = name;
+        return backup;
+    }
+
+    // Moving one name away leaves the file's other names alone.
+    CheckedHandle file = openChecked(source, DELETE | GENERIC_READ | READ_CONTROL | FILE_WRITE_ATTRIBUTES, shareAll,
+                                     OPEN_EXISTING, SeveralNames);
+    if (!file || file.isFolder()) return backup;
+    backup.dacl = saveDacl(file.handle.get());
+    // Renamed through the checked handle, the file keeps its attributes.
+    if (renameByHandle(file.handle.get(), name)) {
+        backup.path = name;
+        return backup;
+    }
+    if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return {};
+    // The run folder lies on another volume: copy, then delete the original.
+    const DWORD attributes = file.info.dwFileAttributes;
+    if (!copyByHandle(file.handle.get(), name, attributes)) return {};
+    if (attributes & FILE_ATTRIBUTE_READONLY) setAttributes(file.handle.get(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!markForDeletion(file.handle.get())) {
+        setAttributes(file.handle.get(), attributes);
+        deleteBackup(name);
+        return {};
+    }
+    backup.path = name;
+    return backup;
+}
+
 std::wstring UninstallLog::makeBackup(const wchar_t* source, bool copy)
 {
-    // A folder standing where a file goes is no earlier version of it: it
-    // stays where it is, and the write of the file fails on it.
-    if (source && isFolder(source)) return {};
-    wchar_t tempFolder[MAX_PATH] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH, tempFolder);
-    if (length == 0 || length > kMaxTempFolderLength) return {};
+    if (!source) return runFolder_ ? runFolder_->freshFileName(L"ov") : std::wstring();
+    return takeBackup(source, copy).path;
+}
 
-    wchar_t name[MAX_PATH] = {};
-    if (!::GetTempFileNameW(tempFolder, L"ov", 0, name)) return {};
-    ::DeleteFileW(name);  // only the unique name is wanted
-    if (!source) return name;
-
-    const DWORD attributes = ::GetFileAttributesW(source);
-    const bool valid = attributes != INVALID_FILE_ATTRIBUTES;
-    ::SetFileAttributesW(source, FILE_ATTRIBUTE_NORMAL);
-    if (copy) {
-        if (::CopyFileW(source, name, FALSE)) {
-            if (valid) {
-                ::SetFileAttributesW(source, attributes);
-                ::SetFileAttributesW(name, attributes);
-            }
-            return name;
-        }
-    } else if (::MoveFileW(source, name)) {
-        if (valid) ::SetFileAttributesW(name, attributes);
-        return name;
-    }
-    if (valid) ::SetFileAttributesW(source, attributes);
-    return {};
+void UninstallLog::setInstallationArea(const InstallationArea& area)
+{
+    for (LogEntry& entry : previousEntries_) entry.foreign = !area.owns(entry);
 }
 
 void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, bool copy)
 {
-    pending_ = true;
     createFolders(boost::filesystem::path(path).parent_path().wstring());
+    // A link at the file, or on its way, throws here: nothing is recorded,
+    // so that rollback leaves it as it found it.
+    Backup backup;
+    const bool existed = exists(path);
+    if (existed) backup = takeBackup(path, copy);
+    pending_ = true;
     LogEntry& entry = append(InstalledFile);
     entry.path = path;
     entry.payloadKind = entryKind;
-    if (exists(path)) entry.backupPath = makeBackup(path.c_str(), copy);
+    entry.backupPath = std::move(backup.path);
+    entry.savedDacl = std::move(backup.dacl);
+    entry.keptInPlace = existed && copy;
     if (observer_) observer_->recorded(entry);
 }
 
@@ -132,7 +261,16 @@ void UninstallLog::recordShortcut(int which, const std::wstring& folder)
     LogEntry& entry = append(kind);
     for (const LogEntry& earlier : previousEntries_) {
         if (earlier.kind != kind) continue;
-        if (exists(earlier.path)) entry.backupPath = makeBackup(earlier.path.c_str(), false);
+        // A shortcut that is not this installation's stays where it is.
+        if (!earlier.foreign && exists(earlier.path)) {
+            try {
+                Backup backup = takeBackup(earlier.path, false);
+                entry.backupPath = std::move(backup.path);
+                entry.savedDacl = std::move(backup.dacl);
+            } catch (...) {
+                // Behind a link: left alone.
+            }
+        }
         break;  // only the first earlier shortcut of this kind
     }
     if (observer_) observer_->recorded(entry);
@@ -185,27 +323,32 @@ void UninstallLog::undo(LogEntry& entry) noexcept
 {
     switch (entry.kind) {
     case CreatedFolder:
-        ::RemoveDirectoryW(entry.path.c_str());  // only succeeds when empty
+        removeChecked(entry.path, Removable::EmptyFolder);
         break;
     case InstalledFile:
     case ProgramShortcut:
     case UninstallShortcut:
     case DesktopShortcut:
+        if (entry.keptInPlace) {
+            // The file never left its place and the run did not write it:
+            // only its DACL changed (the Users grant), and that goes back.
+            try {
+                CheckedHandle kept = openChecked(entry.path, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
+                if (kept) restoreDacl(kept.handle.get(), entry.savedDacl);
+            } catch (...) {
+            }
+            if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);
+            break;
+        }
         // A shortcut that was never created has no path: its backup then
         // stays where it is rather than being moved to nowhere.
         if (entry.path.empty()) break;
-        // A folder there is none of this run's files: it stays, with all
-        // it holds.
-        if (isFolder(entry.path)) break;
-        ::SetFileAttributesW(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(entry.path.c_str());
-        if (!entry.backupPath.empty()) {
-            const DWORD attributes = ::GetFileAttributesW(entry.backupPath.c_str());
-            ::SetFileAttributesW(entry.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (::MoveFileW(entry.backupPath.c_str(), entry.path.c_str()) &&
-                attributes != INVALID_FILE_ATTRIBUTES)
-                ::SetFileAttributesW(entry.path.c_str(), attributes);
-        }
+        // A folder there is none of this run's files: it stays, with all it
+        // holds (removeChecked deletes files only). A link on the way
+        // refuses: the backup then stays in the run folder rather than go
+        // through it.
+        if (removeChecked(entry.path, Removable::File) == RemoveOutcome::Refused) break;
+        if (!entry.backupPath.empty()) restoreBackup(entry);
         break;
     case UninstallKey: {
         PrivilegeScope restore(SE_RESTORE_NAME);

@@ -54,6 +54,7 @@ std::wstring undoneText(const LogEntry& entry)
     case ProgramShortcut:
     case UninstallShortcut:
     case DesktopShortcut:
+        if (entry.keptInPlace) return L"kept in place, with the DACL it had";
         if (entry.path.empty()) return entry.backupPath.empty() ? L"nothing to undo" : L"backup left in " + entry.backupPath;
         if (exists(entry.path) && (::GetFileAttributesW(entry.path.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
             return L"a folder stands there, left in place with all it holds";

@@ -5,10 +5,12 @@
 
 #include "app/Product.h"
 #include "sys/Handles.h"
+#include "sys/PathGuard.h"
 #include "sys/PathIdentity.h"
 
 #include <boost/filesystem/operations.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <optional>
@@ -228,16 +230,27 @@ std::optional<std::wstring> afterLabel(std::wstring_view line, std::wstring_view
     return std::wstring(trim(line.substr(at + label.size())));
 }
 
+// The reader's memory bound: a thousand lines of the longest kind, many times
+// what an installation writes. A larger (or endless) file is read this far,
+// and what follows counts as damage.
+constexpr DWORD kMaxLogBytes = 1024 * 1024;
+
 bool readWholeFile(const wchar_t* path, std::vector<char>& bytes)
 {
-    UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    CheckedHandle file;
+    try {
+        // Not through a link, and never a device or pipe that would not end.
+        file = openChecked(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, SeveralNames);
+    } catch (...) {
+        return false;
+    }
+    if (!file || file.isFolder() || ::GetFileType(file.handle.get()) != FILE_TYPE_DISK) return false;
     char chunk[4096];
-    for (;;) {
+    while (bytes.size() < kMaxLogBytes) {
         DWORD got = 0;
+        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, kMaxLogBytes - bytes.size()));
         // A read error ends reading; what came before is still used.
-        if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) || got == 0) break;
+        if (!::ReadFile(file.handle.get(), chunk, wanted, &got, nullptr) || got == 0) break;
         bytes.insert(bytes.end(), chunk, chunk + got);
     }
     return true;
@@ -267,6 +280,12 @@ void UninstallLog::mergePreviousEntries()
     while (!previousEntries_.empty()) {
         LogEntry earlier = std::move(previousEntries_.back());
         previousEntries_.pop_back();
+        // A line this installation cannot own is carried over as it stands:
+        // its path is not even looked at (it might name a network share).
+        if (earlier.foreign) {
+            newEntries_.push_front(std::move(earlier));
+            continue;
+        }
         std::optional<PathIdentity> identity;
         if (comparesPaths(earlier.kind)) identity.emplace(earlier.path);
         bool matched = false;

@@ -14,7 +14,9 @@
 
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -36,7 +38,20 @@ struct LogEntry {
     std::wstring backupPath;  // earlier state of what this entry replaced
     bool done = false;
     std::int32_t payloadKind = -1;  // archive entry kind for InstalledFile
+
+    // Kept in memory only, never written to the log file:
+    // the DACL of the file that was backed up, put back on rollback;
+    std::vector<BYTE> savedDacl;
+    // the file existed and stays where it is (a kept data file): rollback
+    // leaves it in place;
+    bool keptInPlace = false;
+    // an earlier entry this installation cannot own (InstallationArea):
+    // nothing acts on it, the merge carries its line over as it is.
+    bool foreign = false;
 };
+
+class InstallationArea;
+class RunFolder;
 
 class UninstallLog {
 public:
@@ -62,10 +77,29 @@ public:
     bool wasInstalled(const std::wstring& path) const;
     // Undoes this run's entries from the last to the first. Never throws.
     void rollback() noexcept;
+    // Creates the missing folders from the top down. A folder on the way
+    // that is a link ends the creation there (nothing is created through
+    // it); never throws.
     void createFolders(const std::wstring& folder);
     // Returns the backup's path, or empty when none could be made. Without a
-    // source only a fresh unused name is returned.
+    // source only a fresh unused name is returned. Backups are made in the
+    // run folder only (useRunFolder); without one there is none. A source
+    // that is a link or lies behind one throws HResultError.
     std::wstring makeBackup(const wchar_t* source, bool copy);
+
+    // --- the run's setting ----------------------------------------------------
+    // Where the backups go: the run's private folder, which must outlive the
+    // journal's use of it (null: no backups).
+    void useRunFolder(const RunFolder* folder) noexcept { runFolder_ = folder; }
+    // Marks the earlier entries this installation cannot own as foreign:
+    // the merge then keeps their lines untouched and the shortcut clean-up
+    // leaves their files alone. Without an area every entry is taken as it
+    // stands.
+    void setInstallationArea(const InstallationArea& area);
+    // Folders created on the way to this folder (it included) get the
+    // protection of the program-files folder instead of their parent's:
+    // for an installation folder outside it. Empty: none.
+    void protectNewFolders(std::wstring folder) { protectedFolder_ = std::move(folder); }
 
     // --- read access --------------------------------------------------------
     const std::wstring& installFolder() const noexcept { return installFolder_; }
@@ -79,9 +113,15 @@ public:
     void setObserver(JournalObserver* observer) noexcept { observer_ = observer; }
 
 private:
+    struct Backup {
+        std::wstring path;
+        std::vector<BYTE> dacl;
+    };
     LogEntry& append(std::int32_t kind);
     void mergePreviousEntries();
     void undo(LogEntry& entry) noexcept;
+    Backup takeBackup(const std::wstring& source, bool copy);
+    bool createFolder(const std::wstring& folder);
 
     std::wstring installFolder_;
     std::wstring shortcutFolder_;
@@ -89,6 +129,8 @@ private:
     std::list<LogEntry> newEntries_;
     bool pending_ = false;
     std::wstring previousLabel_;
+    const RunFolder* runFolder_ = nullptr;
+    std::wstring protectedFolder_;
     JournalObserver* observer_ = nullptr;
 };
 

@@ -47,7 +47,8 @@ std::wstring uninstallerHelpText()
            L"1\tthe user answered No\n"
            L"2\tno readable Uninstall.ulog: nothing removed\n"
            L"3\tthe product is running: nothing removed\n"
-           L"4\tremoved, but something could not be deleted\n"
+           L"4\tremoved, but something could not be deleted, or a line of\n"
+           L"\tUninstall.ulog that is not this installation's was left alone (see the log)\n"
            L"1622\tthe log file cannot be created: nothing removed\n"
            L"1639\tthe command line is not valid: nothing removed\n";
 }

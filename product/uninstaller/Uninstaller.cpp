@@ -2,9 +2,13 @@
 
 #include "app/InstanceObjects.h"
 #include "app/Product.h"
+#include "engine/TemporaryFiles.h"
 #include "product/common/ProductNames.h"
 #include "sys/Handles.h"
+#include "sys/PathGuard.h"
 #include "sys/PathIdentity.h"
+#include "sys/RunFolder.h"
+#include "uninstall/InstallationArea.h"
 
 #include <shlobj.h>
 
@@ -31,14 +35,6 @@ bool missing(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// The installer marks the program and the uninstaller read-only.
-bool deleteFile(const std::wstring& path)
-{
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (::DeleteFileW(path.c_str())) return true;
-    return missing(::GetLastError());
-}
-
 std::wstring readString(HKEY key, const wchar_t* name)
 {
     wchar_t buffer[1024] = {};
@@ -62,6 +58,50 @@ std::wstring quoted(const std::wstring& text)
     return L"\"" + text + L"\"";
 }
 
+std::wstring longPathOf(const std::wstring& path)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = ::GetLongPathNameW(path.c_str(), buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? path : std::wstring(buffer, length);
+}
+
+bool isShortcut(const LogEntry& entry)
+{
+    return entry.kind == ProgramShortcut || entry.kind == UninstallShortcut || entry.kind == DesktopShortcut;
+}
+
+bool isEmptyFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) return false;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") return false;
+    } while (::FindNextFileW(find.get(), &found));
+    return true;
+}
+
+// Whether an entry left alone names something that would have gone, so that
+// leaving it counts as not removed. Shared data files stay in any case, and
+// so does a folder that holds anything; a path that is no plain local path
+// is not looked up (a network path would make this machine log on to the
+// server it names) and counts as there.
+bool claimsSomething(const LogEntry& entry)
+{
+    if (entry.path.empty() || entry.kind == UninstallKey || entry.kind == ClassesRootKeys) return false;
+    if (entry.kind == InstalledFile && entry.payloadKind == 3) return false;
+    const std::wstring path = resolvedPlainPath(entry.path);
+    if (path.size() < 3 || path[1] != L':') return true;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (entry.kind == CreatedFolder) return (attributes & FILE_ATTRIBUTE_DIRECTORY) && isEmptyFolder(path);
+    return true;
+}
+
+constexpr wchar_t notOwned[] = L"not this installation's";
+constexpr wchar_t behindLink[] = L"a link on its way";
+
 }  // namespace
 
 Uninstaller::Uninstaller(std::wstring selfPath, bool silent)
@@ -76,6 +116,9 @@ Uninstaller::Uninstaller(std::wstring selfPath, bool silent)
 
 UninstallResult Uninstaller::run()
 {
+    // Folders checked for links once; every removal verifies its own
+    // handle's place all the same.
+    CheckedFolderCache checkedFolders;
     if (!loadLog()) {
         note(L"No readable uninstall log at " + logPath_ + L": nothing removed");
         tell(IDS_UNINSTALL_NO_LOG, MB_ICONERROR);
@@ -101,7 +144,7 @@ UninstallResult Uninstaller::run()
     removeEntries();
     removeInstallationRecord();
     removeLogAndSelf();
-    note(incomplete_ ? L"Removed, but something could not be deleted" : L"Removed");
+    note(incomplete_ ? L"Removed, but something could not be deleted or was left alone" : L"Removed");
 
     if (!silent_)
         ::MessageBoxW(nullptr, (incomplete_ ? partial : done).c_str(), label_.c_str(),
@@ -115,9 +158,39 @@ bool Uninstaller::loadLog()
     log_.read(logPath_.c_str());
     if (log_.previousEntries().empty()) return false;
     if (!log_.previousLabel().empty()) label_ = log_.previousLabel();
-    for (const LogEntry& e : log_.previousEntries())
-        if (e.kind == InstalledFile && e.payloadKind == 1) programPath_ = e.path;
+    judgeEntries();
     return true;
+}
+
+void Uninstaller::judgeEntries()
+{
+    const auto& entries = log_.previousEntries();
+    InstallationArea area({longPathOf(folder_)});
+    owned_.assign(entries.size(), false);
+    // Shortcuts first: the folders that hold this installation's shortcuts
+    // are the Start-menu folders it may have created.
+    std::size_t index = 0;
+    for (const LogEntry& e : entries) {
+        if (isShortcut(e) && area.owns(e)) {
+            owned_[index] = true;
+            if (!e.path.empty()) area.addShortcutFolder(folderOf(e.path));
+        }
+        ++index;
+    }
+    index = 0;
+    for (const LogEntry& e : entries) {
+        if (!isShortcut(e)) owned_[index] = area.owns(e);
+        // Only the program in the uninstaller's own folder is run.
+        if (owned_[index] && e.kind == InstalledFile && e.payloadKind == 1 && samePath(folderOf(e.path), folder_))
+            programPath_ = e.path;
+        ++index;
+    }
+}
+
+void Uninstaller::skip(const std::wstring& path, const wchar_t* reason)
+{
+    note(L"Left alone, " + std::wstring(reason) + L": " + path);
+    incomplete_ = true;
 }
 
 bool Uninstaller::waitUntilProductStopped()
@@ -140,7 +213,17 @@ bool Uninstaller::confirm()
 
 void Uninstaller::unregisterProgram()
 {
-    if (programPath_.empty() || !exists(programPath_)) return;
+    if (programPath_.empty()) return;
+    // Held open (others may only read) until the process runs: what starts
+    // is the file that was checked.
+    CheckedHandle program;
+    try {
+        program = openChecked(programPath_, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (...) {
+        skip(programPath_, behindLink);
+        return;
+    }
+    if (!program) return;
     std::wstring line = quoted(programPath_) + L" /Unregister" + (silent_ ? L" /Background" : L"");
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
@@ -148,12 +231,13 @@ void Uninstaller::unregisterProgram()
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::wstring workFolder = folderOf(programPath_);
-    if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, workFolder.c_str(), &si,
-                          &pi)) {
+    if (!::CreateProcessW(programPath_.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workFolder.c_str(), &si, &pi)) {
         incomplete_ = true;
         return;
     }
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    program.handle.reset();
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 1;
     if (!::GetExitCodeProcess(process.get(), &code) || code != 0) incomplete_ = true;
@@ -173,9 +257,15 @@ bool Uninstaller::holdsSelf(const std::wstring& folder) const
 
 void Uninstaller::removeEntries()
 {
-    const auto& entries = log_.previousEntries();
+    std::vector<std::pair<const LogEntry*, bool>> entries;
+    std::size_t index = 0;
+    for (const LogEntry& e : log_.previousEntries()) entries.emplace_back(&e, owned_[index++]);
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        const LogEntry& e = *it;
+        const LogEntry& e = *it->first;
+        if (!it->second) {
+            if (claimsSomething(e)) skip(e.path, notOwned);
+            continue;
+        }
         switch (e.kind) {
         case CreatedFolder:
             if (holdsSelf(e.path)) foldersAfterExit_.push_back(e.path);
@@ -204,25 +294,44 @@ void Uninstaller::removeEntries()
 
 void Uninstaller::removeFile(const std::wstring& path)
 {
-    if (!exists(path)) return note(L"Already gone: " + path);
-    if (deleteFile(path)) {
+    // A link at the path goes itself, never its target.
+    switch (removeChecked(path, Removable::File)) {
+    case RemoveOutcome::Removed:
         note(L"Deleted " + path);
         ::SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
-    } else {
+        break;
+    case RemoveOutcome::Missing:
+        note(L"Already gone: " + path);
+        break;
+    case RemoveOutcome::Refused:
+        skip(path, behindLink);
+        break;
+    case RemoveOutcome::Failed:
         note(L"Could NOT delete " + path);
         incomplete_ = true;
+        break;
     }
 }
 
 void Uninstaller::removeFolder(const std::wstring& path)
 {
     // Only when empty: a folder that holds a kept data file or the user's
-    // own files stays, and that is no failure.
-    if (!path.empty() && ::RemoveDirectoryW(path.c_str())) {
+    // own files stays, and that is no failure. Nothing below a link is
+    // looked into.
+    if (path.empty()) return;
+    switch (removeChecked(path, Removable::EmptyFolder)) {
+    case RemoveOutcome::Removed:
         note(L"Removed folder " + path);
         ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
-    } else if (!path.empty() && exists(path)) {
+        break;
+    case RemoveOutcome::Refused:
+        skip(path, behindLink);
+        break;
+    case RemoveOutcome::Failed:
         note(L"Kept folder " + path + L" (not empty)");
+        break;
+    case RemoveOutcome::Missing:
+        break;
     }
 }
 
@@ -277,8 +386,7 @@ void Uninstaller::removeInstallationRecord()
 
 void Uninstaller::removeLogAndSelf()
 {
-    if (!deleteFile(logPath_)) incomplete_ = true;
-    note((exists(logPath_) ? L"Could NOT delete " : L"Deleted ") + logPath_);
+    removeFile(logPath_);
     // The created folders come deepest first from the reversed log.
     if (removeAfterExit(self_, foldersAfterExit_)) {
         note(L"A temporary copy deletes the uninstaller " + self_ + L" and its folders once it has ended");
@@ -317,13 +425,13 @@ std::uint32_t productProcessesRunning()
 
 bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders)
 {
-    wchar_t temp[MAX_PATH + 1] = {}, name[MAX_PATH] = {};
-    if (!::GetTempPathW(MAX_PATH + 1, temp) || !::GetTempFileNameW(temp, L"qvu", 0, name)) return false;
-    std::wstring placeholder = name;
+    std::wstring error;
+    std::optional<RunFolder> folder = makeRunFolder(error);
+    if (!folder) return false;
+    const std::wstring placeholder = folder->freshFileName(L"qvu");
+    if (placeholder.empty()) return false;
     std::wstring copy = placeholder + L".exe";
-    bool copied = ::CopyFileW(selfPath.c_str(), copy.c_str(), FALSE) != 0;
-    ::DeleteFileW(placeholder.c_str());
-    if (!copied) return false;
+    if (!::CopyFileW(selfPath.c_str(), copy.c_str(), TRUE)) return false;
     ::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     HANDLE me = nullptr;
@@ -335,21 +443,24 @@ bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstrin
     UniqueHandle inherited(me);
     std::wstring line = quoted(copy) + L" /cleanup:" + std::to_wstring(reinterpret_cast<std::uintptr_t>(me)) +
                         L" " + quoted(selfPath);
-    for (const std::wstring& folder : folders) line += L" " + quoted(folder);
+    for (const std::wstring& f : folders) line += L" " + quoted(f);
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    // Working folder: the temporary one, so that the copy holds none of the
-    // folders it is to remove.
-    if (!::CreateProcessW(copy.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, temp,
-                          &si, &pi)) {
+    // Working folder: the temporary folder above the run folder, so that
+    // the copy holds none of the folders it is to remove, nor its own.
+    const std::wstring workFolder = folderOf(folder->path());
+    if (!::CreateProcessW(copy.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                          workFolder.c_str(), &si, &pi)) {
         ::DeleteFileW(copy.c_str());
         return false;
     }
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
+    // The folder stays while the copy lives in it; the copy has Windows
+    // delete both at its next start.
     return true;
 }
 
@@ -361,21 +472,31 @@ int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths)
     }
     int result = 0;
     if (!paths.empty()) {
-        // The image of an ended process may stay mapped for a moment.
-        bool deleted = false;
-        for (int attempt = 0; attempt < 50 && !(deleted = deleteFile(paths[0])); ++attempt) ::Sleep(100);
-        if (!deleted) {
-            ::MoveFileExW(paths[0].c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            result = 1;
+        // The image of an ended process may stay mapped for a moment. The
+        // folder may be one users can write: a link put in the uninstaller's
+        // place goes itself, a link on its way stops the clean-up.
+        RemoveOutcome removed = RemoveOutcome::Failed;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            removed = removeChecked(paths[0], Removable::File);
+            if (removed != RemoveOutcome::Failed) break;
+            ::Sleep(100);
         }
-        for (std::size_t i = 1; i < paths.size(); ++i)
-            if (::RemoveDirectoryW(paths[i].c_str()))
+        if (removed == RemoveOutcome::Failed) ::MoveFileExW(paths[0].c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (removed == RemoveOutcome::Failed || removed == RemoveOutcome::Refused) result = 1;
+        for (std::size_t i = 1; i < paths.size() && removed != RemoveOutcome::Refused; ++i)
+            if (removeChecked(paths[i], Removable::EmptyFolder) == RemoveOutcome::Removed)
                 ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, paths[i].c_str(), nullptr);
     }
-    // The copy itself can only go when Windows starts again.
+    // The copy itself can only go when Windows starts again, and its
+    // private folder after it (an empty folder is all that is removed then).
     wchar_t copy[MAX_PATH] = {};
-    if (::GetModuleFileNameW(nullptr, copy, MAX_PATH))
+    if (::GetModuleFileNameW(nullptr, copy, MAX_PATH)) {
         ::MoveFileExW(copy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        const std::wstring folder = folderOf(copy);
+        if (folderOf(folder).size() < folder.size() &&
+            folder.compare(folderOf(folder).size() + 1, 8, L"orvane_{") == 0)
+            ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
     return result;
 }
 

@@ -8,6 +8,13 @@
 // the installer wrote; it reads that log with the installer's own reader.
 // Shared data files (archive kind 3) stay: other users and other
 // installations may still use them.
+//
+// The log lies where a user may be able to write it, so its lines are taken
+// as claims: only entries this installation can own (InstallationArea) are
+// acted on, every removal goes through a handle checked for links
+// (sys/PathGuard.h), and the program's " /Unregister" runs only for the
+// program in the uninstaller's own folder. Entries left alone for that
+// reason are named in the /LOG file and make the result Incomplete.
 
 #include "product/common/ProductStrings.h"
 #include "sys/LogFile.h"
@@ -25,7 +32,8 @@ enum class UninstallResult : int {
     Declined = 1,       // the user answered No
     NoLog = 2,          // Uninstall.ulog missing or unreadable: nothing removed
     ProductRunning = 3, // Trimora (or an installer) runs: nothing removed
-    Incomplete = 4,     // removed, but something could not be deleted
+    Incomplete = 4,     // removed, but something could not be deleted, or a
+                        // log entry was not this installation's to remove
     // Before anything is looked at; the numbers Windows Installer gives the
     // same cases, as the installer's do (app/ExitCodes.h).
     LogFileFailed = 1622,   // /LOG: the log file cannot be created
@@ -56,6 +64,8 @@ private:
     void tell(UINT textId, UINT icon) const;
     void note(const std::wstring& text) const;
     bool holdsSelf(const std::wstring& folder) const;
+    void judgeEntries();
+    void skip(const std::wstring& path, const wchar_t* reason);
 
     std::wstring self_;
     std::wstring folder_;
@@ -66,6 +76,7 @@ private:
     UninstallLog log_;
     std::wstring programPath_;
     std::vector<std::wstring> foldersAfterExit_;  // the uninstaller's folder and its created parents
+    std::vector<bool> owned_;                     // per entry of the log, in its order
     bool incomplete_ = false;
     LogFile* runLog_ = nullptr;
 };
@@ -74,9 +85,11 @@ private:
 // counted without registering this one.
 std::uint32_t productProcessesRunning();
 
-// Starts a copy of this executable in the temporary folder that waits until
-// this process has ended, then deletes selfPath and removes the folders (in
-// the order given, each only if empty). False when it could not be started.
+// Starts a copy of this executable that waits until this process has ended,
+// then deletes selfPath and removes the folders (in the order given, each
+// only if empty). The copy runs as administrator too, so it lies in a
+// private run folder (sys/RunFolder.h) below the temporary folder, where no
+// user can replace it before it starts. False when it could not be started.
 bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders);
 
 // The clean-up copy's own work (command line "/cleanup:<handle> <file> <folders>...").

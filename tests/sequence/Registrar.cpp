@@ -3,8 +3,11 @@
 // HKEY_CLASSES_ROOT, the way the real program does, and exits with -10.
 // What it was given (command line, working folder, show command, whether
 // the installers' mutex was free) goes to HKCU\Software\QvSequenceTest,
-// which the tests read and their snapshots do not cover. The environment
-// variable QV_REGISTRAR_EXIT, when set, replaces the exit code.
+// which the tests read and their snapshots do not cover, with the path of
+// the program that ran. Run with " /Unregister" it only records that it ran
+// (the uninstaller's tests plant it where a program must not be started).
+// The environment variable QV_REGISTRAR_EXIT, when set, replaces the exit
+// code.
 
 #include <windows.h>
 
@@ -39,12 +42,24 @@ void setDefault(const wchar_t* path, const std::wstring& value)
 int wmain()
 {
     const std::wstring commandLine = ::GetCommandLineW();
+    wchar_t program[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    if (commandLine.find(L" /Unregister") != std::wstring::npos) {
+        HKEY record = nullptr;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QvSequenceTest", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &record, nullptr) == ERROR_SUCCESS) {
+            store(record, L"Unregistered", program);
+            ::RegCloseKey(record);
+        }
+        return 0;
+    }
     if (commandLine.find(L" /Register /Background") == std::wstring::npos) return 1;
 
     HKEY record = nullptr;
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QvSequenceTest", 0, nullptr, 0, KEY_ALL_ACCESS,
                           nullptr, &record, nullptr) == ERROR_SUCCESS) {
         store(record, L"CommandLine", commandLine);
+        store(record, L"Program", program);
         wchar_t folder[MAX_PATH] = {};
         ::GetCurrentDirectoryW(MAX_PATH, folder);
         store(record, L"WorkingFolder", folder);
@@ -72,8 +87,6 @@ int wmain()
         ::RegCloseKey(record);
     }
 
-    wchar_t program[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
     setDefault(L".qvseq", L"QvSequence.Document");
     setDefault(L"QvSequence.Document", L"Sequence test document");
     setDefault(L"QvSequence.Document\\shell\\open\\command", L"\"" + std::wstring(program) + L"\" \"%1\"");

@@ -5,14 +5,16 @@
 //
 // Wine accepts a new DACL but reads back one of its own making, without the
 // Users entry. So the test takes the DACL the installer hands the system,
-// through the security layer's binding of SetFileSecurityW (which still
-// passes it on): under Wine that is what it proves. On Windows it also
-// reads every granted DACL back.
+// through the security layer's binding of SetKernelObjectSecurity (which
+// still passes it on; the grant writes through a handle checked for links,
+// whose path the system reports): under Wine that is what it proves. On
+// Windows it also reads every granted DACL back.
 
 #include "SequenceScenario.h"
 
 #include "support/TestFiles.h"
 #include "sys/Advapi.h"
+#include "sys/PathGuard.h"
 
 #include <gmock/gmock.h>
 
@@ -67,26 +69,26 @@ class HandedDacls {
 public:
     HandedDacls()
     {
-        real_ = advapi::SetFileSecurityW.find();
-        advapi::SetFileSecurityW.replaceForTesting(&recordAndPass);
+        real_ = advapi::SetKernelObjectSecurity.find();
+        advapi::SetKernelObjectSecurity.replaceForTesting(&recordAndPass);
     }
-    ~HandedDacls() { advapi::SetFileSecurityW.replaceForTesting(nullptr); }
+    ~HandedDacls() { advapi::SetKernelObjectSecurity.replaceForTesting(nullptr); }
     HandedDacls(const HandedDacls&) = delete;
     HandedDacls& operator=(const HandedDacls&) = delete;
 
     std::vector<UsersEntry> take() { return std::exchange(handed_, {}); }
 
 private:
-    static BOOL WINAPI recordAndPass(LPCWSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor)
+    static BOOL WINAPI recordAndPass(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor)
     {
         if (what & DACL_SECURITY_INFORMATION) {
-            const std::vector<UsersEntry> entries = usersEntriesOf(path, descriptor);
+            const std::vector<UsersEntry> entries = usersEntriesOf(finalPathOf(object), descriptor);
             handed_.insert(handed_.end(), entries.begin(), entries.end());
         }
-        return real_(path, what, descriptor);
+        return real_(object, what, descriptor);
     }
 
-    static inline decltype(&::SetFileSecurityW) real_ = nullptr;
+    static inline decltype(&::SetKernelObjectSecurity) real_ = nullptr;
     static inline std::vector<UsersEntry> handed_;
 };
 

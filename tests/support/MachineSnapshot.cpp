@@ -26,11 +26,23 @@ std::wstring upper(std::wstring text)
     return text;
 }
 
+std::string securityOf(const std::wstring& path)
+{
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    ::GetFileSecurityW(path.c_str(), what, nullptr, 0, &needed);
+    std::string bytes(needed, '\0');
+    if (needed == 0 || !::GetFileSecurityW(path.c_str(), what, bytes.data(), needed, &needed)) return {};
+    return bytes;
+}
+
 FileState fileState(const std::wstring& path, const WIN32_FIND_DATAW& found)
 {
     FileState state;
     state.attributes = found.dwFileAttributes;
     state.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Not through a link: its own security is not readable under Wine.
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) state.security = securityOf(path);
     if (state.folder) return state;
     state.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -146,15 +158,24 @@ std::vector<std::wstring> MachineSnapshot::roots()
     return result;
 }
 
-MachineSnapshot MachineSnapshot::take()
+MachineSnapshot MachineSnapshot::take(const std::vector<std::wstring>& extraRoots)
 {
     MachineSnapshot snapshot;
     for (const std::wstring& root : roots()) walkFolder(root, snapshot.files);
+    for (const std::wstring& root : extraRoots) walkFolder(root, snapshot.files);
     UniqueKey software;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ, software.put()) == ERROR_SUCCESS)
         walkKey(software.get(), L"HKLM\\Software", snapshot, L"Classes");  // seen as HKCR
     walkKey(HKEY_CLASSES_ROOT, L"HKCR", snapshot, {});
     return snapshot;
+}
+
+FileState stateOf(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW(path.c_str(), &found));
+    if (!find) return FileState{false, 0, 0, false, 0, {}};
+    return fileState(path, found);
 }
 
 std::vector<std::wstring> diff(const MachineSnapshot& before, const MachineSnapshot& after,

@@ -6,6 +6,7 @@
 
 #include "app/Languages.h"
 #include "app/Product.h"
+#include "engine/TemporaryFiles.h"
 #include "support/TestFiles.h"
 #include "sys/Handles.h"
 
@@ -13,6 +14,7 @@
 #include <windows.h>
 
 #include <boost/algorithm/string/predicate.hpp>
+#include <optional>
 #include <boost/filesystem/path.hpp>
 
 using namespace qv;
@@ -26,33 +28,43 @@ std::vector<char> bytesOf(const std::string& text) { return {text.begin(), text.
 
 DWORD attributesOf(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
 
-std::wstring tempFolder()
-{
-    wchar_t buffer[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, buffer);
-    return buffer;
-}
-
-bool isBackupName(const std::wstring& path)
-{
-    const std::wstring name = boost::filesystem::path(path).filename().wstring();
-    return boost::istarts_with(path, tempFolder()) && boost::istarts_with(name, L"ov") &&
-           boost::iends_with(name, L".tmp");
-}
-
 class JournalTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         setLanguage(1);
         makeFolders(kRoot);
+        std::wstring error;
+        std::optional<RunFolder> made = makeRunFolder(error);
+        ASSERT_TRUE(made) << error;
+        runFolder.emplace(std::move(*made));
     }
+
+    // A journal whose backups go to the run's private folder, as the
+    // install sequence sets it up.
+    UninstallLog journal()
+    {
+        UninstallLog log;
+        log.useRunFolder(&*runFolder);
+        return log;
+    }
+
+    // A backup: a name "ov....tmp" directly in the run folder.
+    bool isBackupName(const std::wstring& path) const
+    {
+        const boost::filesystem::path backup(path);
+        const std::wstring name = backup.filename().wstring();
+        return boost::iequals(backup.parent_path().wstring(), runFolder->path()) && boost::istarts_with(name, L"ov") &&
+               boost::iends_with(name, L".tmp");
+    }
+
+    std::optional<RunFolder> runFolder;
 };
 
 TEST_F(JournalTest, CreatedFoldersAreRemovedDeepestFirstAndOnlyWhenEmpty)
 {
     makeFolders(kRoot + L"\\A");
-    UninstallLog log;
+    UninstallLog log = journal();
     log.recordFile(kRoot + L"\\A\\B\\C\\file.dll", 0, false);
     writeText(kRoot + L"\\A\\B\\C\\file.dll", "new");
     log.confirm(true);
@@ -71,7 +83,7 @@ TEST_F(JournalTest, CreatedFoldersAreRemovedDeepestFirstAndOnlyWhenEmpty)
     EXPECT_TRUE(fileExists(kRoot + L"\\A\\B\\foreign.txt"));
 
     // Without the foreign file both folders go.
-    UninstallLog second;
+    UninstallLog second = journal();
     second.recordFile(kRoot + L"\\A\\X\\Y\\file.dll", 0, false);
     second.rollback();
     EXPECT_FALSE(fileExists(kRoot + L"\\A\\X"));
@@ -84,7 +96,7 @@ TEST_F(JournalTest, ReplacedReadOnlyFileComesBackWithItsBytesAndAttribute)
     writeText(program, "old program");
     ::SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_READONLY);
 
-    UninstallLog log;
+    UninstallLog log = journal();
     log.recordFile(program, 1, false);
     const std::wstring backup = log.newEntries().back().backupPath;
     EXPECT_TRUE(isBackupName(backup)) << backup;
@@ -103,7 +115,7 @@ TEST_F(JournalTest, CommitDeletesBackups)
 {
     const std::wstring program = kRoot + L"\\Trimora.exe";
     writeText(program, "old");
-    UninstallLog log;
+    UninstallLog log = journal();
     log.recordFile(program, 1, false);
     const std::wstring backup = log.newEntries().back().backupPath;
     writeText(program, "new");
@@ -118,7 +130,7 @@ TEST_F(JournalTest, ExistingDataFileIsCopiedNeverMoved)
 {
     const std::wstring data = kRoot + L"\\Lexicon.dat";
     writeText(data, "user's data");
-    UninstallLog log;
+    UninstallLog log = journal();
     log.recordFile(data, 3, true);
     log.confirm(true);
     const std::wstring backup = log.newEntries().back().backupPath;
@@ -162,7 +174,7 @@ TEST_F(JournalTest, EarlierShortcutIsMovedAwayAndBack)
         L"// Shortcut Path : " + kRoot + L"\\Old Menu", L"// -",
         L"0000:02ff:1 -- " + earlierLink,
     });
-    UninstallLog log;
+    UninstallLog log = journal();
     log.read(earlierLog.c_str());
 
     const std::wstring menu = kRoot + L"\\New Menu";
@@ -186,7 +198,7 @@ TEST_F(JournalTest, ShortcutNeverCreatedLeavesItsBackupInTheTemporaryFolder)
     writeUtf16Lines(earlierLog, {L"// Uninstall Log File v1", L"// x", L"// Install Trimora 6.03",
                                  L"// Install Path : " + kRoot, L"// Shortcut Path : ", L"// -",
                                  L"0000:04ff:1 -- " + earlierLink});
-    UninstallLog log;
+    UninstallLog log = journal();
     log.read(earlierLog.c_str());
     log.recordShortcut(2, kRoot);
     const std::wstring backup = log.newEntries().back().backupPath;
@@ -198,7 +210,7 @@ TEST_F(JournalTest, ShortcutNeverCreatedLeavesItsBackupInTheTemporaryFolder)
 
 TEST_F(JournalTest, ConfirmSettlesOnlyTheEntryRecordedLast)
 {
-    UninstallLog log;
+    UninstallLog log = journal();
     log.recordClassesRoot();
     EXPECT_TRUE(log.pending());
     log.confirm(true, L"first");
@@ -214,7 +226,7 @@ TEST_F(JournalTest, WasInstalledComparesLetterCase)
     writeUtf16Lines(earlierLog, {L"// Uninstall Log File v1", L"// x", L"// Install Trimora 6.03",
                                  L"// Install Path : " + kRoot, L"// Shortcut Path : ", L"// -",
                                  L"0000:0103:1 -- C:\\Data\\Lexicon.dat", L"0001:0103:0 -- C:\\Data\\Notes.dat"});
-    UninstallLog log;
+    UninstallLog log = journal();
     log.read(earlierLog.c_str());
     EXPECT_TRUE(log.wasInstalled(L"C:\\Data\\Lexicon.dat"));
     EXPECT_FALSE(log.wasInstalled(L"C:\\data\\lexicon.dat"));
@@ -271,7 +283,7 @@ void PrintTo(const Value& v, std::ostream* os) { *os << "type " << v.type << ", 
 TEST_F(JournalTest, FirstInstallationCreatesTheUninstallKeyAndRollbackDeletesIt)
 {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey.c_str());
-    UninstallLog log;
+    UninstallLog log = journal();
     setLanguage(2);  // German
     const std::wstring uninstaller = L"C:\\Program Files\\Orvane Systems\\Trimora 6\\Uninstall.exe";
     const std::wstring program = L"C:\\Program Files\\Orvane Systems\\Trimora 6\\Trimora.exe";
@@ -320,7 +332,7 @@ TEST_F(JournalTest, ExistingUninstallKeyIsBackedUpBeforeItIsRewritten)
     ::RegSetValueExW(key.get(), L"Comments", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"kept"), 10);
     key.reset();
 
-    UninstallLog log;
+    UninstallLog log = journal();
     ASSERT_TRUE(writeUninstallKey(log, L"C:\\T\\Uninstall.exe", L"C:\\T\\Trimora.exe", productCode, 1));
     const std::wstring backup = log.newEntries().back().backupPath;
     ASSERT_FALSE(backup.empty()) << "the existing key is saved first";
@@ -344,7 +356,7 @@ TEST_F(JournalTest, CommittedRunDeletesTheKeyBackup)
     ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                       nullptr);
     key.reset();
-    UninstallLog log;
+    UninstallLog log = journal();
     ASSERT_TRUE(writeUninstallKey(log, L"C:\\T\\Uninstall.exe", L"C:\\T\\Trimora.exe", productCode, 1));
     const std::wstring backup = log.newEntries().back().backupPath;
     ASSERT_TRUE(fileExists(backup));

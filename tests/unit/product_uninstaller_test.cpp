@@ -4,15 +4,18 @@
 
 #include "ProductTestPaths.h"
 #include "app/InstanceObjects.h"
+#include "engine/Shortcut.h"
 #include "product/common/ProductNames.h"
 #include "product/program/MainWindow.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/ProductTestSupport.h"
+#include "support/UnixSide.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -113,8 +116,11 @@ protected:
         copy(stage + L"\\UserData\\Personal.qwl", user + L"\\Personal.qwl");
         copy(stage + L"\\Samples\\Welcome.qvn", samples + L"\\Welcome.qvn");
         copy(stage + L"\\Samples\\Meeting Notes.qvn", samples + L"\\Meeting Notes.qvn");
-        for (const std::wstring& link : {programShortcut, uninstallShortcut, desktopShortcut})
-            writeFileBytes(link, "shortcut");
+        // Real shell links: the uninstaller removes only shortcuts that lead
+        // into the installation folder.
+        ASSERT_TRUE(qv::createShortcut(program, startMenu, L"Trimora 6.04"));
+        ASSERT_TRUE(qv::createShortcut(uninstaller, startMenu, L"Uninstall Trimora"));
+        ASSERT_TRUE(qv::createShortcut(program, shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY), L"Trimora 6.04"));
 
         setRegString(HKEY_LOCAL_MACHINE, uninstallKey, L"DisplayName", L"Trimora 6.04");
         setRegString(HKEY_LOCAL_MACHINE, uninstallKey, L"UninstallString", uninstaller);
@@ -310,6 +316,87 @@ TEST_F(HandMadeInstallation, WithoutItsLogRemovesNothing)
     writeFileBytes(logPath, "// Uninstall Log File v2\r\n");
     EXPECT_EQ(runProcess(uninstallCommand(L" /S")), 2u);
     EXPECT_TRUE(exists(program));
+}
+
+// --- A log and an installation a standard user prepared -------------------------
+// The installation folder may be one users can write (outside the
+// program-files folder): its log and its folders are then the attacker's.
+// Links are made with ln -s on the Linux side and stand for junctions;
+// under Wine, where DeleteFileW and RemoveDirectoryW on such a link delete
+// its target, the uninstaller proves that it refuses them (on Windows it
+// deletes a link itself, which the same checks allow).
+
+const std::wstring registrar = std::filesystem::path(QV_REGISTRAR_EXE).make_preferred().wstring();
+
+TEST_F(HandMadeInstallation, TamperedLogLinesOfOtherFilesAreLeftAndReported)
+{
+    const std::wstring systemFile = shellFolder(CSIDL_WINDOWS) + L"\\win.ini";
+    const std::wstring document = shellFolder(CSIDL_PERSONAL) + L"\\letter.txt";
+    const std::wstring emptyFolder = L"C:\\Victim\\Empty";
+    const std::wstring decoy = L"C:\\Victim\\Trimora.exe";
+    makeFolder(L"C:\\Victim");
+    makeFolder(emptyFolder);
+    writeFileBytes(document, "the user's own letter");
+    copy(registrar, decoy);
+    const std::string systemBytes = readFileBytes(systemFile);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QvSequenceTest");
+    // Lines for a system file, a document, a folder of nobody's installation,
+    // and a program elsewhere (the program line met last used to be run).
+    entries.insert(entries.begin(), {{1, 0, systemFile}, {1, 4, document}, {0, -1, emptyFolder}});
+    entries.push_back({1, 1, decoy});
+    writeLog();
+
+    EXPECT_EQ(runProcess(uninstallCommand(L" /S")), 4u) << "something was not removed";
+    EXPECT_EQ(readFileBytes(systemFile), systemBytes);
+    EXPECT_EQ(readFileBytes(document), "the user's own letter");
+    EXPECT_TRUE(exists(emptyFolder));
+    EXPECT_TRUE(exists(decoy));
+    EXPECT_EQ(regString(HKEY_CURRENT_USER, L"Software\\QvSequenceTest", L"Unregistered"), std::nullopt)
+        << "only the program in the uninstaller's own folder is run";
+    // What the installation owns is removed all the same.
+    EXPECT_FALSE(exists(program));
+    EXPECT_FALSE(exists(samples + L"\\Welcome.qvn"));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDocumentExtension));
+    EXPECT_TRUE(waitUntilGone(uninstaller));
+}
+
+TEST_F(HandMadeInstallation, RemovesNothingThroughALink)
+{
+    // The language folder gives way to a junction to a folder whose files
+    // bear the libraries' names, and a sample to a link to another file.
+    const std::wstring elsewhere = L"C:\\Victim\\Libraries";
+    makeFolder(L"C:\\Victim");
+    makeFolder(elsewhere);
+    writeFileBytes(elsewhere + L"\\Trimora_en.dll", "not ours");
+    writeFileBytes(elsewhere + L"\\Trimora_de.dll", "not ours either");
+    writeFileBytes(L"C:\\Victim\\notes.txt", "a file of its own");
+    removeTree(lang);
+    ASSERT_TRUE(plantLink(lang, elsewhere));
+    ASSERT_TRUE(::DeleteFileW((samples + L"\\Welcome.qvn").c_str()));
+    ASSERT_TRUE(plantLink(samples + L"\\Welcome.qvn", L"C:\\Victim\\notes.txt"));
+
+    EXPECT_EQ(runProcess(uninstallCommand(L" /S")), 4u);
+    EXPECT_EQ(readFileBytes(elsewhere + L"\\Trimora_en.dll"), "not ours");
+    EXPECT_EQ(readFileBytes(elsewhere + L"\\Trimora_de.dll"), "not ours either");
+    EXPECT_EQ(readFileBytes(L"C:\\Victim\\notes.txt"), "a file of its own");
+    EXPECT_FALSE(exists(program));
+    // Wine's own deleting would go through the links: they go from the
+    // Linux side before the fixture clears the folders.
+    waitForCleanupCopies();
+    runUnixCommandAndWait("rm -f '" + unixPathOf(lang) + "' '" + unixPathOf(samples + L"\\Welcome.qvn") + "'");
+}
+
+TEST_F(HandMadeInstallation, ALogThatNeverEndsIsNoLog)
+{
+    // Uninstall.ulog made a link to an endless device: read within a fixed
+    // bound, never through the link, it is no readable log.
+    ::SetFileAttributesW(logPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(::DeleteFileW(logPath.c_str()));
+    ASSERT_TRUE(runUnixCommandAndWait("ln -s /dev/zero '" + unixPathOf(logPath) + "'"));
+    EXPECT_EQ(runProcess(uninstallCommand(L" /S")), 2u);
+    EXPECT_TRUE(exists(program));
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, uninstallKey));
+    runUnixCommandAndWait("rm -f '" + unixPathOf(logPath) + "'");
 }
 
 }  // namespace

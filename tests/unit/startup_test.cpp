@@ -257,6 +257,66 @@ TEST(StartUpDefaults, FoldersAndOptionsOfAFirstInstallationFollowTheUsersLanguag
     EXPECT_EQ(installer.wait(Timeout), 0u);
 }
 
+// An earlier installation's log lies in its installation folder, which users
+// may be able to write: its header may name any folder. The folders it names
+// become the defaults only where an installation of the product puts them.
+struct EarlierHeader {
+    const char* name;
+    std::wstring installPath;  // the log's "Install Path :"
+    std::wstring shortcutPath;
+    bool installTaken;         // proposed as the installation folder
+    bool shortcutTaken;
+};
+
+class EarlierLogHeader : public ::testing::TestWithParam<EarlierHeader> {};
+
+const std::wstring earlierFolder = L"C:\\Apps\\Trimora";
+
+TEST_P(EarlierLogHeader, NamesTheDefaultFoldersOnlyWhereTheInstallationLies)
+{
+    const EarlierHeader& header = GetParam();
+    std::filesystem::create_directories(earlierFolder);
+    std::filesystem::create_directories(header.shortcutPath);  // the log names only folders that exist
+    std::ofstream(std::filesystem::path(earlierFolder + L"\\Trimora.exe")) << "an earlier program";
+    std::wstring text = L"\xFEFF// Uninstall Log File v1\r\n// x\r\n// Install Trimora 6.03\r\n// Install Path : " +
+                        header.installPath + L"\r\n// Shortcut Path : " + header.shortcutPath + L"\r\n// -\r\n";
+    std::ofstream(std::filesystem::path(earlierFolder + L"\\Uninstall.ulog"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(text.data()), static_cast<std::streamsize>(text.size() * 2));
+    auto setString = [](const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, value.c_str(),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    setString(L"Software\\Orvane Systems", L"Quorvex 6 Path", earlierFolder + L"\\Trimora.exe");
+    setString(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvex 6", L"UninstallString",
+              earlierFolder + L"\\Uninstall.exe");
+
+    ChildProcess installer(probePath());
+    HWND frame = waitForDialog(installer, EnglishTitle);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(windowText(::GetDlgItem(frame, 1001)),
+              header.installTaken ? header.installPath
+                                  : specialFolder(CSIDL_PROGRAM_FILES) + L"\\Orvane Systems\\Trimora 6");
+    EXPECT_EQ(windowText(::GetDlgItem(frame, 1002)),
+              header.shortcutTaken ? header.shortcutPath
+                                   : specialFolder(CSIDL_COMMON_PROGRAMS) + L"\\Orvane Systems\\Trimora 6");
+    clickButton(frame, IDCANCEL);
+    EXPECT_EQ(installer.wait(Timeout), 0u);
+
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Orvane Systems");
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvex 6");
+    std::filesystem::remove_all(earlierFolder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, EarlierLogHeader,
+    ::testing::Values(
+        EarlierHeader{"TheLogsOwnFolders", earlierFolder,
+                      specialFolder(CSIDL_COMMON_PROGRAMS) + L"\\Trimora Old Menu", true, true},
+        EarlierHeader{"OtherFolders", specialFolder(CSIDL_WINDOWS), specialFolder(CSIDL_SYSTEM), false, false},
+        EarlierHeader{"TheStartMenuItself", earlierFolder + L"\\..\\Trimora",
+                      specialFolder(CSIDL_COMMON_PROGRAMS), true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The DLLs a PE file imports at load time, in lower case, read from its bytes.
 std::vector<std::string> loadTimeImports(const std::wstring& path)
 {

@@ -5,9 +5,11 @@
 
 #include "app/Languages.h"
 #include "support/TestFiles.h"
+#include "support/UnixSide.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -292,6 +294,54 @@ TEST(UninstallLogRead, MissingFileAndNullPathYieldNothing)
     UninstallLog log;
     log.read(L"C:\\no such folder\\Uninstall.ulog");
     log.read(nullptr);
+    EXPECT_TRUE(log.previousEntries().empty());
+    EXPECT_TRUE(log.installFolder().empty());
+}
+
+std::uint64_t fileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A log anybody could write may be made huge or endless: it is read within a
+// fixed bound of memory, as far as the bound reaches, like a damaged log.
+TEST(UninstallLogRead, AHugeLogYieldsWhatTheBoundHoldsInBoundedMemory)
+{
+    // 200 MB of valid lines, written from the Linux side so that this
+    // process holds none of it.
+    makeFolders(kRoot);
+    const std::wstring huge = logFile(L"huge.ulog");
+    const std::string header = "// Uninstall Log File v1\n// x\n// Install Trimora 6.04\n// Install Path : " +
+                               std::string("C:\\qvtest") + "\n// Shortcut Path : \n// -\n";
+    const std::string line = "0001:0100:1 -- C:\\qvtest\\Lang\\Trimora_de.dll";
+    ASSERT_TRUE(runUnixCommandAndWait("{ printf '%s' '" + header + "'; yes '" + line + "'; } | head -c 200000000 > '" +
+                                      unixPathOf(huge) + "'"));
+    ASSERT_EQ(fileSize(huge), 200000000u);
+
+    PROCESS_MEMORY_COUNTERS before{};
+    ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &before, sizeof before));
+    UninstallLog log;
+    log.read(huge.c_str());
+    PROCESS_MEMORY_COUNTERS after{};
+    ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &after, sizeof after));
+
+    // Every whole line within the first MiB, and nothing beyond it.
+    const std::size_t expected = (1024 * 1024 - header.size()) / (line.size() + 1);
+    EXPECT_EQ(log.previousEntries().size(), expected);
+    EXPECT_EQ(log.installFolder(), L"C:\\qvtest");
+    EXPECT_LT(after.PeakWorkingSetSize - before.PeakWorkingSetSize, 32u * 1024 * 1024);
+}
+
+TEST(UninstallLogRead, ALogThatIsALinkToAnEndlessDeviceYieldsNothing)
+{
+    // Made on the Linux side; Wine follows it on every open.
+    makeFolders(kRoot);
+    const std::wstring endless = logFile(L"endless.ulog");
+    ASSERT_TRUE(runUnixCommandAndWait("ln -sf /dev/zero '" + unixPathOf(endless) + "'"));
+    UninstallLog log;
+    log.read(endless.c_str());
     EXPECT_TRUE(log.previousEntries().empty());
     EXPECT_TRUE(log.installFolder().empty());
 }

@@ -306,4 +306,40 @@ TEST_F(GrantUsersAccess, MissingPathThrowsTheWin32Error)
     }
 }
 
+// A data file a user took over (made themselves its owner, denied the
+// administrators) is taken back and granted as usual, so that it cannot
+// block every later update. Wine neither enforces a file's DACL nor keeps
+// it: here the take-back runs its calls on a plain file and the bytes are
+// read back only on Windows, after the user's denial was really set up.
+TEST_F(GrantUsersAccess, AFileTakenOverIsTakenBackAndGranted_ReadBackOnlyOffWine)
+{
+    const fs::path file = root_ / L"File.dat";
+    if (!qv::test::runningUnderWine()) {
+        std::vector<BYTE> deny = makeAcl({{'A', false, FILE_ALL_ACCESS, 0}});
+        SECURITY_DESCRIPTOR descriptor{};
+        ASSERT_TRUE(::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+        ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(deny.data()), FALSE));
+        ASSERT_TRUE(::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
+        ASSERT_TRUE(::SetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
+    }
+    EXPECT_TRUE(qv::grantUsersAccessReclaiming(file.native(), 0x13019F, 0));
+    EXPECT_TRUE(qv::reclaimForAdministrators(file.native(), 0x13019F, 0));
+    if (qv::test::runningUnderWine())
+        GTEST_SKIP() << "Wine enforces no file DACL and reads back a made-up one";
+
+    DWORD needed = 0;
+    ::GetFileSecurityW(file.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<BYTE> after(needed);
+    ASSERT_TRUE(::GetFileSecurityW(file.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                   after.data(), needed, &needed));
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(after.data(), &owner, &defaulted));
+    EXPECT_TRUE(::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+    EXPECT_FALSE(control(after) & SE_DACL_PROTECTED) << "inherits from its folder again";
+    auto entries = usersEntries(after);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->Mask, 0x13019Fu);
+}
+
 }  // namespace

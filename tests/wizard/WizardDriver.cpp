@@ -1,5 +1,7 @@
 #include "wizard/WizardDriver.h"
 
+#include "support/UnixSide.h"
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -63,28 +65,6 @@ const char* pageName(WizardPage page)
 std::wstring controlText(HWND window)
 {
     return windowText(window);
-}
-
-int runUnixCommand(const std::string& command)
-{
-    // Wine runs a native program when CreateProcess is given its Unix path.
-    std::wstring line = L"/bin/sh -c \"";
-    for (char c : command) {
-        if (c == '"') line += L'\\';
-        line += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    }
-    line += L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return -1;
-    ::WaitForSingleObject(info.hProcess, 60000);
-    DWORD code = 0;
-    ::GetExitCodeProcess(info.hProcess, &code);
-    if (info.hProcess) ::CloseHandle(info.hProcess);
-    if (info.hThread) ::CloseHandle(info.hThread);
-    return static_cast<int>(code);
 }
 
 WizardDriver::WizardDriver(const std::wstring& installer,

@@ -100,9 +100,4 @@ private:
 
 // The text of a window of another process.
 std::wstring controlText(HWND window);
-// Runs a Unix shell command from this Windows process (Wine starts native
-// programs given by their Unix path); -1 when it could not be started.
-// Wine does not wait for a native process: its exit code means nothing.
-int runUnixCommand(const std::string& command);
-
 }  // namespace qv::test

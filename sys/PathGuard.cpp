@@ -1,0 +1,350 @@
+#include "sys/PathGuard.h"
+
+#include "sys/HResultError.h"
+
+#include <vector>
+
+namespace qv {
+namespace {
+
+constexpr DWORD openAsItself = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+[[noreturn]] void refuse()
+{
+    throwHResult(HRESULT_FROM_WIN32(errorLinkRefused));
+}
+
+bool isMissing(DWORD error) noexcept
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+std::wstring parentOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring nameOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// The root of a drive path ("C:\") or of a network path ("\\server\share\"),
+// and where the elements below it begin; 0 for any other form (device and
+// "\\?\" paths, which nothing of ours names).
+std::size_t rootLength(const std::wstring& path) noexcept
+{
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return 3;
+    if (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.') {
+        const std::size_t server = path.find(L'\\', 2);
+        if (server == std::wstring::npos || server == 2) return 0;
+        const std::size_t share = path.find(L'\\', server + 1);
+        if (share == server + 1) return 0;
+        return share == std::wstring::npos ? 0 : share + 1;
+    }
+    return 0;
+}
+
+// A reparse point that stands for another name: a symbolic link, a junction
+// or a mount point. Others (cloud placeholders, compressed system files)
+// are the file itself. A tag that cannot be told counts as a link.
+bool isNameSurrogate(DWORD tag) noexcept
+{
+    return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
+// Whether the handle, opened without following, holds a link itself.
+bool handleIsLink(HANDLE handle, DWORD attributes) noexcept
+{
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+    return isNameSurrogate(tag.ReparseTag);
+}
+
+thread_local CheckedFolderCache* activeCache = nullptr;
+
+std::wstring longNameOf(const std::wstring& path)
+{
+    DWORD size = ::GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (size == 0) return {};
+    std::wstring result(size, L'\0');
+    size = ::GetLongPathNameW(path.c_str(), result.data(), size);
+    result.resize(size);
+    return result;
+}
+
+// The name under which the handle's object lies is the one asked for; a
+// short (8.3) spelling of it counts as the same name.
+bool sameName(const std::wstring& asked, const std::wstring& final)
+{
+    if (sameFileName(nameOf(asked), nameOf(final))) return true;
+    const std::wstring longName = longNameOf(asked);
+    return !longName.empty() && sameFileName(nameOf(longName), nameOf(final));
+}
+
+}  // namespace
+
+bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept
+{
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+std::wstring fullPathOf(const std::wstring& path)
+{
+    if (path.empty()) return {};
+    DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::wstring result(size, L'\0');
+    size = ::GetFullPathNameW(path.c_str(), size, result.data(), nullptr);
+    if (size == 0 || size >= result.size()) return {};
+    result.resize(size);
+    return result;
+}
+
+std::wstring finalPathOf(HANDLE handle)
+{
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return {};
+        if (length < buffer.size()) {
+            std::wstring path(buffer.data(), length);
+            if (path.compare(0, 4, L"\\\\?\\") == 0) path.erase(0, 4);
+            while (!path.empty() && path.back() == L'\\') path.pop_back();
+            return path;
+        }
+        buffer.resize(length + 1);
+    }
+}
+
+namespace {
+
+// The walk of checkFoldersOnPath, taking and keeping folders in the cache
+// when one is given.
+std::wstring walkFolders(const std::wstring& path, CheckedFolderCache* cache)
+{
+    const std::wstring full = fullPathOf(path);
+    const std::size_t root = rootLength(full);
+    if (root == 0) throwHResult(HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME));
+
+    // The deepest folder checked before: the walk goes on below it.
+    std::size_t end = root;
+    std::wstring folderFinal;
+    if (cache) {
+        for (std::size_t slash = full.rfind(L'\\'); slash != std::wstring::npos && slash >= root;
+             slash = slash == 0 ? std::wstring::npos : full.rfind(L'\\', slash - 1)) {
+            if (const std::wstring* known = cache->find(full.substr(0, slash))) {
+                folderFinal = *known;
+                end = slash;
+                break;
+            }
+        }
+    }
+    if (folderFinal.empty()) {
+        UniqueFile rootHandle(::CreateFileW(full.substr(0, root).c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!rootHandle) throwLastError();
+        folderFinal = finalPathOf(rootHandle.get());
+        if (folderFinal.empty()) throwLastError();
+    }
+
+    // Every folder between there and the last element.
+    for (;;) {
+        while (end < full.size() && full[end] == L'\\') ++end;
+        const std::size_t next = full.find(L'\\', end);
+        if (next == std::wstring::npos) return folderFinal;  // what remains is the last element
+        const std::wstring folder = full.substr(0, next);
+        end = next;
+
+        UniqueFile handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                        openAsItself, nullptr));
+        if (!handle) {
+            if (isMissing(::GetLastError())) return {};
+            throwLastError();
+        }
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(handle.get(), &info)) throwLastError();
+        if (handleIsLink(handle.get(), info.dwFileAttributes)) refuse();
+        // Where the handle lies: a link that the system followed (as Wine
+        // does with every one) shows as another folder or another name.
+        const std::wstring final = finalPathOf(handle.get());
+        if (final.empty()) throwLastError();
+        if (!sameFileName(parentOf(final), folderFinal) || !sameName(folder, final)) refuse();
+        // A file where a folder should be: nothing below it exists.
+        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+        folderFinal = final;
+        if (cache) cache->remember(folder, final);
+    }
+}
+
+}  // namespace
+
+std::wstring checkFoldersOnPath(const std::wstring& path)
+{
+    return walkFolders(path, nullptr);
+}
+
+CheckedFolderCache::CheckedFolderCache() noexcept : outer_(activeCache)
+{
+    activeCache = this;
+}
+
+CheckedFolderCache::~CheckedFolderCache()
+{
+    activeCache = outer_;
+}
+
+const std::wstring* CheckedFolderCache::find(const std::wstring& folder) const
+{
+    for (const auto& [path, final] : folders_)
+        if (sameFileName(path, folder)) return &final;
+    return nullptr;
+}
+
+void CheckedFolderCache::remember(const std::wstring& folder, const std::wstring& finalPath)
+{
+    if (!find(folder)) folders_.emplace_back(folder, finalPath);
+}
+
+bool markForDeletion(HANDLE handle) noexcept
+{
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, DWORD creation, unsigned linkUse,
+                          DWORD attributes)
+{
+    const std::wstring full = fullPathOf(path);
+    std::wstring folderFinal = walkFolders(full, activeCache);
+
+    // What may be created here must be deletable through the same handle,
+    // should it turn out to lie elsewhere.
+    if (creation != OPEN_EXISTING && creation != TRUNCATE_EXISTING) access |= DELETE;
+    auto open = [&](DWORD disposition) {
+        return ::CreateFileW(full.c_str(), access, share, nullptr, disposition, attributes | openAsItself, nullptr);
+    };
+    CheckedHandle opened;
+    if (creation == OPEN_ALWAYS) {
+        // Opened, else created new: that tells for sure what this call made.
+        // A name that is neither there nor free is a link to nowhere that
+        // the system follows on creation (Wine shows none of it): refused.
+        opened.handle.reset(open(OPEN_EXISTING));
+        if (!opened.handle && isMissing(::GetLastError())) {
+            opened.handle.reset(open(CREATE_NEW));
+            opened.created = static_cast<bool>(opened.handle);
+            if (!opened.handle) {
+                const DWORD error = ::GetLastError();
+                if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return opened;
+                opened.handle.reset(open(OPEN_EXISTING));
+                if (!opened.handle && isMissing(::GetLastError())) refuse();
+            }
+        }
+    } else {
+        opened.handle.reset(open(creation));
+        opened.created = opened.handle && (creation == CREATE_NEW ||
+                                           (creation == CREATE_ALWAYS && ::GetLastError() != ERROR_ALREADY_EXISTS));
+    }
+    if (!opened.handle) return opened;
+
+    // What this call created goes again when it turns out to be misplaced.
+    auto refuseOpened = [&]() {
+        if (opened.created) markForDeletion(opened.handle.get());
+        opened.handle.reset();
+        refuse();
+    };
+
+    // Its folder appeared only after the check: check the way again.
+    if (folderFinal.empty()) {
+        try {
+            folderFinal = walkFolders(full, activeCache);
+        } catch (...) {
+            refuseOpened();
+        }
+        if (folderFinal.empty()) refuseOpened();
+    }
+    if (!::GetFileInformationByHandle(opened.handle.get(), &opened.info)) {
+        const DWORD error = ::GetLastError();
+        if (opened.created) markForDeletion(opened.handle.get());
+        throwHResult(HRESULT_FROM_WIN32(error));
+    }
+    opened.isLink = handleIsLink(opened.handle.get(), opened.info.dwFileAttributes);
+
+    // Where the handle really lies: in the checked folder, under the name
+    // asked for. A link the system followed (Wine follows every one) or a
+    // folder swapped since the check shows here.
+    const std::wstring final = finalPathOf(opened.handle.get());
+    if (final.empty() || !sameFileName(parentOf(final), folderFinal) || !sameName(full, final)) refuseOpened();
+    if (opened.isLink && !(linkUse & LinkItself)) refuseOpened();
+    if (!opened.isLink && !opened.isFolder() && opened.info.nNumberOfLinks > 1 && !(linkUse & SeveralNames))
+        refuseOpened();
+    return opened;
+}
+
+RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
+{
+    try {
+        CheckedHandle opened = openChecked(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
+                                           OPEN_EXISTING, LinkItself | SeveralNames);
+        if (!opened) return isMissing(::GetLastError()) ? RemoveOutcome::Missing : RemoveOutcome::Failed;
+        if (!opened.isLink && opened.isFolder() != (what == Removable::EmptyFolder)) return RemoveOutcome::Failed;
+
+        // The installer marks the program and the uninstaller read-only, and
+        // a read-only file refuses deletion.
+        FILE_BASIC_INFO basic{};
+        const bool readOnly = !opened.isFolder() && (opened.info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        if (readOnly) {
+            basic.FileAttributes = opened.info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+            if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            ::SetFileInformationByHandle(opened.handle.get(), FileBasicInfo, &basic, sizeof basic);
+        }
+        if (markForDeletion(opened.handle.get())) return RemoveOutcome::Removed;
+        if (readOnly) {
+            basic.FileAttributes = opened.info.dwFileAttributes;
+            ::SetFileInformationByHandle(opened.handle.get(), FileBasicInfo, &basic, sizeof basic);
+        }
+        return RemoveOutcome::Failed;
+    } catch (const HResultError& error) {
+        return error.code() == HRESULT_FROM_WIN32(errorLinkRefused) ? RemoveOutcome::Refused
+                                                                    : RemoveOutcome::Failed;
+    } catch (...) {
+        return RemoveOutcome::Failed;
+    }
+}
+
+bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security) noexcept
+{
+    try {
+        // Nothing is created through a link on the way.
+        const std::wstring above = walkFolders(folder, activeCache);
+        if (above.empty()) return false;
+        if (!::CreateDirectoryW(folder.c_str(), security)) return false;
+        // Where it was made: a folder above swapped for a link since the
+        // check shows here, and what was made there goes again.
+        UniqueFile made(::CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES, shareAll, nullptr,
+                                      OPEN_EXISTING, openAsItself, nullptr));
+        if (!made) return false;
+        const std::wstring final = finalPathOf(made.get());
+        if (!sameFileName(parentOf(final), above) || !sameName(fullPathOf(folder), final)) {
+            markForDeletion(made.get());
+            ::SetLastError(errorLinkRefused);
+            return false;
+        }
+        return true;
+    } catch (const HResultError& error) {
+        ::SetLastError(HRESULT_FACILITY(error.code()) == FACILITY_WIN32 ? HRESULT_CODE(error.code())
+                                                                         : ERROR_GEN_FAILURE);
+        return false;
+    } catch (...) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,140 @@
+#pragma once
+// Classes in this file:
+//   LinkUse             what an opening accepts at the end of its path
+//   CheckedHandle       a file or folder opened without following a link,
+//                       with what was found there
+//   checkFoldersOnPath  the folders of a path, from the drive down, checked
+//                       for junctions, symbolic links and mount points
+//   openChecked         opens a path through checked folders only
+//   removeChecked       deletes a file or an empty folder through a checked
+//                       handle
+//   createFolderChecked creates one folder in a checked folder and verifies
+//                       where it was made
+//   CheckedFolderCache  keeps the folders checked on this thread for a run
+//   finalPathOf         where the system says an open handle lies
+//
+// The installer and the uninstaller run as administrators, and a standard
+// user may have prepared folders they act in (all-users application data,
+// the shared folders opened to Users, an installation folder outside the
+// program-files folder). A link planted there would turn a write, a grant or
+// a delete onto a file elsewhere. Every such action therefore goes through
+// a handle opened here, without following a reparse point at the end of the
+// path, after every folder above it was checked, and verified afterwards by
+// the path the system reports for the handle: a folder swapped for a link
+// between the check and the opening shows there.
+//
+// Under Wine (8) links cannot be created from Windows programs, and one
+// made on the Unix side is followed even when opened with
+// FILE_FLAG_OPEN_REPARSE_POINT; only the final path of the handle betrays
+// it, which is checked for every folder and file, so that the refusals hold
+// there too.
+
+#include "sys/Handles.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qv {
+
+// ERROR_REPARSE_POINT_ENCOUNTERED: the code of every refusal here, thrown as
+// HResultError (sys/HResultError.h) like the security layer's failures.
+inline constexpr DWORD errorLinkRefused = 4395;
+
+enum LinkUse : unsigned {
+    NoLinks = 0,
+    // A reparse point at the end of the path is opened as itself (to delete
+    // the link, not its target). Windows only: Wine cannot open a link as
+    // itself, and a link it followed is refused all the same.
+    LinkItself = 1,
+    // A file with more than one name: deleting or moving one name leaves the
+    // others alone, but writing, changing attributes or granting access would
+    // reach the file behind every name.
+    SeveralNames = 2,
+};
+
+struct CheckedHandle {
+    UniqueFile handle;
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool isLink = false;   // the handle holds the reparse point itself
+    bool created = false;  // OPEN_ALWAYS or CREATE_NEW made a new object
+    explicit operator bool() const noexcept { return static_cast<bool>(handle); }
+    bool isFolder() const noexcept { return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
+
+// The absolute path that CreateFileW would open for path ("." and ".."
+// resolved, relative paths joined to the current folder); empty when it
+// cannot be made.
+std::wstring fullPathOf(const std::wstring& path);
+
+// The path the system reports for an open handle, without the "\\?\" prefix
+// and without trailing separator; empty when it cannot be had.
+std::wstring finalPathOf(HANDLE handle);
+
+// Walks the folders that hold path, from the drive down (path itself not
+// included), and refuses (HResultError with errorLinkRefused) any that is a
+// junction, symbolic link or mount point or is reached through one. Returns
+// the final path of the folder that holds path, or empty when a folder on the
+// way does not exist yet (nothing below it can be a link). A folder that
+// cannot be opened throws its own error. Always walks afresh: for a caller
+// that acts by path afterwards.
+std::wstring checkFoldersOnPath(const std::wstring& path);
+
+// While one lives on a thread, openChecked, removeChecked and
+// createFolderChecked take the folders they checked before from it instead
+// of opening every one again. That is safe because each of them verifies
+// afterwards, by the final path of its own handle, that what it acted on lies
+// in the folder as it was checked: a folder swapped for a link since then
+// shows there. Callers that act by path after checkFoldersOnPath never use
+// it.
+class CheckedFolderCache {
+public:
+    CheckedFolderCache() noexcept;
+    ~CheckedFolderCache();
+    CheckedFolderCache(const CheckedFolderCache&) = delete;
+    CheckedFolderCache& operator=(const CheckedFolderCache&) = delete;
+
+    // The final path recorded for a folder (compared ignoring case), or null.
+    const std::wstring* find(const std::wstring& folder) const;
+    void remember(const std::wstring& folder, const std::wstring& finalPath);
+
+private:
+    std::vector<std::pair<std::wstring, std::wstring>> folders_;
+    CheckedFolderCache* outer_;
+};
+
+// Opens path with FILE_FLAG_OPEN_REPARSE_POINT and backup semantics after
+// checkFoldersOnPath, then verifies what it got: no reparse point (unless
+// LinkItself), the object lies in the checked folder under its own name, and
+// a file has one name only (unless SeveralNames). A refusal throws, after
+// deleting what this call itself created. An object that does not exist (or
+// cannot be opened) gives an empty handle with the thread's last error set.
+CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, DWORD creation,
+                          unsigned linkUse = NoLinks, DWORD attributes = FILE_ATTRIBUTE_NORMAL);
+
+enum class RemoveOutcome { Removed, Missing, Refused, Failed };
+enum class Removable { File, EmptyFolder };
+
+// Deletes a file (its read-only attribute cleared first) or an empty folder,
+// as asked, through a handle from openChecked with LinkItself and
+// SeveralNames: a link goes itself, never its target, and a link on the way
+// refuses. A folder where a file is expected (or the reverse) stays: Failed.
+// Never throws.
+RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept;
+
+// Deletes what the handle holds when it is closed (a folder only when empty).
+bool markForDeletion(HANDLE handle) noexcept;
+
+// Creates the folder (its parent must exist) with the given security (null:
+// inherited), after its folders were checked, and verifies by the new
+// folder's final path that it was made where asked; one made elsewhere (a
+// folder above swapped for a link meanwhile) is removed again. False when
+// it could not be made or was refused; never throws.
+bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security = nullptr) noexcept;
+
+// Equal ignoring letter case, as the file system compares names.
+bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept;
+
+}  // namespace qv

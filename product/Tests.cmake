@@ -13,6 +13,13 @@ foreach(test product_program_test product_payload_test product_uninstaller_test)
     add_dependencies(${test} qv_product)
   endif()
 endforeach()
+# The program's window at 150 %.
+if(TARGET product_program_test)
+  add_test(NAME product_program_test_dpi144
+           COMMAND product_program_test --gtest_filter=RunningProgram.OpensAtItsSizeForTheScreensDpi)
+  set_tests_properties(product_program_test_dpi144 PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=144" TIMEOUT 600)
+endif()
 # The uninstaller's tests plant the sequence's registrar where no program may be run.
 if(TARGET product_uninstaller_test)
   add_dependencies(product_uninstaller_test qv_seq_registrar)

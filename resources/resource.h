@@ -19,6 +19,7 @@
 //   100-137      dialog templates: About box 100, wizard frame 102, progress
 //                window of a silent run 103, pages 132-137; bitmap 137 is the
 //                side picture (another type)
+//   137-139      bitmaps: the side picture at 100, 150 and 200 %
 //   128, 141-161 icons: the application 128, the language flags 141-158,
 //                160 and 161
 //   1-3, 1002-1023  control identifiers inside the dialogs (not resources)
@@ -85,6 +86,8 @@
 
 /* Bitmaps and icons */
 #define IDB_SIDE_PICTURE              137   /* 87 x 171, 256 colours */
+#define IDB_SIDE_PICTURE_150          138   /* 131 x 257, for 144 DPI */
+#define IDB_SIDE_PICTURE_200          139   /* 174 x 342, for 192 DPI */
 #define IDI_APPLICATION_ICON          128
 #define IDI_FLAG_GERMAN               141
 #define IDI_FLAG_DANISH               142

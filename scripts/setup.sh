@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes a fresh Debian 12 machine to one that can build and test the installer:
 # i386 architecture and source packages enabled, the mingw-w64 i686 toolchain,
-# Wine (32-bit), Xvfb and the tools the tests and screenshots use.
+# Wine (32-bit), Xvfb, the tools the tests and screenshots use, and the
+# signing tools (osslsigncode, openssl; SoftHSM and the PKCS#11 engine for the
+# test of signing with a token).
 # Idempotent: when everything is present it returns in about a second.
 set -euo pipefail
 
@@ -9,6 +11,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 cmake make
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   googletest locales-all dpkg-dev icoutils fonts-wine
+  osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3
 )
 
 SUDO=

@@ -7,7 +7,13 @@
 #                          tools and tests that leave the machine as it was;
 #   QV_WINE_PREFIX=fresh   a private copy of the pristine prefix, deleted
 #                          afterwards (QV_KEEP_PREFIX=1 keeps it), for tests
-#                          that change the registry or the program folders.
+#                          that change the registry or the program folders;
+#   QV_WINE_PREFIX=<path>  a prefix kept from an earlier fresh run, to go on
+#                          where it ended; waits until every process of the
+#                          prefix has ended.
+#
+# QV_WINE_DPI=<dpi> gives a fresh prefix that screen resolution (96 is 100 %,
+# 144 is 150 %, 192 is 200 %) and a virtual desktop grown in proportion.
 #
 # The pristine prefix is made once per build tree (wineboot, a virtual desktop,
 # Wine's Tahoma and Marlett fonts, real Desktop and Documents folders).
@@ -67,6 +73,13 @@ case "${QV_WINE_PREFIX:-shared}" in
     mkdir -p "$winedir/runs"
     prefix=$(mktemp -d "$winedir/runs/XXXXXX")
     cp -a "$winedir/pristine/." "$prefix/"
+    if [ -n "${QV_WINE_DPI:-}" ]; then
+      # Wine takes the screen's DPI from here when a process starts.
+      WINEPREFIX=$prefix wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+        /d "$QV_WINE_DPI" /f >/dev/null 2>&1
+      WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+        /d "$((1024 * QV_WINE_DPI / 96))x$((768 * QV_WINE_DPI / 96))" /f >/dev/null 2>&1
+    fi
     WINEPREFIX=$prefix wine "$@" || status=$?
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
@@ -85,6 +98,11 @@ case "${QV_WINE_PREFIX:-shared}" in
     # A persistent server makes each later start take milliseconds.
     wineserver -p 60 2>/dev/null || true
     wine "$@" || status=$?
+    ;;
+  /*)
+    [ -f "$QV_WINE_PREFIX/system.reg" ] || { echo "wine-run: no Wine prefix at $QV_WINE_PREFIX" >&2; exit 2; }
+    WINEPREFIX=$QV_WINE_PREFIX wine "$@" || status=$?
+    WINEPREFIX=$QV_WINE_PREFIX wineserver -w 2>/dev/null || true
     ;;
   *) echo "wine-run: unknown QV_WINE_PREFIX=$QV_WINE_PREFIX" >&2; exit 2 ;;
 esac

@@ -4,6 +4,8 @@
 //                           invalid value part of its type
 //   UniqueFile, UniqueHandle, UniqueKey, UniqueModule, UniqueFindFile,
 //   UniqueLocal, UniqueGlobalLock, UniqueSid, UniqueHeapBlock
+//   UniqueBitmap, UniqueFont, UniqueIcon, UniqueImageList, UniqueMemoryDC
+//                           GDI objects, icons and image lists
 //   ComPtr<T>               owner of one COM interface pointer
 //   ScopeExit               runs a callable when the scope ends unless dismissed
 //
@@ -12,6 +14,7 @@
 // can forget a CloseHandle or a RegCloseKey.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 #include <utility>
@@ -97,6 +100,31 @@ struct CoTaskMem {
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer p) noexcept { ::CoTaskMemFree(p); }
 };
+struct Bitmap {
+    using pointer = HBITMAP;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DeleteObject(h); }
+};
+struct Font {
+    using pointer = HFONT;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DeleteObject(h); }
+};
+struct Icon {
+    using pointer = HICON;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DestroyIcon(h); }
+};
+struct ImageList {
+    using pointer = HIMAGELIST;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::ImageList_Destroy(h); }
+};
+struct MemoryDC {
+    using pointer = HDC;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DeleteDC(h); }
+};
 }  // namespace traits
 
 using UniqueFile = UniqueResource<traits::File>;          // CreateFileW
@@ -107,6 +135,12 @@ using UniqueFindFile = UniqueResource<traits::FindFile>;  // FindFirstFileW
 using UniqueLocal = UniqueResource<traits::Local>;        // LocalAlloc, FormatMessageW
 using UniqueHeapBlock = UniqueResource<traits::HeapBlock>;
 using UniqueCoTaskMem = UniqueResource<traits::CoTaskMem>;  // shell PIDLs, known folders
+// Never one that a window or a control still shows: take it back first.
+using UniqueBitmap = UniqueResource<traits::Bitmap>;
+using UniqueFont = UniqueResource<traits::Font>;
+using UniqueIcon = UniqueResource<traits::Icon>;  // not for LR_SHARED icons
+using UniqueImageList = UniqueResource<traits::ImageList>;
+using UniqueMemoryDC = UniqueResource<traits::MemoryDC>;  // CreateCompatibleDC
 
 template <class T>
 class ComPtr {

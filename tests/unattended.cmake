@@ -45,4 +45,10 @@ if(TARGET qv_wizard_driver)
     set_tests_properties(unattended_${scenario} PROPERTIES
       ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
   endforeach()
+  # The progress window at 150 %.
+  add_test(NAME unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:unattended_test> --gtest_filter=Unattended.SilentShowsTheProgressWindowOnlyAndClosesItself)
+  set_tests_properties(unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144 PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=144;LANG=en_US.UTF-8" TIMEOUT 600)
 endif()

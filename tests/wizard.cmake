@@ -11,6 +11,14 @@ if(TARGET qv_wizard)
   # installer's manifest, a real installation of the test payload.
   target_sources(install_page_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/startup/Manifest.rc)
   target_link_libraries(install_page_test PRIVATE qv_wizard qv_strings qv_test_payload)
+  # The frame at the screen's DPI: once at 96 DPI (its own entry) and at 150
+  # and 200 %.
+  target_link_libraries(wizard_dpi_test PRIVATE qv_wizard qv_strings qv_version)
+  foreach(dpi 144 192)
+    add_test(NAME wizard_dpi_test_${dpi} COMMAND wizard_dpi_test)
+    set_tests_properties(wizard_dpi_test_${dpi} PROPERTIES
+      ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=${dpi}" TIMEOUT 600)
+  endforeach()
 
   add_library(qv_wizard_driver STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wizard/WizardDriver.cpp)
   target_link_libraries(qv_wizard_driver PUBLIC qv_test_support comctl32)
@@ -46,6 +54,17 @@ if(TARGET qv_wizard)
                      $<TARGET_FILE:wizard_gui_test> --gtest_filter=Wizard.${scenario})
     set_tests_properties(wizard_${scenario} PROPERTIES
       ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=${locale}.UTF-8" TIMEOUT 600)
+  endforeach()
+
+  # Every page at 100, 150 and 200 %, in English and in French, with screenshots.
+  foreach(dpi 96 144 192)
+    foreach(locale en_US fr_FR)
+      add_test(NAME wizard_EveryPageAtDpi${dpi}_${locale}
+               COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                       $<TARGET_FILE:wizard_gui_test> --gtest_filter=Wizard.EveryPageAtTheScreensDpi)
+      set_tests_properties(wizard_EveryPageAtDpi${dpi}_${locale} PROPERTIES
+        ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=${dpi};LANG=${locale}.UTF-8" TIMEOUT 600)
+    endforeach()
   endforeach()
 
   # What scripts/run.sh runs on a machine without a display.

@@ -7,6 +7,7 @@
 #include "framework/DataExchange.h"
 #include "framework/Format.h"
 #include "resources/resource.h"
+#include "sys/Dpi.h"
 #include "sys/VersionInfo.h"
 
 #include <algorithm>
@@ -49,9 +50,8 @@ CDlgStart::CDlgStart(CInstallApp& app) : CWizardPage(IDD_PAGE_START, app) {}
 
 CDlgStart::~CDlgStart()
 {
-    // The list does not own its image list.
+    // The list does not own its image list: the list goes first.
     DestroyWindow();
-    if (flagImages) ::ImageList_Destroy(flagImages);
 }
 
 void CDlgStart::DoDataExchange(DataExchange& dx)
@@ -66,30 +66,41 @@ BOOL CDlgStart::OnInitDialog()
     return result;
 }
 
+UniqueImageList CDlgStart::createFlagImages(UINT dpi) const
+{
+    return UniqueImageList(
+        ::ImageList_Create(scaledForDpi(18, dpi), scaledForDpi(12, dpi), ILC_COLOR24, 8, 1));
+}
+
+HICON CDlgStart::loadFlag(UINT icon, UINT dpi) const
+{
+    return static_cast<HICON>(::LoadImageW(resourceInstance(), MAKEINTRESOURCEW(icon), IMAGE_ICON,
+                                           scaledForDpi(16, dpi), scaledForDpi(12, dpi), 0));
+}
+
 void CDlgStart::fillLanguageList()
 {
     if (!languageList) return;
-    flagImages = ::ImageList_Create(18, 12, ILC_COLOR24, 8, 1);
-    ::SendMessageW(languageList, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(flagImages));
+    flagDpi = windowDpi(hwnd());
+    flagImages = createFlagImages(flagDpi);
+    ::SendMessageW(languageList, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(flagImages.get()));
 
     const std::uint32_t current = currentLanguage().languageIndex;
-    HINSTANCE module = resourceInstance();
     int counter = 0;
     int selection = -1;
     for (const ListedLanguage& language : listedLanguages) {
         std::wstring name = nativeLanguageName(language.index);
         COMBOBOXEXITEMW item{};
         item.mask = CBEIF_TEXT | CBEIF_IMAGE | CBEIF_SELECTEDIMAGE | CBEIF_LPARAM;
-        item.iItem = counter++;
+        item.iItem = counter;
         item.pszText = name.data();
         item.iImage = item.iSelectedImage = I_IMAGENONE;
         item.lParam = static_cast<LPARAM>(language.index);
         // A flag that cannot be loaded leaves the item without a picture.
-        if (HICON flag = static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(language.flagIcon),
-                                                         IMAGE_ICON, 16, 12, 0))) {
-            if (flagImages) item.iImage = item.iSelectedImage = ::ImageList_AddIcon(flagImages, flag);
-            ::DestroyIcon(flag);
+        if (UniqueIcon flag{loadFlag(language.flagIcon, flagDpi)}) {
+            if (flagImages) item.iImage = item.iSelectedImage = ::ImageList_AddIcon(flagImages.get(), flag.get());
         }
+        flagIndexes[static_cast<std::size_t>(counter++)] = item.iImage;
         const LRESULT position =
             ::SendMessageW(languageList, CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
         if (language.index == current) selection = static_cast<int>(position);
@@ -118,6 +129,27 @@ void CDlgStart::fillLanguageList()
     HWND combo = reinterpret_cast<HWND>(::SendMessageW(languageList, CBEM_GETCOMBOCONTROL, 0, 0));
     ::SendMessageW(combo ? combo : languageList, CB_SETDROPPEDWIDTH, widest < 0 ? 0 : widest + 30, 0);
     ::SendMessageW(languageList, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+}
+
+// The same pictures at their places in a new list, so that every item keeps
+// its image index; a flag that cannot be loaded at the new size stays blank.
+void CDlgStart::FollowDpi(UINT dpi)
+{
+    if (!languageList || dpi == flagDpi) return;
+    UniqueImageList images = createFlagImages(dpi);
+    if (!images) return;
+    int count = 0;
+    for (int index : flagIndexes) count = std::max(count, index + 1);
+    ::ImageList_SetImageCount(images.get(), static_cast<UINT>(count));
+    for (std::size_t i = 0; i < listedLanguages.size(); ++i) {
+        if (flagIndexes[i] < 0) continue;
+        if (UniqueIcon flag{loadFlag(listedLanguages[i].flagIcon, dpi)})
+            ::ImageList_ReplaceIcon(images.get(), flagIndexes[i], flag.get());
+    }
+    ::SendMessageW(languageList, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images.get()));
+    flagImages = std::move(images);
+    flagDpi = dpi;
+    ::InvalidateRect(languageList, nullptr, TRUE);
 }
 
 bool CDlgStart::OnCommand(WPARAM wParam, LPARAM lParam)

@@ -6,6 +6,7 @@
 // Functions:
 //   startPageTexts   the situation text and status line for a state
 
+#include "sys/Handles.h"
 #include "wizard/WizardPage.h"
 
 #include <commctrl.h>
@@ -39,6 +40,8 @@ public:
 
     void RefreshTexts() override;
     void StretchControls(int dx, int dy) override;
+    // The flags for dpi: 16 x 12 at 96 DPI in cells of 18 x 12, scaled.
+    void FollowDpi(UINT dpi) override;
 
 protected:
     void DoDataExchange(DataExchange& dx) override;
@@ -48,9 +51,15 @@ protected:
 private:
     void fillLanguageList();
     void onLanguageSelected();
+    UniqueImageList createFlagImages(UINT dpi) const;
+    HICON loadFlag(UINT icon, UINT dpi) const;
 
     HWND languageList = nullptr;
-    HIMAGELIST flagImages = nullptr;
+    UniqueImageList flagImages;
+    // Per listed language, the index of its flag in flagImages (negative:
+    // none).
+    std::array<int, 14> flagIndexes{};
+    UINT flagDpi = 0;
 };
 
 }  // namespace qv

@@ -7,6 +7,7 @@
 #include "app/UiHooks.h"
 #include "framework/Format.h"
 #include "resources/resource.h"
+#include "sys/Dpi.h"
 #include "wizard/AboutDlg.h"
 
 namespace qv {
@@ -48,6 +49,9 @@ BOOL CInstallDlg::OnInitDialog()
 
     for (CWizardPage* page : pages) page->Create(page->templateId(), this);
     layoutPages();
+    // At 96 DPI the template's picture and the application's icon stay.
+    artwork.attach(hwnd());
+    if (const UINT dpi = windowDpi(hwnd()); dpi != kDefaultDpi) followDpi(dpi);
     RefreshTexts();
     ShowPage(PageStart);
 
@@ -122,6 +126,12 @@ void CInstallDlg::layoutPages()
     for (int id : {IDC_BACK, IDOK, IDCANCEL}) adjustControl(id, dx, dy, 0, 0);
     // The frame was laid out without repainting: now draw it once, whole.
     ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
+void CInstallDlg::followDpi(UINT dpi)
+{
+    artwork.follow(dpi);
+    for (CWizardPage* page : pages) page->FollowDpi(dpi);
 }
 
 void CInstallDlg::setAboutEntry(bool append)
@@ -253,6 +263,14 @@ LRESULT CInstallDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             info->ptMaxSize = {normal.right - normal.left, normal.bottom - normal.top};
             info->ptMaxPosition = {normal.left, normal.top};
         }
+        return result;
+    }
+    case WM_DPICHANGED: {
+        // Per-monitor aware (v2): Windows' dialog manager scales the controls
+        // and their fonts. The frame takes the place Windows suggests on the
+        // new screen, and what it draws itself follows.
+        const LRESULT result = CDialog::WindowProc(message, wParam, lParam);
+        followDpi(artwork.acceptDpiChange(wParam, lParam));
         return result;
     }
     case WM_SETCURSOR:

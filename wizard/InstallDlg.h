@@ -3,7 +3,8 @@
 //   CInstallDlg   the wizard frame: the side picture, the page area with the
 //                 six pages, the Back, Next and Exit buttons; the page order,
 //                 the quick-mode skipping, the button rules and labels, the
-//                 exit confirmation and the About entry of the system menu
+//                 exit confirmation, the About entry of the system menu, and
+//                 its pictures and icons for the DPI of the screen it is on
 // Functions:
 //   aboutEntryText   the system-menu entry of the About box
 
@@ -13,6 +14,7 @@
 #include "wizard/DlgPath.h"
 #include "wizard/DlgShortcut.h"
 #include "wizard/DlgStart.h"
+#include "wizard/FrameArtwork.h"
 
 #include <array>
 #include <string>
@@ -54,6 +56,8 @@ private:
     RECT controlRect(int id) const noexcept;
     void adjustControl(int id, int moveX, int moveY, int growX, int growY) noexcept;
     void setAboutEntry(bool append);
+    // The side picture, the window's icons and the pages' pictures for dpi.
+    void followDpi(UINT dpi);
 
     CInstallApp& app_;
     CDlgStart start_;
@@ -64,6 +68,7 @@ private:
     CDlgEnd end_;
     std::array<CWizardPage*, PageCount> pages;
     int currentPage = -1;
+    FrameArtwork artwork;
 };
 
 }  // namespace qv

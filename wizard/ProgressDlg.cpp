@@ -4,6 +4,7 @@
 #include "app/SessionState.h"
 #include "app/UiHooks.h"
 #include "resources/resource.h"
+#include "sys/Dpi.h"
 
 namespace qv {
 namespace {
@@ -22,6 +23,9 @@ BOOL CProgressDlg::OnInitDialog()
     SetWindowText(buildAppTitle());
     HICON icon = uiHooks().windowIconHook ? uiHooks().windowIconHook() : nullptr;
     if (icon) ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    // At 96 DPI the template's picture and the application's icon stay.
+    artwork_.attach(hwnd());
+    if (const UINT dpi = windowDpi(hwnd()); dpi != kDefaultDpi) artwork_.follow(dpi);
 
     page_.Create(IDD_PAGE_INSTALL, this);
     placePage();
@@ -68,6 +72,13 @@ LRESULT CProgressDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == startInstallation) {
         install();
         return 0;
+    }
+    if (message == WM_DPICHANGED) {
+        // Per-monitor aware (v2): Windows' dialog manager scales the controls
+        // and their fonts; the window takes its new place, its pictures follow.
+        const LRESULT result = CDialog::WindowProc(message, wParam, lParam);
+        artwork_.follow(artwork_.acceptDpiChange(wParam, lParam));
+        return result;
     }
     if (message == WM_SETCURSOR && page_.isBusy()) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));

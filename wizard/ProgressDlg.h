@@ -4,10 +4,12 @@
 //                  install page alone, whose log and progress bar follow the
 //                  installation; it starts the installation as soon as it is
 //                  shown, asks nothing, cannot be closed meanwhile and closes
-//                  itself when the installation has ended
+//                  itself when the installation has ended; its pictures
+//                  follow the DPI of its screen as the wizard's do
 
 #include "framework/Dialog.h"
 #include "wizard/DlgInstall.h"
+#include "wizard/FrameArtwork.h"
 
 namespace qv {
 
@@ -31,6 +33,7 @@ private:
 
     CInstallApp& app_;
     CDlgInstall page_;
+    FrameArtwork artwork_;
 };
 
 }  // namespace qv

@@ -2,9 +2,9 @@
 // Classes in this file:
 //   CWizardPage   what every page of the wizard offers its frame: creation as
 //                 a hidden child, texts from the string table, a one-time
-//                 stretch to the frame's page area, and data exchange with
-//                 the session (UpdateData(false) loads, UpdateData(true)
-//                 saves and may fail validation)
+//                 stretch to the frame's page area, pictures for the screen's
+//                 DPI, and data exchange with the session (UpdateData(false)
+//                 loads, UpdateData(true) saves and may fail validation)
 
 #include "framework/Dialog.h"
 
@@ -23,6 +23,11 @@ public:
     // Called once, after the frame made the page dx wider and dy taller than
     // its template (both zero or positive).
     virtual void StretchControls(int dx, int dy) = 0;
+
+    // The wizard moved to a screen of another DPI (or starts on one): a page
+    // that draws pictures of its own takes those for dpi. Windows scales the
+    // controls and their fonts itself.
+    virtual void FollowDpi(UINT /*dpi*/) {}
 
     // Session state to controls, and back; a failed save has shown its
     // message and the page must stay.

@@ -1,6 +1,7 @@
 #include "product/program/MainWindow.h"
 
 #include "product/common/ProductNames.h"
+#include "sys/Dpi.h"
 #include "sys/Handles.h"
 
 #include <commdlg.h>
@@ -72,6 +73,12 @@ bool MainWindow::create(HINSTANCE instance, int showCommand)
     window_ = ::CreateWindowExW(0, kMainWindowClass, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 720,
                                 520, nullptr, nullptr, instance, this);
     if (!window_) return false;
+    // 720 x 520 is the size at 96 DPI.
+    if (const UINT dpi = windowDpi(window_); dpi != kDefaultDpi) {
+        ::SetWindowPos(window_, nullptr, 0, 0, scaledForDpi(720, dpi), scaledForDpi(520, dpi),
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        followDpi(dpi);
+    }
     buildMenu();
     updateTitle();
     ::ShowWindow(window_, showCommand);
@@ -124,6 +131,37 @@ void MainWindow::updateTitle()
     ::SetWindowTextW(window_, title.c_str());
 }
 
+void MainWindow::followDpi(UINT dpi)
+{
+    // The stock font is made for the system's DPI; other screens get a copy
+    // of it at their own.
+    HFONT font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    UniqueFont scaled;
+    if (dpi != systemDpi()) {
+        LOGFONTW description{};
+        if (::GetObjectW(font, sizeof description, &description)) {
+            description.lfHeight = ::MulDiv(description.lfHeight, static_cast<int>(dpi), static_cast<int>(systemDpi()));
+            scaled.reset(::CreateFontIndirectW(&description));
+        }
+    }
+    ::SendMessageW(view_, WM_SETFONT, reinterpret_cast<WPARAM>(scaled ? scaled.get() : font), TRUE);
+    scaledFont_ = std::move(scaled);
+
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    auto load = [&](int width, int height) {
+        return UniqueIcon(static_cast<HICON>(
+            ::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, width, height, 0)));
+    };
+    if (UniqueIcon icon = load(systemMetricForDpi(SM_CXICON, dpi), systemMetricForDpi(SM_CYICON, dpi))) {
+        ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon.get()));
+        bigIcon_ = std::move(icon);
+    }
+    if (UniqueIcon icon = load(systemMetricForDpi(SM_CXSMICON, dpi), systemMetricForDpi(SM_CYSMICON, dpi))) {
+        ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon.get()));
+        smallIcon_ = std::move(icon);
+    }
+}
+
 void MainWindow::chooseAndOpen()
 {
     std::wstring typeName = strings_.get(IDS_DOCUMENT_TYPE);
@@ -157,8 +195,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM w, LPARAM l)
         view_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                                   WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                                   0, 0, 0, 0, window_, nullptr, nullptr, nullptr);
-        font_ = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-        ::SendMessageW(view_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        ::SendMessageW(view_, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
         return view_ ? 0 : -1;
     case WM_SIZE:
         ::MoveWindow(view_, 0, 0, LOWORD(l), HIWORD(l), TRUE);
@@ -178,6 +215,15 @@ LRESULT MainWindow::handle(UINT message, WPARAM w, LPARAM l)
         }
         }
         break;
+    case WM_DPICHANGED: {
+        // Per-monitor aware: moved to a screen of another DPI. Windows
+        // suggests the window's new place and size there.
+        const auto* suggested = reinterpret_cast<const RECT*>(l);
+        ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        followDpi(LOWORD(w));
+        return 0;
+    }
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;

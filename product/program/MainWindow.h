@@ -1,11 +1,12 @@
 #pragma once
 // Classes in this file:
 //   MainWindow  the program's top-level window: a menu and a read-only view
-//               of the open notebook
+//               of the open notebook, drawn for the DPI of its screen
 //
 // A notebook (.qvn) is UTF-8 text whose first line is "Trimora Notebook 1".
 
 #include "product/common/ProductStrings.h"
+#include "sys/Handles.h"
 
 #include <windows.h>
 
@@ -33,11 +34,14 @@ private:
     void buildMenu();
     void updateTitle();
     void chooseAndOpen();
+    // The view's font and the window's icons for dpi.
+    void followDpi(UINT dpi);
 
     const ProductStrings& strings_;
     HWND window_ = nullptr;
     HWND view_ = nullptr;
-    HFONT font_ = nullptr;
+    UniqueFont scaledFont_;  // the view's font at a DPI other than the system's
+    UniqueIcon bigIcon_, smallIcon_;
     std::wstring documentName_;
 };
 

@@ -1,13 +1,25 @@
 #!/usr/bin/env python3
-"""Draws the installer's artwork and writes it as Windows BMP and ICO files.
+"""Draws the installer's and the product's artwork and writes it as Windows
+BMP and ICO files, for screens at 100 %, 150 % and 200 % (96, 144 and 192
+DPI).
 
-    side.bmp          bitmap 137: the wizard's side picture, 87 x 171, 256 colours
-    app.ico           icon 128: the application icon, 16, 32 and 48 pixels
-    flag_<id>.ico     icons 141-158, 160, 161: the language flags, 16 x 12
+    side.bmp          bitmap 137: the wizard's side picture at 100 %, 87 x 171,
+                      256 colours
+    side_150.bmp      bitmap 138: the same at 150 %, 131 x 257, 256 colours
+    side_200.bmp      bitmap 139: the same at 200 %, 174 x 342, 256 colours
+    app.ico           icon 128: the installer's icon, 16 to 64 pixels and 256
+    flag_<id>.ico     icons 141-158, 160, 161: the language flags, 16 x 12,
+                      24 x 18 and 32 x 24
+    Trimora.ico       the product's icon (program and uninstaller), the sizes
+                      of app.ico; written to product/program unless an output
+                      folder is given
 
-Plain Python, no imaging library: shapes are filled with 4 x 4 supersampling,
-the side picture is reduced to 256 colours by median cut. The output is the
-same on every run; the files are committed beside this script.
+Plain Python, no imaging library: shapes are described in the coordinates of
+the 100 % picture and filled with 4 x 4 supersampling at each scale; the side
+pictures are reduced to 256 colours by median cut. Icons hold the sizes
+Windows asks for at those scales (16, 20, 24, 32, 40, 48, 64) as 32-bit
+bitmaps, and 256 as PNG. The output is the same on every run; the files are
+committed.
 
     python3 resources/art/make_art.py [output-folder]
 """
@@ -16,6 +28,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 SS = 4  # supersampling per axis
 
@@ -23,8 +36,11 @@ SS = 4  # supersampling per axis
 # --- a tiny RGBA canvas ----------------------------------------------------
 
 class Canvas:
-    def __init__(self, w, h, fill=(0, 0, 0, 0)):
+    """w x h pixels; shapes take coordinates that scale multiplies into pixels."""
+
+    def __init__(self, w, h, fill=(0, 0, 0, 0), scale=1):
         self.w, self.h = w, h
+        self.scale = scale
         self.px = [[list(fill) for _ in range(w)] for _ in range(h)]
 
     def blend(self, x, y, rgb, a):
@@ -40,8 +56,9 @@ class Canvas:
         p[3] = oa * 255.0
 
     def shape(self, inside, rgb, alpha=1.0, box=None):
-        """Fills the pixels whose subsamples satisfy inside(x, y) (pixel units)."""
-        x0, y0, x1, y1 = box or (0, 0, self.w, self.h)
+        """Fills the pixels whose subsamples satisfy inside(x, y) (shape units)."""
+        k = self.scale
+        x0, y0, x1, y1 = (v * k for v in box) if box else (0, 0, self.w, self.h)
         x0, y0 = max(0, int(x0)), max(0, int(y0))
         x1, y1 = min(self.w, int(math.ceil(x1))), min(self.h, int(math.ceil(y1)))
         for y in range(y0, y1):
@@ -49,7 +66,7 @@ class Canvas:
                 n = 0
                 for sy in range(SS):
                     for sx in range(SS):
-                        if inside(x + (sx + 0.5) / SS, y + (sy + 0.5) / SS):
+                        if inside((x + (sx + 0.5) / SS) / k, (y + (sy + 0.5) / SS) / k):
                             n += 1
                 if n:
                     self.blend(x, y, rgb, alpha * n / (SS * SS))
@@ -124,9 +141,14 @@ def draw_mark(c, cx, cy, s, shadow=True, arrow=(255, 255, 255)):
                (cx - w, cy - s * 0.46)], arrow)
 
 
-def side_picture():
-    w, h = 87, 171
-    c = Canvas(w, h, (0, 0, 0, 255))
+def scaled(length, scale):
+    """A length of the 100 % picture in pixels at scale, halves rounded up."""
+    return int(length * scale + 0.5)
+
+
+def side_picture(scale=1):
+    w, h = scaled(87, scale), scaled(171, scale)
+    c = Canvas(w, h, (0, 0, 0, 255), scale)
     top, bottom = hexrgb("0d2f57"), hexrgb("2a86c4")
     for y in range(h):
         t = y / (h - 1)
@@ -134,7 +156,7 @@ def side_picture():
         rgb = tuple(top[i] + (bottom[i] - top[i]) * t for i in range(3))
         for x in range(w):
             # a little light from the upper right
-            k = max(0.0, 1 - math.hypot(x - w * 0.9, y - h * 0.05) / 150) * 0.18
+            k = max(0.0, 1 - math.hypot(x - w * 0.9, y - h * 0.05) / (150 * scale)) * 0.18
             c.px[y][x] = [rgb[i] + (255 - rgb[i]) * k for i in range(3)] + [255]
     # soft rings in the background
     c.ring(10, 150, 46, 49, (255, 255, 255), 0.10)
@@ -156,11 +178,33 @@ def app_icon_image(size):
     return c
 
 
-# --- flags, 16 x 12 --------------------------------------------------------
+def product_icon_image(size):
+    """The product's mark: a white T on a blue tile with rounded corners, its
+    strokes on whole pixels at every size."""
+    c = Canvas(size, size)
+    margin = int(size * 3 / 16 + 0.5)
+    r = margin
+    def tile(x, y):
+        cx = min(max(x, r), size - r)
+        cy = min(max(y, r), size - r)
+        return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+    c.shape(tile, hexrgb("2b5d8a"))
+    white = (255, 255, 255)
+    bar_bottom = margin + size // 5 + 1
+    c.rect(margin, margin, size - margin + 1, bar_bottom, white)
+    half_stem = size // 16
+    c.rect(size // 2 - half_stem, bar_bottom, size // 2 + half_stem + 1, size - margin + 1, white)
+    return c
 
-def flag(ident):
+
+ICON_SIZES = (256, 64, 48, 40, 32, 24, 20, 16)
+
+
+# --- flags, 16 x 12 at 100 % --------------------------------------------------
+
+def flag(ident, scale=1):
     W, H = 16, 12
-    c = Canvas(W, H)
+    c = Canvas(scaled(W, scale), scaled(H, scale), scale=scale)
     red, white, blue = hexrgb("d52b1e"), (255, 255, 255), hexrgb("0039a6")
     yellow, green = hexrgb("ffd400"), hexrgb("00923f")
 
@@ -261,9 +305,10 @@ def flag(ident):
     else:
         raise ValueError(ident)
     # A thin darker edge keeps white flags apart from a white list.
-    for y in range(H):
-        for x in range(W):
-            if x in (0, W - 1) or y in (0, H - 1):
+    edge = int(scale)
+    for y in range(c.h):
+        for x in range(c.w):
+            if min(x, y, c.w - 1 - x, c.h - 1 - y) < edge:
                 p = c.px[y][x]
                 for i in range(3):
                     p[i] *= 0.78
@@ -335,8 +380,19 @@ def icon_image(c):
     return info + xor + mask
 
 
+def png_image(c):
+    """The canvas as a PNG file (RGBA, 8 bits a channel), as icons hold 256."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    rows = b"".join(b"\0" + bytes(v for x in range(c.w) for v in c.rgba(x, y)) for y in range(c.h))
+    header = struct.pack(">IIBBBBB", c.w, c.h, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) +
+            chunk(b"IEND", b""))
+
+
 def write_ico(path, canvases):
-    images = [icon_image(c) for c in canvases]
+    images = [png_image(c) if c.w >= 256 else icon_image(c) for c in canvases]
     head = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     entries = b""
@@ -352,12 +408,17 @@ FLAGS = (141, 142, 143, 144, 145, 146, 147, 148, 149, 150, 151, 152, 153, 154, 1
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = sys.argv[1] if len(sys.argv) > 1 else here
+    product = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "..", "product", "program")
     os.makedirs(out, exist_ok=True)
     write_bmp8(os.path.join(out, "side.bmp"), side_picture())
-    write_ico(os.path.join(out, "app.ico"), [app_icon_image(s) for s in (48, 32, 16)])
+    write_bmp8(os.path.join(out, "side_150.bmp"), side_picture(1.5))
+    write_bmp8(os.path.join(out, "side_200.bmp"), side_picture(2))
+    write_ico(os.path.join(out, "app.ico"), [app_icon_image(s) for s in ICON_SIZES])
     for ident in FLAGS:
-        write_ico(os.path.join(out, "flag_%d.ico" % ident), [flag(ident)])
+        write_ico(os.path.join(out, "flag_%d.ico" % ident), [flag(ident, k) for k in (1, 1.5, 2)])
+    write_ico(os.path.join(product, "Trimora.ico"), [product_icon_image(s) for s in ICON_SIZES])
 
 
 if __name__ == "__main__":

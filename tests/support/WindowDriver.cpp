@@ -1,5 +1,7 @@
 #include "support/WindowDriver.h"
 
+#include "support/TestFiles.h"
+
 #include <utility>
 
 namespace qv::test {
@@ -245,6 +247,34 @@ std::wstring executableFolder()
     DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder(path, n);
     return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+std::string dpiAwareness(HWND window)
+{
+    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    using GetContextFn = HANDLE(WINAPI*)(HWND);
+    using GetAwarenessFn = int(WINAPI*)(HANDLE);
+    using EqualFn = BOOL(WINAPI*)(HANDLE, HANDLE);
+    auto getContext = reinterpret_cast<GetContextFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
+    auto getAwareness = reinterpret_cast<GetAwarenessFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+    auto equal = reinterpret_cast<EqualFn>(
+        reinterpret_cast<void*>(::GetProcAddress(user32, "AreDpiAwarenessContextsEqual")));
+    if (!getContext || !getAwareness || !equal) return {};
+    const HANDLE context = getContext(window);
+    if (equal(context, reinterpret_cast<HANDLE>(-4))) return "per-monitor v2";  // ..._PER_MONITOR_AWARE_V2
+    switch (getAwareness(context)) {
+    case 0: return "unaware";
+    case 1: return "system";
+    case 2: return "per-monitor";
+    default: return {};
+    }
+}
+
+std::string perMonitorAwareByManifest()
+{
+    return runningUnderWine() ? "per-monitor" : "per-monitor v2";
 }
 
 }  // namespace qv::test

@@ -9,6 +9,7 @@
 //   windowText            WM_GETTEXT of any window, also of other processes
 //   messageBoxText        the text of a message box (its static 0xFFFF)
 //   clickButton           BM_CLICK on a dialog's button, posted
+//   dpiAwareness          a window's DPI awareness as Windows reports it
 //   ModalDriver           runs a callable on a second thread (to answer the
 //                         boxes that the test's own thread opens)
 
@@ -46,6 +47,15 @@ std::vector<int> messageBoxButtons(HWND box);
 // against the system's icon for it).
 bool messageBoxHasIcon(HWND box, UINT iconStyle);
 void clickButton(HWND dialog, int id);
+
+// "unaware", "system", "per-monitor" or "per-monitor v2"; empty when the
+// system cannot tell. Works for windows of other processes.
+std::string dpiAwareness(HWND window);
+// What dpiAwareness reports for a window of a program whose manifest asks
+// for per-monitor awareness v2: Wine keeps no version of per-monitor
+// awareness and reports "per-monitor" (without a manifest Wine makes a
+// process system aware).
+std::string perMonitorAwareByManifest();
 
 class ChildProcess {
 public:

@@ -15,6 +15,7 @@
 #include "support/ProductTestSupport.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"
+#include "sys/Dpi.h"
 #include "uninstall/UninstallLog.h"
 #include "wizard/WizardDriver.h"
 
@@ -25,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -397,6 +399,17 @@ TEST_F(Unattended, SilentShowsTheProgressWindowOnlyAndClosesItself)
     ASSERT_TRUE(page);
     EXPECT_TRUE(::GetDlgItem(page, 1015));
     EXPECT_TRUE(::GetDlgItem(page, 1014));
+    // Its side picture is the one of the screen's DPI (CTest runs this test
+    // at 150 % too), as the wizard's is.
+    HWND picture = nullptr;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child && !picture; child = ::GetWindow(child, GW_HWNDNEXT))
+        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) picture = child;
+    RECT shown{};
+    ::GetWindowRect(picture, &shown);
+    const UINT dpi = windowDpi(window);
+    if (const char* prefixDpi = std::getenv("QV_WINE_DPI")) EXPECT_EQ(dpi, std::stoul(prefixDpi));
+    EXPECT_EQ(shown.right - shown.left, scaledForDpi(87, dpi)) << dpi << " DPI";
+    EXPECT_EQ(shown.bottom - shown.top, scaledForDpi(171, dpi)) << dpi << " DPI";
 
     EXPECT_EQ(process.wait(180000), Installed);
     EXPECT_FALSE(::IsWindow(window));

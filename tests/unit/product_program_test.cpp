@@ -8,11 +8,13 @@
 #include "product/common/ProductNames.h"
 #include "product/program/MainWindow.h"
 #include "support/ProductTestSupport.h"
+#include "sys/Dpi.h"
 #include "sys/VersionInfo.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -216,6 +218,25 @@ TEST(RunningProgram, OpensTheNotebookNamedOnItsCommandLine)
     ASSERT_NE(view, nullptr);
     std::wstring text = windowText(view);
     EXPECT_EQ(text.rfind(L"Trimora Notebook 1\r\nTitle: Meeting notes", 0), 0u) << text.substr(0, 60);
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(running.waitForExit(20000), 0u);
+}
+
+// The window is per-monitor aware by the program's manifest and opens at
+// its size at 96 DPI, 720 x 520, scaled for the DPI of its screen; CTest
+// runs this test at 150 % too (QV_WINE_DPI).
+TEST(RunningProgram, OpensAtItsSizeForTheScreensDpi)
+{
+    StartedProcess running(L"\"" + program + L"\"");
+    HWND window = findProcessWindow(running.id(), kMainWindowClass, 20000);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(dpiAwareness(window), perMonitorAwareByManifest());
+    const UINT dpi = qv::windowDpi(window);
+    if (const char* prefixDpi = std::getenv("QV_WINE_DPI")) EXPECT_EQ(dpi, std::stoul(prefixDpi));
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    EXPECT_EQ(r.right - r.left, qv::scaledForDpi(720, dpi));
+    EXPECT_EQ(r.bottom - r.top, qv::scaledForDpi(520, dpi));
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(running.waitForExit(20000), 0u);
 }

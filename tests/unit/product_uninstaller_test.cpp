@@ -269,6 +269,8 @@ TEST_F(HandMadeInstallation, AsksFirstAndRemovesNothingWhenTheAnswerIsNo)
     HWND question = findProcessWindow(run.id(), L"#32770", 30000);
     ASSERT_NE(question, nullptr);
     EXPECT_EQ(dialogText(question), L"Do you want to remove Trimora 6.04 and all of its components?");
+    // Its boxes are drawn for their screen's DPI, by the uninstaller's manifest.
+    EXPECT_EQ(dpiAwareness(question), perMonitorAwareByManifest());
     ::SendMessageW(::GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
     EXPECT_EQ(run.waitForExit(30000), 1u);
     expectUntouched();

@@ -5,12 +5,15 @@
 // an Exit that asks nothing ends the process at once; the frame's result
 // (1 installed, 2 not) is checked in process by wizard_frame_test.
 #include "app/PublisherContact.h"
+#include "support/TestFiles.h"
+#include "sys/Dpi.h"
 #include "wizard/WizardDriver.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <shlobj.h>
 #include <windows.h>
@@ -539,6 +542,58 @@ TEST_F(Wizard, DamagedPayloadFailsAndOffersInstallAgain)
     HWND box = w.waitForBox();
     ASSERT_TRUE(box);
     w.answer(box, IDYES);
+    EXPECT_EQ(w.waitExit(), 0u);
+}
+
+// Every page and the About box of the installer at the screen's DPI (CTest
+// runs it at 96, 144 and 192 DPI, in English and in French): an advanced
+// installation to its end, a screenshot of each on the way, in
+// screenshots/dpi<DPI>/<language>/. The installer is per-monitor aware by
+// its manifest, its frame lies on the screen and its side picture has the
+// DPI's size.
+TEST_F(Wizard, EveryPageAtTheScreensDpi)
+{
+    const bool french = PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_FRENCH;
+    WizardDriver w(installer);
+    ASSERT_TRUE(w.frame());
+    const UINT dpi = qv::windowDpi(w.frame());
+    if (const char* prefixDpi = std::getenv("QV_WINE_DPI")) EXPECT_EQ(dpi, std::stoul(prefixDpi));
+    EXPECT_EQ(dpiAwareness(w.frame()), perMonitorAwareByManifest());
+    const std::string folder =
+        std::string(QV_SCREENSHOT_DIR) + "/dpi" + std::to_string(dpi) + "/" + (french ? "fr" : "en") + "/";
+
+    RECT frame{}, desktop{};
+    ::GetWindowRect(w.frame(), &frame);
+    ::GetWindowRect(::GetDesktopWindow(), &desktop);
+    EXPECT_TRUE(frame.left >= desktop.left && frame.top >= desktop.top && frame.right <= desktop.right &&
+                frame.bottom <= desktop.bottom);
+    HWND picture = nullptr;
+    for (HWND child = ::GetWindow(w.frame(), GW_CHILD); child && !picture; child = ::GetWindow(child, GW_HWNDNEXT))
+        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP && className(child) == L"Static")
+            picture = child;
+    RECT shown{};
+    ::GetWindowRect(picture, &shown);
+    EXPECT_EQ(shown.right - shown.left, qv::scaledForDpi(87, dpi));
+    EXPECT_EQ(shown.bottom - shown.top, qv::scaledForDpi(171, dpi));
+
+    EXPECT_TRUE(w.screenshot(folder + "start.png"));
+    ASSERT_TRUE(w.next(WizardPage::Mode));
+    w.click(1019);
+    EXPECT_TRUE(w.screenshot(folder + "mode.png"));
+    ASSERT_TRUE(w.next(WizardPage::Path));
+    EXPECT_TRUE(w.screenshot(folder + "path.png"));
+    ASSERT_TRUE(w.next(WizardPage::Shortcut));
+    EXPECT_TRUE(w.screenshot(folder + "shortcut.png"));
+    ASSERT_TRUE(w.next(WizardPage::Install));
+    EXPECT_TRUE(w.screenshot(folder + "install.png"));
+    w.click(Next);
+    ASSERT_TRUE(w.waitForStatus({french ? L"Cliquez sur 'Suivant' pour continuer." : L"Click on 'Next' to continue."}));
+    EXPECT_TRUE(w.screenshot(folder + "install-done.png"));
+    ASSERT_TRUE(w.next(WizardPage::End));
+    EXPECT_TRUE(w.screenshot(folder + "end.png"));
+    // Last: the box leaves the frame active, which the caption shows.
+    EXPECT_FALSE(w.about(folder + "about.png").caption.empty());
+    w.click(Exit);
     EXPECT_EQ(w.waitExit(), 0u);
 }
 

@@ -22,8 +22,6 @@
 namespace qv {
 namespace {
 
-constexpr DWORD kLogAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // A line read back is at most this many bytes, its line end included (and the
 // byte-order mark on the first line). The writer never writes a longer one; a
@@ -386,7 +384,7 @@ bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& insta
     }
     if (staged) {
         try {
-            staged->commit(kLogAttributes);
+            staged->commit(kUninstallLogAttributes);
         } catch (...) {
             ok = false;
         }

@@ -171,6 +171,12 @@ private:
     bool newKeyAnnounced_ = false;
 };
 
+// The attributes of a written Uninstall.ulog.
+inline constexpr DWORD kUninstallLogAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Its name, beside the installed uninstaller.
+inline constexpr wchar_t kUninstallLogName[] = L"Uninstall.ulog";
+
 // The text that stands for the registry entries in the log file.
 std::wstring uninstallKeyLogPath();
 inline constexpr wchar_t kClassesRootLogPath[] = L"HKEY_CLASSES_ROOT\\...";

@@ -2,6 +2,7 @@
 
 #include "app/Product.h"
 #include "engine/ProgramRun.h"
+#include "sys/HResultError.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
 #include "sys/StagedFile.h"
@@ -15,8 +16,10 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <list>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace qv {
@@ -82,6 +85,19 @@ bool isStagingFor(const std::wstring& staging, const std::wstring& target)
 {
     return isPlainDrivePath(staging) && isPlainDrivePath(target) &&
            sameFileName(parentOf(staging), parentOf(target)) && isStagingName(nameOf(staging));
+}
+
+// The code a failure carries, for the log.
+std::wstring failureText(const std::exception& e)
+{
+    wchar_t text[32];
+    if (auto* hresult = dynamic_cast<const HResultError*>(&e))
+        std::swprintf(text, 32, L"0x%08lx", static_cast<unsigned long>(hresult->code()));
+    else if (auto* system = dynamic_cast<const std::system_error*>(&e))
+        std::swprintf(text, 32, L"error %d", system->code().value());
+    else
+        return L"unexpected failure";
+    return text;
 }
 
 void deleteFile(const std::wstring& path) noexcept
@@ -301,7 +317,7 @@ bool RunRecovery::recover() noexcept
         }
         if (!folder) return giveUp(L"the run folder " + folderPath + L" is gone");
         if (!folder.isFolder() || !(identityOf(folder.info) == marker.folder))
-            return giveUp(L"refused: " + folderPath + L" is not the folder the run made");
+            return giveUp(L"refused: the folder is not the one the run made (" + folderPath + L")");
 
         CheckedHandle file;
         try {
@@ -312,7 +328,7 @@ bool RunRecovery::recover() noexcept
         if (!file) return giveUp(L"the journal is gone");
         if (file.isFolder() || ::GetFileType(file.handle.get()) != FILE_TYPE_DISK ||
             !(identityOf(file.info) == marker.journal))
-            return giveUp(L"refused: " + marker.journalPath + L" is not the journal the run wrote");
+            return giveUp(L"refused: the journal is not the one the run wrote (" + marker.journalPath + L")");
 
         std::vector<char> bytes;
         char chunk[4096];
@@ -336,6 +352,9 @@ bool RunRecovery::recover() noexcept
             note(L"left alone: " + path + L" is nothing this installation writes");
 
         for (const auto& [target, staging] : plan.stagings) {
+            // The new uninstall log of a run past its commit is complete: it
+            // goes into place below.
+            if (plan.committed && sameFileName(staging, plan.committed->other)) continue;
             if (removeChecked(staging, Removable::File) == RemoveOutcome::Removed)
                 note(L"deleted " + staging + L", the part written of " + target);
         }
@@ -348,8 +367,9 @@ bool RunRecovery::recover() noexcept
                 try {
                     putInPlace(staged, plan.committed->path, kUninstallLogAttributes);
                     note(L"uninstall log " + plan.committed->path + L" put in place");
-                } catch (...) {
-                    note(L"uninstall log " + plan.committed->path + L" could NOT be put in place");
+                } catch (const std::exception& e) {
+                    note(L"uninstall log " + plan.committed->path + L" could NOT be put in place (" +
+                         failureText(e) + L"); its new content stays in " + staged);
                 }
             }
             for (const LogEntry& entry : plan.entries)

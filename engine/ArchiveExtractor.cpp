@@ -35,12 +35,6 @@ struct IgnoringCase {
     }
 };
 
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 // The file name the entry is written under: the source's last element.
 std::wstring targetName(const std::wstring& source)
 {

@@ -28,18 +28,6 @@ namespace {
 constexpr std::size_t kMaxPath = MAX_PATH - 1;  // 259 characters
 constexpr wchar_t kRunFolderPrefix[] = L"orvane_{";
 
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring nameOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 bool exists(const std::wstring& path)
 {
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -10,6 +10,7 @@
 #include "sys/PathGuard.h"
 #include "sys/RunFolder.h"
 #include "sys/Security.h"
+#include "sys/StagedFile.h"
 #include "uninstall/InstallationArea.h"
 #include "uninstall/JournalObserver.h"
 #include "uninstall/RecoveryJournal.h"
@@ -38,12 +39,6 @@ bool isFolder(const std::wstring& path)
 bool exists(const std::wstring& path)
 {
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 // Renames the open file to destination (a full path, on the same volume),
@@ -112,7 +107,7 @@ void restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
 {
     try {
         UniqueFile backup(::CreateFileW(entry.backupPath.c_str(),
-                                        DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
+                                        DELETE | GENERIC_READ | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
                                             FILE_WRITE_ATTRIBUTES,
                                         shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!backup) return;
@@ -120,12 +115,24 @@ void restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
         if (folder.empty()) return;
         if (!renameByHandle(backup.get(), fullPathOf(destination))) {
             if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return;
-            // Another volume: the system copies it over.
-            backup.reset();
-            if (!::MoveFileExW(entry.backupPath.c_str(), destination.c_str(), MOVEFILE_COPY_ALLOWED)) return;
-            CheckedHandle restored = openChecked(destination, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING,
-                                                 SeveralNames);
+            // Another volume: the bytes go through a file created new where
+            // they belong (never through a link) and take the name only
+            // complete, with the backup's attributes and the DACL it had.
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (!::GetFileInformationByHandle(backup.get(), &info)) return;
+            StagedFile copy(destination, nullptr);
+            std::vector<char> chunk(64 * 1024);
+            for (;;) {
+                DWORD read = 0;
+                if (!::ReadFile(backup.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return;
+                if (read == 0) break;
+                copy.write(chunk.data(), read);
+            }
+            copy.flush();
+            copy.commit(info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+            CheckedHandle restored = openChecked(destination, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
             if (restored) restoreDacl(restored.handle.get(), entry.savedDacl);
+            markForDeletion(backup.get());
             return;
         }
         if (!sameFileName(parentOf(finalPathOf(backup.get())), folder)) {

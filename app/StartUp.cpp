@@ -10,6 +10,7 @@
 #include "app/Languages.h"
 #include "app/LocalizedStrings.h"
 #include "app/Product.h"
+#include "engine/RunRecovery.h"
 #include "framework/Dialog.h"
 #include "framework/Format.h"
 #include "resources/resource.h"
@@ -95,6 +96,39 @@ MakerFolders& folders()
 {
     static MakerFolders found;
     return found;
+}
+
+// An installation run that an earlier process could not finish (killed,
+// or the power lost) is rolled back, or completed when it had made every
+// change. What it does goes to the run's log; a run without /LOG gets a log
+// of its own in the temporary folder for it ("Quorvex 6 Recovery ..."),
+// made only when there is something to recover.
+void recoverUnfinishedRun(CInstallApp& app)
+{
+    std::unique_ptr<LogFile> ownLog;
+    bool ownLogTried = false;
+    const bool lent = app.instanceMutex.owned();
+    RunRecovery recovery(
+        [&](const std::wstring& line) {
+            if (app.runLog) {
+                app.runLog->write(line);
+                return;
+            }
+            if (!ownLogTried) {
+                ownLogTried = true;
+                DWORD error = ERROR_SUCCESS;
+                ownLog = LogFile::createUnique(temporaryFolder(), productKeyName(productCode) + L" Recovery", error);
+            }
+            if (ownLog) ownLog->write(line);
+        },
+        // The program's clean-up run, as its registration run, holds no
+        // installer mutex of ours.
+        [&app, lent](bool lending) {
+            if (!lent) return;
+            if (lending) app.instanceMutex.release();
+            else app.instanceMutex.tryAcquire();
+        });
+    recovery.recover();
 }
 
 }  // namespace
@@ -444,6 +478,11 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
         if (options.silent() || app.messageBox(text, MB_ICONEXCLAMATION | MB_RETRYCANCEL) != IDRETRY)
             return run.finish(ExitProductRunning, L"Refused: " + text);
     }
+
+    // Before anything of an earlier installation is looked at: a run that
+    // did not end is undone first, so that detection sees the machine as it
+    // was before it.
+    recoverUnfinishedRun(app);
 
     // 8-9
     detectInstallation(app);

@@ -8,6 +8,8 @@
 //   installDefaultUiHooks (UiHooks.h), the construction of the application
 //   object. The three middle ones run once per process even if called again.
 
+#include "engine/RunPoints.h"
+
 #include <windows.h>
 
 #include <memory>
@@ -84,6 +86,9 @@ struct StartUpSettings {
     WizardFrameFactory createProgressFrame = nullptr;
     // /VERYSILENT: the installation without any window; true when installed.
     bool (*installWithoutWindow)(CInstallApp&) = nullptr;
+    // Called by the install sequence at each RunPoint. Only a test build of
+    // the installer puts one here (to end the process there).
+    RunPointHook atRunPoint = nullptr;
 };
 
 // The start-up routine; always returns false, so that the framework ends the

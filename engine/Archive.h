@@ -8,6 +8,8 @@
 //   emptyStream         a stream with no bytes
 //   decompressChunks    the decompression chain both passes run
 //   verifyArchive       the decompression pass that writes nothing
+//   verifyArchiveContents  the same pass, checking the archive's structure
+//                       and entries too
 //   extractArchive      the decompression pass that writes the files
 //   toErrorCode         the code and path a failure is reported with
 
@@ -57,6 +59,11 @@ enum class result : int { Continue = 0, Cancel = 1, Skip = 2 };
 
 using ExtractionCallback = std::function<result(notification)>;
 
+// Told the temporary name a file is written under (in its target's folder)
+// before that file is created, so that a journal kept on disk can name it
+// should the process end half-way.
+using StagingCallback = std::function<void(const std::wstring& target, const std::wstring& staging)>;
+
 inline constexpr unsigned payloadResourceType = 260;
 inline constexpr unsigned payloadResourceId = 134;
 
@@ -89,13 +96,29 @@ std::uint64_t decompressChunks(std::istream& source, const ChunkConsumer& consum
 // sound and the stream is good and at its end. The caller rewinds it after.
 bool verifyArchive(std::istream& source);
 
+// The verification pass with everything checked that can be checked before
+// a file is written: the bzip2 data are sound and end the stream (else code
+// 4, as verifyArchive says), and the decompressed archive is one the
+// extraction can write in full: its header parses, its entries' names obey
+// checkEntryNames, no two entries reach the same file or one a folder of
+// another once the folder macros are resolved (with these folders, as the
+// extraction resolves them; letter case ignored, as the file system
+// compares), and exactly the announced bytes follow the header (else code 7,
+// or the folder lookup's own code 7). An empty error code when it is sound.
+// The caller rewinds the stream after.
+std::error_code verifyArchiveContents(std::istream& source, const std::wstring& installPath,
+                                      const std::wstring& samplePath, const std::wstring& tempPath);
+
 // Writes every entry of the archive into the folders its destinations name.
 // Sends Started first; ends with Finished and true, or with one Failed and
-// false. Files written before a failure stay: undoing them is the caller's
-// rollback.
+// false. Each file is written under a temporary name in its folder and put
+// in its place only once complete and verified (engine/StagedFile.h), so a
+// file that is not complete never stands under its name; staging, when
+// given, is told each temporary name first. Files written before a failure
+// stay: undoing them is the caller's rollback.
 bool extractArchive(std::istream& source, const std::wstring& installPath,
                     const std::wstring& samplePath, const std::wstring& tempPath,
-                    const ExtractionCallback& callback);
+                    const ExtractionCallback& callback, const StagingCallback& staging = {});
 
 // Maps a failure to the code it is reported with (first match wins): a
 // bzip2 error is 6; a stream failure is the runtime's _doserrno (system

@@ -5,10 +5,13 @@
 #include "sys/HResultError.h"
 #include "sys/PathGuard.h"
 
+#include <windows.h>
+
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
 #include <algorithm>
+#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -23,74 +26,48 @@ namespace fs = boost::filesystem;
     throw std::system_error(make_error_code(code));
 }
 
-[[noreturn]] void failWithLastError()
-{
-    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
-}
-
-bool isMissing(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-// Clears the read-only attribute of an existing target, through a handle
-// opened without following links: a link there, or on its way, is refused
-// rather than have its target made writable. Returns false when there is no
-// such file.
-bool makeWritableIfExists(const std::wstring& path)
-{
-    CheckedHandle file = openChecked(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
-    if (!file) {
-        if (isMissing(::GetLastError())) return false;
-        failWithLastError();
+// Paths compared as the file system compares names: letter case ignored.
+struct IgnoringCase {
+    bool operator()(const std::wstring& a, const std::wstring& b) const noexcept
+    {
+        return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                      TRUE) == CSTR_LESS_THAN;
     }
-    FILE_BASIC_INFO info{};
-    if (!::GetFileInformationByHandleEx(file.handle.get(), FileBasicInfo, &info, sizeof info))
-        failWithLastError();
-    if (!file.isFolder() && (info.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        info.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
-        if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        // Zero times mean "leave unchanged".
-        info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = 0;
-        info.LastWriteTime.QuadPart = info.ChangeTime.QuadPart = 0;
-        if (!::SetFileInformationByHandle(file.handle.get(), FileBasicInfo, &info, sizeof info))
-            failWithLastError();
-    }
-    return true;
-}
-
-void writeAll(HANDLE file, const char* p, std::uint64_t n)
-{
-    while (n > 0) {
-        DWORD chunk = static_cast<DWORD>(std::min<std::uint64_t>(n, 1u << 20));
-        DWORD written = 0;
-        if (!::WriteFile(file, p, chunk, &written, nullptr)) failWithLastError();
-        if (written == 0) throw std::system_error(ERROR_WRITE_FAULT, std::system_category());
-        p += written;
-        n -= written;
-    }
-}
+};
 
 // The file name the entry is written under: the source's last element.
-// Names that are no file name (empty, ".", "..", a drive) would land beside
-// or on the folder itself.
 std::wstring targetName(const std::wstring& source)
 {
-    std::wstring name = fs::path(source).filename().wstring();
-    if (name.empty() || name == L"." || name == L".." || name.find(L':') != std::wstring::npos)
-        fail(CompressError::Unexpected);
-    return name;
+    return fs::path(source).filename().wstring();
 }
 
 }  // namespace
 
+void resolveTargets(std::vector<ArchiveEntry>& entries, FolderMacros& folders)
+{
+    std::set<std::wstring, IgnoringCase> targets;
+    for (ArchiveEntry& e : entries) {
+        checkEntryNames(e);
+        fs::path folder(folders.resolve(e.destination));
+        e.destination = (folder / targetName(e.source)).wstring();
+        // As the system would open it: "." elements and the spelling of
+        // separators make no other file.
+        const std::wstring full = fullPathOf(e.destination);
+        if (full.empty() || !targets.insert(full).second) fail(CompressError::Unexpected);
+    }
+    // A file where another entry needs a folder can never be written.
+    for (const std::wstring& target : targets)
+        for (std::wstring folder = parentOf(target); !folder.empty(); folder = parentOf(folder))
+            if (targets.count(folder)) fail(CompressError::Unexpected);
+}
+
 ArchiveExtractor::ArchiveExtractor(std::wstring installPath, std::wstring samplePath,
-                                   std::wstring tempPath, ExtractionCallback callback)
+                                   std::wstring tempPath, ExtractionCallback callback, StagingCallback staging)
     : installPath_(std::move(installPath)),
       samplePath_(std::move(samplePath)),
       tempPath_(std::move(tempPath)),
       callback_(std::move(callback)),
+      staging_(std::move(staging)),
       folders_(installPath_, samplePath_, tempPath_)
 {
 }
@@ -131,12 +108,10 @@ std::streamsize ArchiveExtractor::writeHeader(const char* p, std::streamsize n)
 void ArchiveExtractor::parseCollectedHeader()
 {
     entries_ = parseHeader(header_);
-    // Every destination is resolved before the first file is written, so a
-    // folder that cannot be found fails the extraction while nothing exists.
-    for (ArchiveEntry& e : entries_) {
-        fs::path folder(folders_.resolve(e.destination));
-        e.destination = (folder / targetName(e.source)).wstring();
-    }
+    // Every destination is resolved and checked before the first file is
+    // written, so a folder that cannot be found or an entry that cannot be
+    // trusted fails the extraction while nothing exists.
+    resolveTargets(entries_, folders_);
     bytesTotal_ = archiveTotal(headerSize_, entries_);
     bytesDone_ = headerSize_;
     std::string().swap(header_);
@@ -159,13 +134,17 @@ std::streamsize ArchiveExtractor::writeFile(const char* p, std::streamsize n)
         }
     }
     std::uint64_t m = std::min<std::uint64_t>(remaining_, static_cast<std::uint64_t>(n));
-    if (!skipping_) writeAll(output_.get(), p, m);
+    if (!skipping_) output_->write(p, m);
     remaining_ -= m;
     bytesDone_ += m;
     answer(Progress{bytesDone_, bytesTotal_});
     if (remaining_ == 0 && !skipping_) {
+        // Flushed and read back from the disk; a mismatching file never
+        // takes its name.
+        output_->flush();
+        if (crcOfOpenFile(output_->handle()) != e.crc) fail(CompressError::InvalidChecksum);
+        output_->commit();
         output_.reset();
-        if (fileCrc(e.destination) != e.crc) fail(CompressError::InvalidChecksum);
         writing_ = false;
         answer(FileEnd{e});
     }
@@ -202,43 +181,83 @@ std::wstring ArchiveExtractor::unfinishedTarget() const
 
 void ArchiveExtractor::openOutput(const std::wstring& target)
 {
-    if (!makeWritableIfExists(target)) {
-        // Missing folders (the journal made those of journalled files) are
-        // made from the top down, none through a link.
-        std::vector<fs::path> missing;
-        for (fs::path folder = fs::path(target).parent_path(); !folder.empty() && !fs::exists(folder);
-             folder = folder.parent_path())
-            missing.push_back(folder);
-        for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
-            if (!createFolderChecked(folder->wstring())) {
-                const DWORD error = ::GetLastError();
-                // A refusal fails as a refused grant does (code 7).
-                if (error == errorLinkRefused) throwHResult(HRESULT_FROM_WIN32(error));
-                throw std::system_error(static_cast<int>(error ? error : ERROR_PATH_NOT_FOUND), std::system_category());
-            }
-    }
+    // Missing folders (the journal made those of journalled files) are made
+    // from the top down, none through a link.
+    std::vector<fs::path> missing;
+    boost::system::error_code ignored;
+    for (fs::path folder = fs::path(target).parent_path(); !folder.empty() && !fs::exists(folder, ignored);
+         folder = folder.parent_path())
+        missing.push_back(folder);
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
+        if (!createFolderChecked(folder->wstring())) {
+            const DWORD error = ::GetLastError();
+            // A refusal fails as a refused grant does (code 7).
+            if (error == errorLinkRefused) throwHResult(HRESULT_FROM_WIN32(error));
+            throw std::system_error(static_cast<int>(error ? error : ERROR_PATH_NOT_FOUND), std::system_category());
+        }
     folders_.grantPendingFolders(target);
-    // Other readers may look, no other writer may interfere. OPEN_ALWAYS and
-    // truncation rather than CREATE_ALWAYS, which refuses an existing hidden
-    // or system file; truncated only once the handle is known to hold the
-    // target itself, not a file that a link (or a folder swapped for one
-    // since the checks above) leads to.
-    CheckedHandle file = openChecked(target, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
-    if (!file) failWithLastError();
-    // A folder in the file's place is no file to write.
-    if (file.isFolder()) throw std::system_error(ERROR_ACCESS_DENIED, std::system_category());
-    if (!::SetEndOfFile(file.handle.get())) failWithLastError();
-    output_ = std::move(file.handle);
+    // Written under a temporary name of its own, never into the target: a
+    // file that is not complete and verified never stands under its name.
+    output_ = std::make_unique<StagedFile>(target, staging_);
+}
+
+std::error_code verifyArchiveContents(std::istream& source, const std::wstring& installPath,
+                                      const std::wstring& samplePath, const std::wstring& tempPath)
+{
+    const std::error_code unsound = make_error_code(CompressError::Unknown);
+    const std::error_code malformed = make_error_code(CompressError::Unexpected);
+    // An empty resource is no archive.
+    if (!source.good() || source.rdbuf()->sgetc() == std::istream::traits_type::eof()) return unsound;
+
+    // The header is collected as the extraction collects it (its size is
+    // bounded before a byte of it is kept); everything after it is counted.
+    std::string header;
+    std::uint64_t headerSize = 0, decompressed = 0;
+    bool broken = false;
+    try {
+        decompressChunks(source, [&](const char* p, std::streamsize n) {
+            decompressed += static_cast<std::uint64_t>(n);
+            if (broken || (headerSize != 0 && header.size() == headerSize)) return;
+            try {
+                while (n > 0 && (headerSize == 0 || header.size() < headerSize)) {
+                    const std::size_t wanted =
+                        headerSize == 0 ? 8 - header.size() : static_cast<std::size_t>(headerSize - header.size());
+                    const std::size_t take = std::min<std::size_t>(wanted, static_cast<std::size_t>(n));
+                    header.append(p, take);
+                    p += take;
+                    n -= static_cast<std::streamsize>(take);
+                    if (headerSize == 0 && header.size() == 8) headerSize = readHeaderSize(header.data());
+                }
+            } catch (const std::system_error&) {
+                broken = true;
+            }
+        });
+    } catch (...) {
+        return unsound;
+    }
+    if (!source.good() || source.rdbuf()->sgetc() != std::istream::traits_type::eof()) return unsound;
+    if (broken || headerSize == 0 || header.size() != headerSize) return malformed;
+    try {
+        std::vector<ArchiveEntry> entries = parseHeader(header);
+        if (decompressed != archiveTotal(headerSize, entries)) return malformed;
+        FolderMacros folders(installPath, samplePath, tempPath);
+        resolveTargets(entries, folders);
+    } catch (const std::system_error& e) {
+        return e.code();
+    } catch (...) {
+        return malformed;
+    }
+    return {};
 }
 
 bool extractArchive(std::istream& source, const std::wstring& installPath,
                     const std::wstring& samplePath, const std::wstring& tempPath,
-                    const ExtractionCallback& callback)
+                    const ExtractionCallback& callback, const StagingCallback& staging)
 {
     std::unique_ptr<ArchiveExtractor> extractor;
     try {
         callback(Started{});
-        extractor = std::make_unique<ArchiveExtractor>(installPath, samplePath, tempPath, callback);
+        extractor = std::make_unique<ArchiveExtractor>(installPath, samplePath, tempPath, callback, staging);
         std::uint64_t compressed = decompressChunks(source, [&](const char* p, std::streamsize n) {
             while (n > 0) {
                 std::streamsize used = extractor->write(p, n);
@@ -252,8 +271,8 @@ bool extractArchive(std::istream& source, const std::wstring& installPath,
     } catch (...) {
         auto [code, path] = toErrorCode(std::current_exception(),
                                         extractor ? extractor->unfinishedTarget() : std::wstring());
-        // Close the file being written before the caller hears of the
-        // failure: its rollback must be able to delete it.
+        // The file being written goes (it never had its name) before the
+        // caller hears of the failure.
         extractor.reset();
         callback(Failed{code, std::move(path)});
         return false;

@@ -3,13 +3,16 @@
 //   ArchiveExtractor  the sink of the decompressed archive: collects and
 //                     parses the header, then writes, verifies and reports
 //                     each file in turn
+//   resolveTargets    turns the entries' destinations into target files and
+//                     refuses targets that cannot be trusted
 
 #include "engine/Archive.h"
 #include "engine/FolderMacros.h"
-#include "sys/Handles.h"
+#include "sys/StagedFile.h"
 
 #include <cstdint>
 #include <ios>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +21,7 @@ namespace qv {
 class ArchiveExtractor {
 public:
     ArchiveExtractor(std::wstring installPath, std::wstring samplePath, std::wstring tempPath,
-                     ExtractionCallback callback);
+                     ExtractionCallback callback, StagingCallback staging = {});
     ArchiveExtractor(const ArchiveExtractor&) = delete;
     ArchiveExtractor& operator=(const ArchiveExtractor&) = delete;
 
@@ -52,9 +55,10 @@ private:
     std::uint64_t headerSize_ = 0;
     std::uint64_t bytesDone_ = 0;
     std::uint64_t bytesTotal_ = 0;
-    std::string header_;  // the header bytes, released once parsed
-    UniqueFile output_;   // the file being written
+    std::string header_;                  // the header bytes, released once parsed
+    std::unique_ptr<StagedFile> output_;  // the file being written, under its temporary name
     ExtractionCallback callback_;
+    StagingCallback staging_;
     std::uint32_t currentIndex_ = 0;  // 0: header; k: entry k - 1
     std::uint64_t remaining_ = 0;
     bool started_ = false;
@@ -63,5 +67,14 @@ private:
     bool failed_ = false;
     FolderMacros folders_;  // resolves destinations, owns the shared folders
 };
+
+// Replaces every entry's destination by its target file: the folder the
+// macros resolve (folders registers the shared ones), with the source's file
+// name. Throws code 7 (compress_category) when an entry's names break
+// checkEntryNames, when two entries reach the same file, or when one
+// entry's file would stand where another entry's folder is (compared as the
+// file system compares: full paths, letter case ignored); a folder lookup
+// that finds nothing throws its own code 7.
+void resolveTargets(std::vector<ArchiveEntry>& entries, FolderMacros& folders);
 
 }  // namespace qv

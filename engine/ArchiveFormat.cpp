@@ -128,6 +128,92 @@ std::vector<ArchiveEntry> parseHeader(std::string_view header)
     return entries;
 }
 
+namespace {
+
+bool equalsAscii(std::wstring_view text, std::wstring_view upper) noexcept
+{
+    if (text.size() != upper.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i] >= L'a' && text[i] <= L'z' ? text[i] - (L'a' - L'A') : text[i];
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
+bool isNameCharacter(wchar_t c) noexcept
+{
+    return c >= 32 && std::wstring_view(L"<>:\"|?*\\/").find(c) == std::wstring_view::npos;
+}
+
+// A name element of a file or folder, by the rules of checkEntryNames.
+bool isPlainName(std::wstring_view element) noexcept
+{
+    if (element.empty() || element == L"." || element == L"..") return false;
+    if (element.back() == L'.' || element.back() == L' ') return false;
+    for (wchar_t c : element)
+        if (!isNameCharacter(c)) return false;
+    return !isDeviceName(element);
+}
+
+// Where the elements of a destination begin: after its macro, its drive
+// ("C:") or its network root ("\\server\share"); 0 for a relative one.
+std::size_t firstElementAfterRoot(std::wstring_view destination) noexcept
+{
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (destination.size() >= 2 && separator(destination[0]) && separator(destination[1])) {
+        std::size_t pos = 2, parts = 0;
+        while (pos < destination.size() && parts < 2) {
+            while (pos < destination.size() && !separator(destination[pos])) ++pos;
+            ++parts;
+            if (parts < 2 && pos < destination.size()) ++pos;
+        }
+        return pos;
+    }
+    std::size_t end = 0;
+    while (end < destination.size() && !separator(destination[end])) ++end;
+    const std::wstring_view first = destination.substr(0, end);
+    if (first.size() >= 2 && first.front() == L'<' && first.back() == L'>') return end;
+    if (first.size() == 2 && first[1] == L':') return end;
+    return 0;
+}
+
+}  // namespace
+
+bool isDeviceName(std::wstring_view element) noexcept
+{
+    // What Windows looks at: the part before the first dot, without the
+    // blanks and dots that end it.
+    std::wstring_view base = element.substr(0, element.find(L'.'));
+    while (!base.empty() && (base.back() == L' ' || base.back() == L'.')) base.remove_suffix(1);
+    for (std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+        if (equalsAscii(base, device)) return true;
+    if (base.size() == 4 && (equalsAscii(base.substr(0, 3), L"COM") || equalsAscii(base.substr(0, 3), L"LPT"))) {
+        const wchar_t digit = base[3];
+        return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    }
+    return false;
+}
+
+void checkEntryNames(const ArchiveEntry& entry)
+{
+    // The file name: the source's last element.
+    const std::wstring_view source = entry.source;
+    const std::size_t slash = source.find_last_of(L"\\/");
+    const std::wstring_view name = slash == std::wstring_view::npos ? source : source.substr(slash + 1);
+    if (!isPlainName(name)) malformed();
+
+    const std::wstring_view destination = entry.destination;
+    std::size_t pos = firstElementAfterRoot(destination);
+    while (pos <= destination.size()) {
+        std::size_t end = destination.find_first_of(L"\\/", pos);
+        if (end == std::wstring_view::npos) end = destination.size();
+        const std::wstring_view element = destination.substr(pos, end - pos);
+        // Separators in a row and "." stay in the same folder.
+        if (!element.empty() && element != L"." && !isPlainName(element)) malformed();
+        pos = end + 1;
+    }
+}
+
 std::uint64_t archiveTotal(std::uint64_t headerSize, const std::vector<ArchiveEntry>& entries)
 {
     std::uint64_t total = headerSize;

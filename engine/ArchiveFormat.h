@@ -4,6 +4,8 @@
 //   ArchiveEntry     one entry of the archive's table, as held in memory
 //   serializeHeader  the header bytes (size, count, table) of a set of entries
 //   parseHeader      the bounds-checked reader of those bytes
+//   isDeviceName     whether a path element names a device (NUL, CON, COM1 ...)
+//   checkEntryNames  the rules an entry's file name and destination obey
 //
 // The decompressed archive is: header size (u64), entry count (u32), the
 // entry table, then the files' data back to back. An entry is: source length
@@ -60,6 +62,23 @@ std::uint64_t readHeaderSize(const char* first8Bytes);
 // a damaged header never reads or allocates beyond what it holds. The table
 // must fill the header exactly. Throws code 7 (compress_category) otherwise.
 std::vector<ArchiveEntry> parseHeader(std::string_view header);
+
+// Whether Windows takes the element for a device rather than a file in any
+// folder: CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 (and COM and LPT
+// with a superscript 1, 2 or 3, CONIN$ and CONOUT$), in any letter case,
+// whatever extension follows and with trailing dots or blanks ("nul.txt",
+// "CON .log", "aux.").
+bool isDeviceName(std::wstring_view element) noexcept;
+
+// Throws code 7 (compress_category) unless the entry's file name (the last
+// element of its source) and every element of its destination after the
+// macro or drive are names that reach one file of their own: not empty, not
+// "." or ".." (a destination may hold "." elements and a trailing
+// separator, never ".."), no device, no character Windows refuses in a name
+// or that opens an alternate stream (control characters and < > : " | ? *),
+// no trailing dot or blank (which Windows strips, so that two names would
+// reach one file).
+void checkEntryNames(const ArchiveEntry& entry);
 
 // Header size plus the sizes of all entries: the decompressed length.
 // Throws code 7 when the sum does not fit 64 bits.

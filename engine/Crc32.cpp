@@ -7,6 +7,8 @@
 #include <ios>
 #include <memory>
 #include <share.h>
+#include <system_error>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -54,6 +56,23 @@ std::uint32_t fileCrc(const std::wstring& path)
     while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) crc.update(block, got);
     if (!std::feof(file.get()) || std::ferror(file.get()) || _doserrno != 0 || errno != 0)
         throw std::ios_base::failure("cannot read file for its checksum");
+    return crc.value();
+}
+
+std::uint32_t crcOfOpenFile(HANDLE file)
+{
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+    Crc32 crc;
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr))
+            throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+        if (read == 0) break;
+        crc.update(chunk.data(), read);
+    }
     return crc.value();
 }
 

@@ -3,6 +3,9 @@
 //   Crc32     the CRC-32 of the archive entries (reflected 0x04C11DB7, initial
 //             and final value 0xFFFFFFFF, as zlib computes it)
 //   fileCrc   the CRC-32 of a file's current content on disk
+//   crcOfOpenFile  the same through a handle the caller holds
+
+#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -30,5 +33,9 @@ private:
 // std::ios_base::failure when it cannot be opened or read to its end; the
 // runtime's _doserrno and errno, cleared first, then tell why.
 std::uint32_t fileCrc(const std::wstring& path);
+
+// Reads the open file (read access) from its start to its end. Throws
+// std::system_error with the system's code when a read fails.
+std::uint32_t crcOfOpenFile(HANDLE file);
 
 }  // namespace qv

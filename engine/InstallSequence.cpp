@@ -8,6 +8,7 @@
 #include "engine/FolderMacros.h"
 #include "engine/InstallTexts.h"
 #include "engine/LoggingDisplay.h"
+#include "engine/ProgramRun.h"
 #include "engine/Shortcut.h"
 #include "engine/TemporaryFiles.h"
 #include "framework/Format.h"
@@ -19,6 +20,8 @@
 #include "sys/UsersAccess.h"
 #include "uninstall/InstallationArea.h"
 #include "uninstall/JournalLogger.h"
+#include "uninstall/RecoveryJournal.h"
+#include "uninstall/RecoveryMarker.h"
 #include "uninstall/UninstallKey.h"
 
 #include <windows.h>
@@ -29,6 +32,7 @@
 #include <boost/format.hpp>
 
 #include <optional>
+#include <system_error>
 #include <type_traits>
 #include <vector>
 
@@ -69,31 +73,6 @@ bool insideProgramFiles(const std::wstring& folder)
     return false;
 }
 
-// The command line of the registration run: the program in double quotes
-// when it contains a blank, whatever its length (a fixed buffer would fail
-// to quote a long path and leave it open to C:\Program.exe and the like).
-std::wstring quotedWhenBlank(const std::wstring& path)
-{
-    return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
-}
-
-// The CRC-32 of what the open file holds, read from its start.
-bool contentCrc(HANDLE file, std::uint32_t& crc)
-{
-    LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
-    Crc32 sum;
-    std::vector<char> chunk(64 * 1024);
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return false;
-        if (read == 0) break;
-        sum.update(chunk.data(), read);
-    }
-    crc = sum.value();
-    return true;
-}
-
 // A path in a 260-character buffer, as the shell's path functions want it.
 struct PathBuffer {
     explicit PathBuffer(const std::wstring& path) { ::lstrcpynW(text, path.c_str(), MAX_PATH); }
@@ -124,6 +103,8 @@ InstallSequence::InstallSequence(CInstallApp& app, InstallDisplay& display, Inst
     : app_(app), display_(display), target_(target), source_(std::move(source))
 {
 }
+
+InstallSequence::~InstallSequence() = default;
 
 void InstallSequence::beginStep(const std::wstring& text)
 {
@@ -165,12 +146,19 @@ bool InstallSequence::run()
     // own handle's place all the same.
     CheckedFolderCache checkedFolders;
     prepareJournal(*runFolder);
-    auto detachJournal = scopeExit([this] { app_.uninstallLog.useRunFolder(nullptr); });
+    // The journal on disk and the marker that points the next start at it:
+    // should the process end before the run does, that start rolls it back.
+    beginRecoveryJournal(*runFolder);
+    auto detachJournal = scopeExit([this] {
+        app_.uninstallLog.useRunFolder(nullptr);
+        app_.uninstallLog.useRecoveryJournal(nullptr);
+        recovery_.reset();
+    });
 
     // Relative: the samples go into a folder of that name on the all-users
     // desktop.
-    const std::wstring sampleFolder =
-        formatText(loadLocalizedString(IDS_EXAMPLES_FOLDER), {productLabel(true)});
+    sampleFolder_ = formatText(loadLocalizedString(IDS_EXAMPLES_FOLDER), {productLabel(true)});
+    const std::wstring& sampleFolder = sampleFolder_;
 
     // Declared before the stream: the stream is released first, then the
     // temporary files are deleted, on every way out.
@@ -182,11 +170,20 @@ bool InstallSequence::run()
     archive_ = archive.get();
     auto forgetArchive = scopeExit([this] { archive_ = nullptr; });
 
-    const bool extracted = extractArchive(*archive, app_.installPath, sampleFolder, app_.tempFolder,
-                                          [this](notification event) { return onInstallEvent(event); });
+    const bool extracted = extractArchive(
+        *archive, app_.installPath, sampleFolder, app_.tempFolder,
+        [this](notification event) { return onInstallEvent(event); },
+        [this](const std::wstring& target, const std::wstring& staging) {
+            // Named before it exists: a process that ends while the file is
+            // written leaves the name to the next start's recovery.
+            JournalRecord record(JournalRecordType::Staging, target);
+            record.other = staging;
+            writeAhead(record);
+        });
     if (!extracted) {
         // The handler has shown the failure.
         app_.uninstallLog.rollback();
+        endRecoveryJournal();
         return false;
     }
 
@@ -205,9 +202,54 @@ bool InstallSequence::run()
 
     beginStep(loadLocalizedString(IDS_WRITING_INSTALL_DATA));
     endStep(guarded([this] { return writeLog(); }));
+    endRecoveryJournal();
 
     display_.SetStatus(clickNextText());
     return true;
+}
+
+void InstallSequence::beginRecoveryJournal(const RunFolder& runFolder)
+{
+    // Without a journal on disk the run goes on as it always could: undone
+    // by its own rollback, not by a later start.
+    recovery_ = RecoveryJournal::create(runFolder);
+    if (!recovery_) return;
+    try {
+        JournalRecord started(JournalRecordType::RunStarted, app_.installPath);
+        started.other = app_.startMenuFolder;
+        started.third = runFolder.path();
+        recovery_->append(started);
+        MarkerContent marker;
+        marker.folder = identityOf(runFolder.identity());
+        marker.journal = identityOf(recovery_->identity());
+        marker.journalPath = recovery_->path();
+        if (!RecoveryMarker::set(marker)) throw std::system_error(ERROR_CANTWRITE, std::system_category());
+        makerKeyCreated_ = marker.makerKeyCreated;
+        app_.uninstallLog.useRecoveryJournal(recovery_.get());
+    } catch (...) {
+        recovery_->discard();
+        recovery_.reset();
+    }
+}
+
+void InstallSequence::endRecoveryJournal() noexcept
+{
+    if (!recovery_) return;
+    app_.uninstallLog.useRecoveryJournal(nullptr);
+    // The marker first: a journal without a marker is never acted on.
+    RecoveryMarker::clear(makerKeyCreated_);
+    recovery_->discard();
+    recovery_.reset();
+}
+
+void InstallSequence::writeAhead(const JournalRecord& record)
+{
+    if (recovery_) recovery_->append(record);
+}
+
+void InstallSequence::reached(RunPoint point)
+{
+    if (app_.startUpSettings.atRunPoint) app_.startUpSettings.atRunPoint(point);
 }
 
 void InstallSequence::prepareJournal(const RunFolder& runFolder)
@@ -249,7 +291,13 @@ bool InstallSequence::createShortcuts()
                     const std::wstring& name) {
         log.recordShortcut(which, folder);
         std::wstring created;
-        const bool made = guarded([&] { return createShortcut(target, folder, name.c_str(), &created); });
+        const bool made = guarded([&] {
+            // The journal on disk names the file before it is written.
+            PathBuffer file(folder);
+            if (!::PathAppendW(file.text, (name + L".lnk").c_str())) return false;
+            log.announceShortcut(file.text);
+            return createShortcut(target, folder, name.c_str(), &created);
+        });
         if (made) {
             log.confirm(true, created.c_str());
         } else {
@@ -284,6 +332,7 @@ bool InstallSequence::writeRegistration()
         return writeUninstallKey(app_.uninstallLog, target_.uninstallerPath, target_.programPath,
                                  productCode, currentLanguage().languageIndex, app_.installPath);
     });
+    reached(RunPoint::KeyWritten);
     // Written whether or not the key was: the next run finds the
     // installation through it.
     const bool recordWritten = guarded([this] { return writeInstallationRecord(); });
@@ -297,6 +346,19 @@ bool InstallSequence::writeInstallationRecord()
                           MAXIMUM_ALLOWED, nullptr, maker.put(), nullptr) != ERROR_SUCCESS)
         return false;
     const std::wstring name = productKeyName(productCode) + L" Path";
+    // The record as it was, for the recovery of a run that ends half-way.
+    JournalRecord earlier(JournalRecordType::InstallationRecord);
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(maker.get(), name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        earlier.data.resize(size);
+        if (::RegQueryValueExW(maker.get(), name.c_str(), nullptr, &type, earlier.data.data(), &size) !=
+            ERROR_SUCCESS)
+            return false;
+        earlier.data.resize(size);
+        earlier.flags = journal_flags::RecordExisted;
+        earlier.number = type;
+    }
+    writeAhead(earlier);
     const std::wstring& path = target_.programPath;
     const DWORD bytes = static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t));
     return ::RegSetValueExW(maker.get(), name.c_str(), 0, REG_SZ,
@@ -312,61 +374,34 @@ bool InstallSequence::runRegistration()
         log.confirm(false);
         return false;
     }
-
-    std::wstring commandLine = quotedWhenBlank(target_.programPath) + L" /Register /Background";
-    if (app_.previousVersion != 0)
-        commandLine += (boost::wformat(L" /update=%|1$016x|") % app_.previousVersion).str();
-    const std::wstring folder = boost::filesystem::path(target_.programPath).parent_path().wstring();
-
-    // The program is held open (others may only read) from the moment its
-    // bytes are checked until the process runs: what starts is what the
-    // archive carried, even in a folder users can write.
-    CheckedHandle program;
+    // What the recovery of a run that ends meanwhile undoes: the program's
+    // own registrations, with the program itself.
     try {
-        program = openChecked(target_.programPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        JournalRecord announced(JournalRecordType::RegistrationRun, target_.programPath, 0, target_.programCrc);
+        writeAhead(announced);
     } catch (...) {
-    }
-    std::uint32_t crc = 0;
-    if (!program || program.isFolder() || !contentCrc(program.handle.get(), crc) || crc != target_.programCrc) {
         log.confirm(false);
         return false;
     }
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNOACTIVATE;
-    PROCESS_INFORMATION process{};
+    std::wstring arguments = L" /Register /Background";
+    if (app_.previousVersion != 0)
+        arguments += (boost::wformat(L" /update=%|1$016x|") % app_.previousVersion).str();
 
     // The program refuses to run while an installer holds the mutex: lend
     // it for exactly the program's lifetime, and take it back without
     // waiting (an abandoned mutex counts as taken).
     const bool lent = app_.instanceMutex.owned();
-    if (lent) app_.instanceMutex.release();
-    // The program is named to the process creation, not left for it to
-    // find in the command line. CreateProcessW may write into the command
-    // line it is given.
-    if (!::CreateProcessW(target_.programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                          HIGH_PRIORITY_CLASS, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup,
-                          &process)) {
-        if (lent) app_.instanceMutex.tryAcquire();
-        log.confirm(false);
-        return false;
-    }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    program.handle.reset();
+    const ProgramRun run = runVerifiedProgram(
+        target_.programPath, target_.programCrc, arguments,
+        [this, lent](bool lending) {
+            if (!lent) return;
+            if (lending) app_.instanceMutex.release();
+            else app_.instanceMutex.tryAcquire();
+        },
+        [this] { reached(RunPoint::RegistrationRun); });
 
-    // No message pump runs meanwhile: the window stays unresponsive until
-    // the program ends.
-    ::WaitForSingleObject(processHandle.get(), INFINITE);
-    DWORD exitCode = 0;
-    const bool gotCode = ::GetExitCodeProcess(processHandle.get(), &exitCode) != FALSE;
-    processHandle.reset();
-    threadHandle.reset();
-    if (lent) app_.instanceMutex.tryAcquire();
-
-    const bool succeeded = gotCode && exitCode == registrationSucceeded;
+    const bool succeeded = run.started && run.gotExitCode && run.exitCode == registrationSucceeded;
     log.confirm(succeeded);
     if (succeeded) ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     return succeeded;
@@ -392,7 +427,14 @@ result InstallSequence::handle(const Started&)
     const std::wstring text = loadLocalizedString(IDS_PREPARING);
     display_.SetStatus(text);
     display_.AppendLog(text, false);
-    if (!archive_ || !verifyArchive(*archive_)) throw std::system_error(make_error_code(CompressError::Unknown));
+    reached(RunPoint::Verification);
+    // Everything that can be checked before a file is written: sound bzip2
+    // data (else code 4), and an archive that can be written in full, with
+    // no entry that cannot be trusted (else code 7).
+    if (!archive_) throw std::system_error(make_error_code(CompressError::Unknown));
+    if (const std::error_code rejected =
+            verifyArchiveContents(*archive_, app_.installPath, sampleFolder_, app_.tempFolder))
+        throw std::system_error(rejected);
     archive_->clear();
     archive_->seekg(0);
     display_.AppendLog(stepOutcomeText(true), false);
@@ -435,6 +477,7 @@ result InstallSequence::handle(const FileBegin& begin)
         if (app_.installState == InstallState::OlderVersion) return result::Skip;
         break;
     case EntryKind::TemporaryFile:
+        writeAhead(JournalRecord(JournalRecordType::TemporaryFile, path));
         if (TemporaryFiles* temporaries = TemporaryFiles::current()) temporaries->add(path);
         break;
     default:
@@ -449,12 +492,17 @@ result InstallSequence::handle(const FileBegin& begin)
     if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile))
         log.recordFile(path, static_cast<std::int32_t>(entry.kind),
                        entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile));
+    if (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile)) {
+        dataFileBegin_ = bytesDone_;
+        dataFileEnd_ = bytesDone_ + entry.size;
+    }
     return result::Continue;
 }
 
 result InstallSequence::handle(const FileEnd& end)
 {
     const ArchiveEntry& entry = end.entry;
+    dataFileBegin_ = dataFileEnd_ = 0;
     if (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile))
         grantUsersAccess(entry.destination, dataFileAccess, 0);
     if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile)) app_.uninstallLog.confirm(true);
@@ -464,6 +512,8 @@ result InstallSequence::handle(const FileEnd& end)
 
 result InstallSequence::handle(const Progress& progress)
 {
+    bytesDone_ = progress.done;
+    if (progress.done > dataFileBegin_ && progress.done < dataFileEnd_) reached(RunPoint::WritingDataFile);
     display_.SetProgress(progressPercent(progress.done, progress.total));
     return result::Continue;
 }

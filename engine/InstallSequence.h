@@ -15,6 +15,7 @@
 
 #include "engine/Archive.h"
 #include "engine/InstallDisplay.h"
+#include "engine/RunPoints.h"
 
 #include <cstdint>
 #include <functional>
@@ -25,7 +26,9 @@
 namespace qv {
 
 class CInstallApp;
+class RecoveryJournal;
 class RunFolder;
+struct JournalRecord;
 
 // Filled while the archive is extracted with the final paths of its
 // program (kind 1) and uninstaller (kind 2) entries; emptied when a run
@@ -48,6 +51,7 @@ class InstallSequence {
 public:
     InstallSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
                     ArchiveSource source = openPayloadArchive);
+    ~InstallSequence();
     InstallSequence(const InstallSequence&) = delete;
     InstallSequence& operator=(const InstallSequence&) = delete;
 
@@ -72,6 +76,14 @@ private:
     result handle(const Failed& failed);
 
     void prepareJournal(const RunFolder& runFolder);
+    // The journal on disk and its marker (uninstall/RecoveryJournal.h,
+    // RecoveryMarker.h): set up before anything changes, gone once the run
+    // has ended either way.
+    void beginRecoveryJournal(const RunFolder& runFolder);
+    void endRecoveryJournal() noexcept;
+    // Announces a change in the journal on disk; throws when it cannot.
+    void writeAhead(const JournalRecord& record);
+    void reached(RunPoint point);
     void beginStep(const std::wstring& text);
     void endStep(bool ok);
     void setReadOnly(const std::wstring& path);
@@ -87,6 +99,11 @@ private:
     ArchiveSource source_;
     std::istream* archive_ = nullptr;  // the run's archive stream, while it lives
     bool stepFailed_ = false;
+    std::wstring sampleFolder_;
+    std::unique_ptr<RecoveryJournal> recovery_;
+    bool makerKeyCreated_ = false;
+    // Where the data file being written lies in the decompressed archive.
+    std::uint64_t bytesDone_ = 0, dataFileBegin_ = 0, dataFileEnd_ = 0;
 };
 
 // The install page's runInstallation: a sequence over the payload resource

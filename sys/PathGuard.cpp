@@ -20,18 +20,6 @@ bool isMissing(DWORD error) noexcept
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring nameOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 // The root of a drive path ("C:\") or of a network path ("\\server\share\"),
 // and where the elements below it begin; 0 for any other form (device and
 // "\\?\" paths, which nothing of ours names).
@@ -87,6 +75,18 @@ bool sameName(const std::wstring& asked, const std::wstring& final)
 }
 
 }  // namespace
+
+std::wstring parentOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring nameOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
 
 bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept
 {

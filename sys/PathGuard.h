@@ -12,6 +12,7 @@
 //                       where it was made
 //   CheckedFolderCache  keeps the folders checked on this thread for a run
 //   finalPathOf         where the system says an open handle lies
+//   parentOf, nameOf    a path split at its last backslash
 //
 // The installer and the uninstaller run as administrators, and a standard
 // user may have prepared folders they act in (all-users application data,
@@ -133,6 +134,11 @@ bool markForDeletion(HANDLE handle) noexcept;
 // folder above swapped for a link meanwhile) is removed again. False when
 // it could not be made or was refused; never throws.
 bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security = nullptr) noexcept;
+
+// The path without its last element (empty when it has one element only),
+// and that last element: split at the last backslash.
+std::wstring parentOf(const std::wstring& path);
+std::wstring nameOf(const std::wstring& path);
 
 // Equal ignoring letter case, as the file system compares names.
 bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept;

@@ -44,6 +44,13 @@ RunFolder::~RunFolder()
     if (pin_) markForDeletion(pin_.get());
 }
 
+BY_HANDLE_FILE_INFORMATION RunFolder::identity() const noexcept
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (pin_) ::GetFileInformationByHandle(pin_.get(), &info);
+    return info;
+}
+
 std::wstring RunFolder::freshFileName(const wchar_t* prefix) const
 {
     wchar_t name[MAX_PATH] = {};

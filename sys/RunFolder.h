@@ -36,6 +36,9 @@ public:
 
     // Full path, without trailing separator.
     const std::wstring& path() const noexcept { return path_; }
+    // The folder as the file system knows it (volume serial number, file
+    // index), read through the pin; zeros when it cannot be read.
+    BY_HANDLE_FILE_INFORMATION identity() const noexcept;
 
     // A fresh unique name "<prefix>XXXX.tmp" in the folder, the file itself
     // not existing (the registry's key saving wants a new file). Empty when

@@ -92,3 +92,14 @@ foreach(scenario IN ITEMS
   add_test(NAME install_hardening_${scenario} COMMAND install_hardening_test --gtest_filter=Hardening.${scenario})
   set_tests_properties(install_hardening_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
 endforeach()
+
+# What a run leaves when a file it replaces is held open.
+add_executable(sequence_reliability_test ${CMAKE_CURRENT_SOURCE_DIR}/sequence/sequence_reliability_test.cpp)
+target_link_libraries(sequence_reliability_test PRIVATE qv_test_support qv_strings GTest::gtest_main)
+target_include_directories(sequence_reliability_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/sequence)
+add_dependencies(sequence_reliability_test qv_seq_registrar)
+target_compile_definitions(sequence_reliability_test PRIVATE QV_REGISTRAR_EXE="Z:$<TARGET_FILE:qv_seq_registrar>")
+foreach(scenario IN ITEMS ProgramHeldOpenOnAnUpdateStaysAsItWasReadOnlyIncluded)
+  add_test(NAME sequence_reliability_${scenario} COMMAND sequence_reliability_test --gtest_filter=Reliability.${scenario})
+  set_tests_properties(sequence_reliability_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endforeach()

@@ -54,3 +54,17 @@ endif()
 if(TARGET startup_earlier_folders_test)
   add_dependencies(startup_earlier_folders_test setup_probe ${QV_PROBE_TARGETS})
 endif()
+
+# The installer's test build that ends its own process at a named point of
+# the installation (QV_PROBE_END_AT), with the real payload: the interrupted
+# runs of tests/unattended/interrupted_test.cpp.
+add_executable(setup_interruptible WIN32 ${QV_INSTALLER_DIR}/InstallerMain.cpp
+               ${QV_STARTUP_TEST_DIR}/InterruptibleSettings.cpp ${QV_INSTALLER_DIR}/Installer.rc
+               ${QV_INSTALLER_DIR}/Icon.rc)
+qv_installer_links(setup_interruptible)
+if(TARGET qv_payload)
+  target_link_libraries(setup_interruptible PRIVATE qv_payload)
+endif()
+if(TARGET startup_test)
+  add_dependencies(startup_test setup_interruptible)
+endif()

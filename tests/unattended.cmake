@@ -52,3 +52,27 @@ if(TARGET qv_wizard_driver)
   set_tests_properties(unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144 PROPERTIES
     ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=144;LANG=en_US.UTF-8" TIMEOUT 600)
 endif()
+
+# Installations ended abruptly at named points and the installer started
+# again (tests/unattended/interrupted_test.cpp): each in a fresh prefix, with
+# an X server of its own for the wizard the second start opens.
+if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
+  add_executable(interrupted_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/interrupted_test.cpp)
+  target_link_libraries(interrupted_test PRIVATE qv_wizard_driver GTest::gtest_main)
+  target_include_directories(interrupted_test PRIVATE ${CMAKE_BINARY_DIR}/product)
+  add_dependencies(interrupted_test QuorvexSetup setup_interruptible qv_probe_6.3.0.0 qv_product)
+  target_compile_definitions(interrupted_test PRIVATE
+    QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>"
+    QV_INTERRUPTIBLE_EXE=L"Z:$<TARGET_FILE:setup_interruptible>"
+    QV_OLD_PROGRAM_EXE=L"Z:$<TARGET_FILE:qv_probe_6.3.0.0>")
+  foreach(machine IN ITEMS FreshMachine Update)
+    foreach(point IN ITEMS DuringTheVerification WhileADataFileIsWritten AfterTheKeyWasWritten
+                          DuringTheRegistrationRun)
+      add_test(NAME interrupted_${machine}${point}
+               COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                       $<TARGET_FILE:interrupted_test> --gtest_filter=Interrupted.${machine}${point})
+      set_tests_properties(interrupted_${machine}${point} PROPERTIES
+        ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
+    endforeach()
+  endforeach()
+endif()

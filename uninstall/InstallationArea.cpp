@@ -28,18 +28,12 @@ std::wstring shellFolder(int csidl)
     return resolvedPlainPath(path);
 }
 
-std::wstring parentOf(const std::wstring& path)
+std::wstring folderAbove(const std::wstring& path)
 {
     const std::size_t slash = path.find_last_of(L'\\');
     if (slash == std::wstring::npos) return {};
     // "C:\" keeps its separator: it is the root, not "C:".
     return slash == 2 && path[1] == L':' ? path.substr(0, 3) : path.substr(0, slash);
-}
-
-std::wstring nameOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 bool isRoot(const std::wstring& path)
@@ -108,7 +102,7 @@ InstallationArea::InstallationArea(std::vector<std::wstring> installFolders)
         // The profiles' folder (C:\Users) and the public profile above the
         // all-users desktop.
         if (csidl == CSIDL_PROFILE || csidl == CSIDL_COMMON_DESKTOPDIRECTORY)
-            systemFolders_.push_back(parentOf(folder));
+            systemFolders_.push_back(folderAbove(folder));
     }
     // 64-bit program files, which a 32-bit process is not told about.
     wchar_t programW6432[MAX_PATH] = {};
@@ -144,7 +138,7 @@ bool InstallationArea::owns(const LogEntry& entry) const
 bool InstallationArea::ownsFile(const std::wstring& path) const
 {
     if (strictlyBelowAny(installFolders_, path) || strictlyBelowAny(dataFolders_, path)) return true;
-    for (std::wstring folder = parentOf(path); !folder.empty() && !isRoot(folder); folder = parentOf(folder))
+    for (std::wstring folder = folderAbove(path); !folder.empty() && !isRoot(folder); folder = folderAbove(folder))
         if (isSampleFolder(folder)) return true;
     return false;
 }
@@ -159,7 +153,7 @@ bool InstallationArea::ownsFolder(const std::wstring& path) const
     }
     for (const std::wstring& folder : shortcutFolders_)
         if (isFolderOrCreatedAbove(path, folder)) return true;
-    for (std::wstring folder = path; !folder.empty() && !isRoot(folder); folder = parentOf(folder))
+    for (std::wstring folder = path; !folder.empty() && !isRoot(folder); folder = folderAbove(folder))
         if (isSampleFolder(folder)) return true;
     return false;
 }
@@ -175,7 +169,7 @@ bool InstallationArea::ownsShortcut(const std::wstring& path) const
 
 bool InstallationArea::isSampleFolder(const std::wstring& folder) const
 {
-    if (!anyIs(desktops_, parentOf(folder))) return false;
+    if (!anyIs(desktops_, folderAbove(folder))) return false;
     const std::wstring name = nameOf(folder);
     return containsIgnoringCase(name, ProductNameFrench) || containsIgnoringCase(name, ProductNameOther);
 }
@@ -183,7 +177,7 @@ bool InstallationArea::isSampleFolder(const std::wstring& folder) const
 bool InstallationArea::isFolderOrCreatedAbove(const std::wstring& candidate, const std::wstring& folder) const
 {
     if (sameFileName(candidate, folder)) return true;
-    for (std::wstring above = parentOf(folder); !above.empty(); above = parentOf(above)) {
+    for (std::wstring above = folderAbove(folder); !above.empty(); above = folderAbove(above)) {
         if (isRoot(above) || anyIs(systemFolders_, above)) return false;
         if (sameFileName(above, candidate)) return true;
     }

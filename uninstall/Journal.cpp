@@ -6,11 +6,14 @@
 #include "app/Product.h"
 #include "sys/FileSecurity.h"
 #include "sys/Handles.h"
+#include "sys/KeyContent.h"
 #include "sys/PathGuard.h"
 #include "sys/RunFolder.h"
 #include "sys/Security.h"
+#include "sys/StagedFile.h"
 #include "uninstall/InstallationArea.h"
 #include "uninstall/JournalObserver.h"
+#include "uninstall/RecoveryJournal.h"
 #include "uninstall/UninstallKey.h"
 
 #include <shlobj.h>
@@ -36,12 +39,6 @@ bool isFolder(const std::wstring& path)
 bool exists(const std::wstring& path)
 {
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 // Renames the open file to destination (a full path, on the same volume),
@@ -102,28 +99,40 @@ void deleteBackup(const std::wstring& backup) noexcept
     ::DeleteFileW(backup.c_str());
 }
 
-// Puts a moved-away file back under its path, with the DACL it had. The
-// folders of the path are checked first, and where the file landed is
+// Puts a moved-away file back under destination, with the DACL it had.
+// The folders of the path are checked first, and where the file landed is
 // checked after: had a folder been swapped for a link meanwhile, the file
 // goes back into the run folder rather than stay elsewhere.
-void restoreBackup(const LogEntry& entry) noexcept
+void restoreBackup(const LogEntry& entry, const std::wstring& destination) noexcept
 {
     try {
         UniqueFile backup(::CreateFileW(entry.backupPath.c_str(),
-                                        DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
+                                        DELETE | GENERIC_READ | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
                                             FILE_WRITE_ATTRIBUTES,
                                         shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!backup) return;
-        const std::wstring folder = checkFoldersOnPath(entry.path);
+        const std::wstring folder = checkFoldersOnPath(destination);
         if (folder.empty()) return;
-        if (!renameByHandle(backup.get(), fullPathOf(entry.path))) {
+        if (!renameByHandle(backup.get(), fullPathOf(destination))) {
             if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return;
-            // Another volume: the system copies it over.
-            backup.reset();
-            if (!::MoveFileExW(entry.backupPath.c_str(), entry.path.c_str(), MOVEFILE_COPY_ALLOWED)) return;
-            CheckedHandle restored = openChecked(entry.path, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING,
-                                                 SeveralNames);
+            // Another volume: the bytes go through a file created new where
+            // they belong (never through a link) and take the name only
+            // complete, with the backup's attributes and the DACL it had.
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (!::GetFileInformationByHandle(backup.get(), &info)) return;
+            StagedFile copy(destination, nullptr);
+            std::vector<char> chunk(64 * 1024);
+            for (;;) {
+                DWORD read = 0;
+                if (!::ReadFile(backup.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return;
+                if (read == 0) break;
+                copy.write(chunk.data(), read);
+            }
+            copy.flush();
+            copy.commit(info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+            CheckedHandle restored = openChecked(destination, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
             if (restored) restoreDacl(restored.handle.get(), entry.savedDacl);
+            markForDeletion(backup.get());
             return;
         }
         if (!sameFileName(parentOf(finalPathOf(backup.get())), folder)) {
@@ -161,6 +170,11 @@ void UninstallLog::createFolders(const std::wstring& folder)
         end = folder.find_first_of(separators, element);
         const std::wstring current = folder.substr(0, end);
         if (isFolder(current)) continue;
+        try {
+            writeAhead(JournalRecord(JournalRecordType::FolderCreating, current));
+        } catch (...) {
+            return;  // not announced: not created
+        }
         if (!createFolder(current)) return;
         ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, current.c_str(), nullptr);
         LogEntry& entry = append(CreatedFolder);
@@ -182,7 +196,8 @@ bool UninstallLog::createFolder(const std::wstring& folder)
     }
 }
 
-UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool copy)
+UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool copy,
+                                              const std::function<void(const Backup&)>& announce)
 {
     Backup backup;
     if (!runFolder_) return backup;
@@ -196,6 +211,7 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
                                          OPEN_EXISTING, SeveralNames);
         if (!file || file.isFolder()) return backup;
         backup.dacl = saveDacl(file.handle.get());
+        if (announce) announce({name, backup.dacl});
         if (copyByHandle(file.handle.get(), name, file.info.dwFileAttributes)) backup.path = name;
         return backup;
     }
@@ -205,6 +221,7 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
                                      OPEN_EXISTING, SeveralNames);
     if (!file || file.isFolder()) return backup;
     backup.dacl = saveDacl(file.handle.get());
+    if (announce) announce({name, backup.dacl});
     // Renamed through the checked handle, the file keeps its attributes.
     if (renameByHandle(file.handle.get(), name)) {
         backup.path = name;
@@ -235,14 +252,41 @@ void UninstallLog::setInstallationArea(const InstallationArea& area)
     for (LogEntry& entry : previousEntries_) entry.foreign = !area.owns(entry);
 }
 
+void UninstallLog::writeAhead(const JournalRecord& record)
+{
+    if (recoveryJournal_) recoveryJournal_->append(record);
+}
+
 void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, bool copy)
 {
     createFolders(boost::filesystem::path(path).parent_path().wstring());
-    // A link at the file, or on its way, throws here: nothing is recorded,
-    // so that rollback leaves it as it found it.
-    Backup backup;
     const bool existed = exists(path);
-    if (existed) backup = takeBackup(path, copy);
+    JournalRecord announced(JournalRecordType::FileRecorded, path,
+                            static_cast<std::uint8_t>((existed ? journal_flags::FileExisted : 0) |
+                                                      (existed && copy ? journal_flags::KeptInPlace : 0)),
+                            static_cast<std::uint32_t>(entryKind));
+    bool written = false;
+    // A link at the file, or on its way, throws here: nothing is recorded,
+    // so that rollback leaves it as it found it. So does a journal on disk
+    // that cannot say what is about to happen.
+    Backup backup;
+    if (existed)
+        backup = takeBackup(path, copy, [&](const Backup& planned) {
+            announced.other = planned.path;
+            announced.data = planned.dacl;
+            writeAhead(announced);
+            written = true;
+        });
+    if (!written) {
+        writeAhead(announced);
+    } else if (backup.path.empty()) {
+        try {
+            writeAhead(JournalRecord(JournalRecordType::BackupFailed));
+        } catch (...) {
+            // The backup named before stays missing: the recovery leaves
+            // the file at path alone then, as it must.
+        }
+    }
     pending_ = true;
     LogEntry& entry = append(InstalledFile);
     entry.path = path;
@@ -250,6 +294,7 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
     entry.backupPath = std::move(backup.path);
     entry.savedDacl = std::move(backup.dacl);
     entry.keptInPlace = existed && copy;
+    entry.unsavedOriginal = existed && !copy && entry.backupPath.empty();
     if (observer_) observer_->recorded(entry);
 }
 
@@ -258,41 +303,89 @@ void UninstallLog::recordShortcut(int which, const std::wstring& folder)
     pending_ = true;
     createFolders(folder);
     const std::int32_t kind = which == 0 ? ProgramShortcut : which == 1 ? UninstallShortcut : DesktopShortcut;
-    LogEntry& entry = append(kind);
+    JournalRecord announced(JournalRecordType::ShortcutRecorded, {}, 0, static_cast<std::uint32_t>(kind));
+    bool written = false;
+    Backup backup;
     for (const LogEntry& earlier : previousEntries_) {
         if (earlier.kind != kind) continue;
         // A shortcut that is not this installation's stays where it is.
         if (!earlier.foreign && exists(earlier.path)) {
             try {
-                Backup backup = takeBackup(earlier.path, false);
-                entry.backupPath = std::move(backup.path);
-                entry.savedDacl = std::move(backup.dacl);
+                backup = takeBackup(earlier.path, false, [&](const Backup& planned) {
+                    announced.other = planned.path;
+                    announced.third = earlier.path;
+                    announced.data = planned.dacl;
+                    writeAhead(announced);
+                    written = true;
+                });
             } catch (...) {
-                // Behind a link: left alone.
+                // Behind a link, or not announced: left alone.
+                backup = {};
             }
         }
         break;  // only the first earlier shortcut of this kind
     }
+    try {
+        if (!written) writeAhead(announced);
+        else if (backup.path.empty()) writeAhead(JournalRecord(JournalRecordType::BackupFailed));
+    } catch (...) {
+        // Settled as not done by the caller; nothing was moved that the
+        // journal on disk does not name.
+    }
+    LogEntry& entry = append(kind);
+    entry.backupPath = std::move(backup.path);
+    entry.savedDacl = std::move(backup.dacl);
     if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::announceShortcut(const std::wstring& path)
+{
+    writeAhead(JournalRecord(JournalRecordType::ShortcutWriting, path));
 }
 
 void UninstallLog::recordUninstallKey(HKEY key)
 {
+    JournalRecord announced(JournalRecordType::UninstallKeyRecorded);
+    std::wstring backupPath;
+    std::vector<BYTE> content;
+    if (key) {
+        announced.flags = journal_flags::KeyExisted;
+        // Saved twice: as the hive file RegSaveKeyW writes, and as a copy of
+        // its values and subkeys that every system can put back
+        // (sys/KeyContent.h).
+        if (std::optional<std::vector<BYTE>> saved = saveKeyContent(key)) content = std::move(*saved);
+        backupPath = makeBackup(nullptr, false);
+        if (!backupPath.empty()) {
+            PrivilegeScope backup(SE_BACKUP_NAME);
+            if (::RegSaveKeyW(key, backupPath.c_str(), nullptr) != ERROR_SUCCESS) {
+                ::SetFileAttributesW(backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(backupPath.c_str());
+                backupPath.clear();
+            }
+        }
+        announced.other = backupPath;
+        announced.data = content;
+    }
+    // Before a value is written: a key the journal on disk does not name
+    // is not touched. A new key was announced before it was created.
+    try {
+        if (key || !newKeyAnnounced_) writeAhead(announced);
+    } catch (...) {
+        if (!backupPath.empty()) deleteBackup(backupPath);
+        throw;
+    }
+    newKeyAnnounced_ = false;
     pending_ = true;
     LogEntry& entry = append(UninstallKey);
-    auto tell = scopeExit([&] {
-        if (observer_) observer_->recorded(entry);
-    });
-    if (!key) return;  // a key created by this run is deleted by rollback
+    entry.backupPath = std::move(backupPath);
+    entry.savedKey = std::move(content);
+    if (observer_) observer_->recorded(entry);
+}
 
-    entry.backupPath = makeBackup(nullptr, false);
-    if (entry.backupPath.empty()) return;
-    PrivilegeScope backup(SE_BACKUP_NAME);
-    if (::RegSaveKeyW(key, entry.backupPath.c_str(), nullptr) != ERROR_SUCCESS) {
-        ::SetFileAttributesW(entry.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(entry.backupPath.c_str());
-        entry.backupPath.clear();
-    }
+void UninstallLog::announceNewUninstallKey()
+{
+    writeAhead(JournalRecord(JournalRecordType::UninstallKeyRecorded));
+    newKeyAnnounced_ = true;
 }
 
 void UninstallLog::recordClassesRoot()
@@ -309,6 +402,12 @@ void UninstallLog::confirm(bool done, const wchar_t* path)
     LogEntry& last = newEntries_.back();
     last.done = done;
     if (path) last.path = path;
+    try {
+        writeAhead(JournalRecord(JournalRecordType::Settled, path ? std::wstring(path) : std::wstring(),
+                                 done ? journal_flags::Done : 0));
+    } catch (...) {
+        // The change is made: its outcome only completes the picture.
+    }
     if (observer_) observer_->settled(last);
 }
 
@@ -340,15 +439,23 @@ void UninstallLog::undo(LogEntry& entry) noexcept
             if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);
             break;
         }
-        // A shortcut that was never created has no path: its backup then
-        // stays where it is rather than being moved to nowhere.
-        if (entry.path.empty()) break;
+        // A backup that is not there was never taken (the process ended
+        // before the move) or was put back already: the file at path is the
+        // earlier one.
+        if (!entry.backupPath.empty() && !exists(entry.backupPath)) break;
+        // A file the run could not save and did not write is as it was,
+        // attributes included.
+        if (entry.unsavedOriginal && !entry.done) break;
         // A folder there is none of this run's files: it stays, with all it
         // holds (removeChecked deletes files only). A link on the way
         // refuses: the backup then stays in the run folder rather than go
         // through it.
-        if (removeChecked(entry.path, Removable::File) == RemoveOutcome::Refused) break;
-        if (!entry.backupPath.empty()) restoreBackup(entry);
+        if (!entry.path.empty() && removeChecked(entry.path, Removable::File) == RemoveOutcome::Refused) break;
+        // A shortcut that was never created has no path: its backup then
+        // stays where it is rather than being moved to nowhere.
+        if (const std::wstring& destination = entry.restoreTo.empty() ? entry.path : entry.restoreTo;
+            !entry.backupPath.empty() && !destination.empty())
+            restoreBackup(entry, destination);
         break;
     case UninstallKey: {
         PrivilegeScope restore(SE_RESTORE_NAME);
@@ -362,20 +469,29 @@ void UninstallLog::undo(LogEntry& entry) noexcept
         } catch (...) {
             break;
         }
-        if (!entry.backupPath.empty()) {
+        if (!entry.savedKey.empty()) {
+            // The copy of its values and subkeys: RegRestoreKeyW restores
+            // nothing under Wine.
+            restoreKeyContent(parent.get(), name, entry.savedKey);
+        } else if (!entry.backupPath.empty()) {
             UniqueKey product;
             if (::RegOpenKeyExW(parent.get(), name.c_str(), 0, KEY_ALL_ACCESS, product.put()) == ERROR_SUCCESS)
                 ::RegRestoreKeyW(product.get(), entry.backupPath.c_str(), 0);
-            ::SetFileAttributesW(entry.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileW(entry.backupPath.c_str());
         } else {
             ::RegDeleteTreeW(parent.get(), name.c_str());
         }
+        if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);
         break;
     }
     default:  // ClassesRootKeys: the program's own registrations stay
         break;
     }
+}
+
+void UninstallLog::takeOverEntries(std::list<LogEntry> entries)
+{
+    newEntries_ = std::move(entries);
+    pending_ = false;
 }
 
 void UninstallLog::rollback() noexcept

@@ -55,6 +55,10 @@ std::wstring undoneText(const LogEntry& entry)
     case UninstallShortcut:
     case DesktopShortcut:
         if (entry.keptInPlace) return L"kept in place, with the DACL it had";
+        if (entry.unsavedOriginal && !entry.done) return L"left as it was: the run did not change it";
+        if (!entry.restoreTo.empty() && !entry.backupPath.empty())
+            return exists(entry.backupPath) ? L"NOT restored, the earlier file is still in " + entry.backupPath
+                                            : L"earlier file put back as " + entry.restoreTo;
         if (entry.path.empty()) return entry.backupPath.empty() ? L"nothing to undo" : L"backup left in " + entry.backupPath;
         if (exists(entry.path) && (::GetFileAttributesW(entry.path.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
             return L"a folder stands there, left in place with all it holds";

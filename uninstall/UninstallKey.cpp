@@ -78,16 +78,21 @@ bool writeUninstallKey(UninstallLog& log, const std::wstring& uninstallerPath,
         ERROR_SUCCESS)
         return false;
 
-    UniqueKey product;
-    DWORD disposition = 0;
-    if (::RegCreateKeyExW(parent.get(), productKeyName(productCode).c_str(), 0, nullptr,
-                          REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, product.put(),
-                          &disposition) != ERROR_SUCCESS)
-        return false;
-
     // Journal first: an existing key is saved so that rollback can restore
-    // it; a new one is simply deleted.
-    log.recordUninstallKey(disposition == REG_OPENED_EXISTING_KEY ? product.get() : nullptr);
+    // it; a new one is simply deleted. The journal on disk hears of a new
+    // one before it is created, so that no key of a run that ends half-way
+    // is left that nothing names.
+    const std::wstring name = productKeyName(productCode);
+    UniqueKey product;
+    if (::RegOpenKeyExW(parent.get(), name.c_str(), 0, KEY_ALL_ACCESS, product.put()) == ERROR_SUCCESS) {
+        log.recordUninstallKey(product.get());
+    } else {
+        log.announceNewUninstallKey();
+        if (::RegCreateKeyExW(parent.get(), name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, product.put(), nullptr) != ERROR_SUCCESS)
+            return false;
+        log.recordUninstallKey(nullptr);
+    }
 
     const HKEY key = product.get();
     bool ok = setString(key, L"DisplayName", productLabel(false));

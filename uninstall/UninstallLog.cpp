@@ -7,6 +7,8 @@
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
 #include "sys/PathIdentity.h"
+#include "sys/StagedFile.h"
+#include "uninstall/RecoveryJournal.h"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -20,8 +22,6 @@
 namespace qv {
 namespace {
 
-constexpr DWORD kLogAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // A line read back is at most this many bytes, its line end included (and the
 // byte-order mark on the first line). The writer never writes a longer one; a
@@ -76,16 +76,26 @@ std::wstring entryLine(std::size_t index, const LogEntry& entry)
     return line;
 }
 
-bool writeText(HANDLE file, const void* data, std::size_t bytes)
+// Whether the reader takes the line (with its line end) back whole: the
+// first line also carries the byte-order mark.
+bool fitsReader(const std::wstring& line, bool firstLine)
 {
-    DWORD written = 0;
-    return ::WriteFile(file, data, static_cast<DWORD>(bytes), &written, nullptr) &&
-           written == bytes;
+    return line.size() * sizeof(wchar_t) + (firstLine ? sizeof(wchar_t) : 0) <= kMaxLineBytes;
 }
 
-bool writeLine(HANDLE file, const std::wstring& line)
+// A header line of the file: "// ", the text, the line end.
+std::wstring commentLine(const std::wstring& text)
 {
-    return writeText(file, line.data(), line.size() * sizeof(wchar_t));
+    return L"// " + text + L"\r\n";
+}
+
+// "Label : folder", or the label alone when the line would be longer than
+// its reader takes (a folder that long cannot be a folder of ours): a
+// header line the reader stops at would lose every entry after it.
+std::wstring labelledFolder(const std::wstring& label, const std::wstring& folder)
+{
+    const std::wstring text = label + folder;
+    return fitsReader(commentLine(text), false) ? text : label;
 }
 
 // ---------------------------------------------------------------------------
@@ -305,40 +315,84 @@ void UninstallLog::mergePreviousEntries()
     }
 }
 
+std::vector<std::wstring> UninstallLog::fileLines(const std::wstring& installFolder,
+                                                 const std::wstring& shortcutFolder) const
+{
+    std::vector<std::wstring> lines;
+    lines.push_back(commentLine(L"Uninstall Log File v1"));
+    lines.push_back(commentLine(L"############ WARNING: Do not delete or modify this file. ############"));
+    std::wstring install = L"Install " + productLabel(false);
+    if (!previousLabel_.empty()) {
+        // An earlier label read from an ANSI log may be longer than the line
+        // can hold in UTF-16: as much of it as fits.
+        std::wstring earlier = previousLabel_;
+        while (!earlier.empty() && !fitsReader(commentLine(install + L" -- Update (" + earlier + L")"), false))
+            earlier.pop_back();
+        install += L" -- Update (" + earlier + L")";
+    }
+    lines.push_back(commentLine(install));
+    lines.push_back(commentLine(labelledFolder(L"Install Path : ", installFolder)));
+    const std::wstring shortcutLine = labelledFolder(L"Shortcut Path : ", shortcutFolder);
+    lines.push_back(commentLine(shortcutLine));
+    lines.push_back(commentLine(std::wstring(shortcutLine.size(), L'-')));
+
+    std::size_t index = 0;
+    for (const LogEntry& entry : newEntries_) {
+        // An earlier entry whose line its reader could not take back (read
+        // from an ANSI log, where a character is one byte, and longer than a
+        // path of ours can be) would end the reading there, and every entry
+        // after it would be lost: it is not carried over.
+        std::wstring line = entryLine(index, entry);
+        if (!fitsReader(line, false)) continue;
+        lines.push_back(std::move(line));
+        ++index;
+    }
+    return lines;
+}
+
 bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& installFolder,
                           const std::wstring& shortcutFolder)
 {
     mergePreviousEntries();
 
+    // Written whole under a temporary name beside the log, then moved into
+    // its place: a process that ends meanwhile leaves the earlier log as it
+    // was, never one cut off.
     bool ok = false;
-    ::SetFileAttributesW(logPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    {
-        UniqueFile file(::CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            ok = true;
-            static const wchar_t bom = 0xFEFF;
-            ok &= writeText(file.get(), &bom, sizeof bom);
-
-            std::wstring install = L"Install " + productLabel(false);
-            if (!previousLabel_.empty()) install += L" -- Update (" + previousLabel_ + L")";
-            const std::wstring shortcutLine = L"Shortcut Path : " + shortcutFolder;
-            const std::wstring header[] = {
-                L"Uninstall Log File v1",
-                L"############ WARNING: Do not delete or modify this file. ############",
-                install,
-                L"Install Path : " + installFolder,
-                shortcutLine,
-                std::wstring(shortcutLine.size(), L'-'),
-            };
-            for (const std::wstring& text : header) ok &= writeLine(file.get(), L"// " + text + L"\r\n");
-
-            std::size_t index = 0;
-            for (const LogEntry& entry : newEntries_) ok &= writeLine(file.get(), entryLine(index++, entry));
-        }
+    std::unique_ptr<StagedFile> staged;
+    try {
+        const std::vector<std::wstring> lines = fileLines(installFolder, shortcutFolder);
+        staged = std::make_unique<StagedFile>(logPath, [this](const std::wstring& target, const std::wstring& staging) {
+            JournalRecord announced(JournalRecordType::Staging, target);
+            announced.other = staging;
+            writeAhead(announced);
+        });
+        static const wchar_t bom = 0xFEFF;
+        staged->write(&bom, sizeof bom);
+        for (const std::wstring& line : lines) staged->write(line.data(), line.size() * sizeof(wchar_t));
+        staged->flush();
+        ok = true;
+    } catch (...) {
+        staged.reset();
     }
-    if (ok || ::GetFileAttributesW(logPath.c_str()) != INVALID_FILE_ATTRIBUTES)
-        ::SetFileAttributesW(logPath.c_str(), kLogAttributes);
+
+    // The point from which the run goes forward: should the process end
+    // now, the next start puts the log in place and deletes the backups
+    // rather than undo an installation that is complete.
+    try {
+        JournalRecord committed(JournalRecordType::Committed, logPath);
+        if (staged) committed.other = staged->path();
+        writeAhead(committed);
+    } catch (...) {
+    }
+    if (staged) {
+        try {
+            staged->commit(kUninstallLogAttributes);
+        } catch (...) {
+            ok = false;
+        }
+        staged.reset();
+    }
 
     // The installation is final now: the backups are no longer needed.
     for (LogEntry& entry : newEntries_) {

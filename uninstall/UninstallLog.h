@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -46,12 +47,23 @@ struct LogEntry {
     // leaves it in place;
     bool keptInPlace = false;
     // an earlier entry this installation cannot own (InstallationArea):
-    // nothing acts on it, the merge carries its line over as it is.
+    // nothing acts on it, the merge carries its line over as it is;
     bool foreign = false;
+    // the file existed and no backup of it could be made: rollback leaves
+    // it alone unless the run wrote it (done);
+    bool unsavedOriginal = false;
+    // where the backup goes back to when that is not path (the recovery of
+    // an interrupted run puts an earlier shortcut back under its own name);
+    std::wstring restoreTo;
+    // the uninstall key's content as it was (sys/KeyContent.h), put back on
+    // rollback; empty when none could be kept (the hive file then serves).
+    std::vector<BYTE> savedKey;
 };
 
 class InstallationArea;
+class RecoveryJournal;
 class RunFolder;
+struct JournalRecord;
 
 class UninstallLog {
 public:
@@ -61,6 +73,10 @@ public:
     void read(const wchar_t* logPath);
     // Merges the earlier entries, writes the log file and deletes every
     // backup of this run. True when the file was created and fully written.
+    // The file is written under a temporary name beside the log and takes
+    // its name only complete (sys/StagedFile.h); an earlier log stays as it
+    // was until then. A line its reader could not read back (a merged
+    // earlier entry longer than a line may be) is not written.
     bool commit(const std::wstring& logPath, const std::wstring& installFolder,
                 const std::wstring& shortcutFolder);
 
@@ -70,13 +86,21 @@ public:
     void recordShortcut(int which, const std::wstring& folder);
     // key: the existing product key to back up, or null when it was created.
     void recordUninstallKey(HKEY key);
+    // Before the product key is created: the journal on disk names it first.
+    void announceNewUninstallKey();
     void recordClassesRoot();
+    // The shortcut file the last recordShortcut's shortcut is about to be
+    // written to: the journal on disk names it before it exists.
+    void announceShortcut(const std::wstring& path);
     // Settles the entry recorded last; a second call without a new recording
     // changes nothing.
     void confirm(bool done, const wchar_t* path = nullptr);
     bool wasInstalled(const std::wstring& path) const;
     // Undoes this run's entries from the last to the first. Never throws.
     void rollback() noexcept;
+    // Entries of a run that an earlier process could not finish, read back
+    // from its journal on disk, to be undone by rollback.
+    void takeOverEntries(std::list<LogEntry> entries);
     // Creates the missing folders from the top down. A folder on the way
     // that is a link ends the creation there (nothing is created through
     // it); never throws.
@@ -91,6 +115,11 @@ public:
     // Where the backups go: the run's private folder, which must outlive the
     // journal's use of it (null: no backups).
     void useRunFolder(const RunFolder* folder) noexcept { runFolder_ = folder; }
+    // The journal kept on disk while the run lasts (uninstall/RecoveryJournal.h):
+    // every change is announced there before it is made, and a recording
+    // operation whose announcement cannot be written throws instead of
+    // making its change. Null: none.
+    void useRecoveryJournal(RecoveryJournal* journal) noexcept { recoveryJournal_ = journal; }
     // Marks the earlier entries this installation cannot own as foreign:
     // the merge then keeps their lines untouched and the shortcut clean-up
     // leaves their files alone. Without an area every entry is taken as it
@@ -119,8 +148,14 @@ private:
     };
     LogEntry& append(std::int32_t kind);
     void mergePreviousEntries();
+    // Every line of the file, line ends included, none longer than its
+    // reader takes.
+    std::vector<std::wstring> fileLines(const std::wstring& installFolder, const std::wstring& shortcutFolder) const;
     void undo(LogEntry& entry) noexcept;
-    Backup takeBackup(const std::wstring& source, bool copy);
+    // announce is told the backup's name and the DACL before the file is
+    // moved or copied.
+    Backup takeBackup(const std::wstring& source, bool copy, const std::function<void(const Backup&)>& announce = {});
+    void writeAhead(const JournalRecord& record);
     bool createFolder(const std::wstring& folder);
 
     std::wstring installFolder_;
@@ -132,7 +167,15 @@ private:
     const RunFolder* runFolder_ = nullptr;
     std::wstring protectedFolder_;
     JournalObserver* observer_ = nullptr;
+    RecoveryJournal* recoveryJournal_ = nullptr;
+    bool newKeyAnnounced_ = false;
 };
+
+// The attributes of a written Uninstall.ulog.
+inline constexpr DWORD kUninstallLogAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Its name, beside the installed uninstaller.
+inline constexpr wchar_t kUninstallLogName[] = L"Uninstall.ulog";
 
 // The text that stands for the registry entries in the log file.
 std::wstring uninstallKeyLogPath();

@@ -319,6 +319,21 @@ bool hasFile(const std::wstring& path, const std::string& bytes)
     return test::fileExists(path) && test::readFileBytes(path) == bytes;
 }
 
+// What a folder holds, by name: a file written in part must leave nothing
+// behind, not even under the temporary name it was written under.
+std::vector<std::wstring> namesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (find)
+        do
+            if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
+                names.push_back(found.cFileName);
+        while (::FindNextFileW(find.get(), &found));
+    return names;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ArchiveExtractFailure,
     testing::Values(
@@ -337,9 +352,11 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     code7, nullptr,
                     [](const ArchiveExtract& f, const NotificationLog& log) {
-                        // The partial file stays for the caller's rollback.
+                        // The file before it stays for the caller's rollback;
+                        // the part of B never stands under any name.
                         EXPECT_TRUE(hasFile(f.targetA(), f.twoFiles()[0].data));
-                        EXPECT_TRUE(hasFile(f.targetB(), f.twoFiles()[1].data.substr(0, 3000)));
+                        EXPECT_FALSE(test::fileExists(f.targetB()));
+                        EXPECT_EQ(namesIn(f.install + L"\\Lang"), std::vector<std::wstring>());
                         EXPECT_EQ(log.all.back().path, f.targetB());
                     }},
         FailureCase{"OneExtraByte", [](auto& e) { return test::bzip2(test::rawArchive(e) + "x"); }, code7, nullptr,
@@ -356,8 +373,10 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {3, compress_category()}, nullptr,
                     [](const ArchiveExtract& f, const NotificationLog& log) {
-                        // Written completely and read back; the next entry is never begun.
-                        EXPECT_TRUE(hasFile(f.targetA(), f.twoFiles()[0].data));
+                        // Written completely and read back, it never takes its
+                        // name; the next entry is never begun.
+                        EXPECT_FALSE(test::fileExists(f.targetA()));
+                        EXPECT_EQ(namesIn(f.install), std::vector<std::wstring>());
                         EXPECT_EQ(log.count(FileBeginIndex), 1u);
                         EXPECT_EQ(log.count(FileEndIndex), 0u);
                         EXPECT_FALSE(test::fileExists(f.targetB()));
@@ -390,6 +409,23 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const ArchiveExtract& f, const NotificationLog& log) {
                         EXPECT_EQ(log.count(FileEndIndex), 0u);
                         EXPECT_EQ(log.all.back().path, f.targetA());
+                        EXPECT_EQ(namesIn(f.install), std::vector<std::wstring>());
+                    }},
+        // The same over a file that was there: it keeps its bytes until a
+        // whole, verified file takes its place.
+        FailureCase{"CancelInsideAFileThatExisted", [](auto& e) { return test::bzip2(test::rawArchive(e)); },
+                    {5, compress_category()},
+                    [](const notification& n, auto&) {
+                        auto* p = std::get_if<Progress>(&n);
+                        return p && p->done > 3000 + p->total - 13000 ? result::Cancel : result::Continue;
+                    },
+                    [](const ArchiveExtract& f, const NotificationLog&) {
+                        EXPECT_TRUE(hasFile(f.targetA(), "the earlier A"));
+                        EXPECT_EQ(namesIn(f.install), std::vector<std::wstring>{L"A.dll"});
+                    },
+                    [](const std::wstring& a) {
+                        boost::filesystem::create_directories(boost::filesystem::path(a).parent_path());
+                        test::writeFileBytes(a, "the earlier A");
                     }},
         FailureCase{"CancelAtFileEnd", [](auto& e) { return test::bzip2(test::rawArchive(e)); },
                     {5, compress_category()},

@@ -144,7 +144,7 @@ TEST(StartUp, AProcessorWithoutSse2GetsTheThreeLanguageTextAndExitCode1)
 }
 
 #ifdef QV_INSTALLER_EXE
-// The switches of the test build (QV_PROBE_NO_SSE2, QV_PROBE_NOT_ADMINISTRATOR)
+// The switches of the test builds (QV_PROBE_NO_SSE2, QV_PROBE_NOT_ADMINISTRATOR, QV_PROBE_END_AT)
 // are names in its code: the shipped installer does not carry them.
 TEST(StartUp, TheShippedInstallerHasNoTestSwitch)
 {
@@ -156,6 +156,8 @@ TEST(StartUp, TheShippedInstallerHasNoTestSwitch)
     };
     EXPECT_TRUE(carries(executableFolder() + L"setup_probe.exe", L"QV_PROBE_NO_SSE2"));
     EXPECT_TRUE(carries(executableFolder() + L"setup_probe.exe", L"QV_PROBE_NOT_ADMINISTRATOR"));
+    // The test build that ends its own process at a point of the installation.
+    EXPECT_TRUE(carries(executableFolder() + L"setup_interruptible.exe", L"QV_PROBE_END_AT"));
     EXPECT_FALSE(carries(QV_INSTALLER_EXE, L"QV_PROBE_"));
 }
 #endif

@@ -191,6 +191,91 @@ TEST_F(UninstallLogTest, RoundTripIsStable)
     EXPECT_EQ(readBytes(b), readBytes(c));
 }
 
+// An earlier ANSI log may hold a line of up to 1,022 bytes, one byte a
+// character: a path of 600 characters is read. Written in UTF-16 its line
+// would take twice as many bytes, more than the reader takes: the merge does
+// not carry it over, and every entry after it survives the next reading.
+TEST_F(UninstallLogTest, MergedEntryTooLongForTheReaderIsNotCarriedOverAndNothingAfterItIsLost)
+{
+    const std::wstring longPath = kRoot + L"\\" + std::wstring(600 - kRoot.size() - 1, L'x') + L".dat";
+    const std::wstring after = kInstall + L"\\Lang\\Trimora_it.dll";
+    std::string ansi = "// Uninstall Log File v1\r\n// x\r\n// Install Trimora 6.03 " + std::string(900, 'L') +
+                       "\r\n// Install Path : \r\n// Shortcut Path : \r\n// -\r\n";
+    ansi += "0000:0100:1 -- " + std::string(kInstall.begin(), kInstall.end()) + "\\Lang\\Trimora_de.dll\r\n";
+    ansi += "0001:0103:1 -- " + std::string(longPath.begin(), longPath.end()) + "\r\n";
+    ansi += "0002:0100:1 -- " + std::string(after.begin(), after.end()) + "\r\n";
+    ansi += "0003:05ff:1 -- HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvex 6\r\n";
+    ASSERT_LE(ansi.find('\n', ansi.find("0001:")) - ansi.find("0001:") + 1, 1022u);
+    writeText(logFile(L"ansi.ulog"), ansi);
+
+    UninstallLog earlier;
+    earlier.read(logFile(L"ansi.ulog").c_str());
+    ASSERT_EQ(earlier.previousEntries().size(), 4u) << "the ANSI log is read whole";
+    installFile(earlier, kInstall + L"\\Trimora.exe", 1);
+    ASSERT_TRUE(earlier.commit(logFile(L"merged.ulog"), kInstall, kStartMenu));
+
+    // Every line fits the reader, the earlier label in the update note cut
+    // to what fits.
+    const std::vector<std::wstring> lines = logLines(logFile(L"merged.ulog"));
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_LE((lines[i].size() + 2 + (i == 0 ? 1 : 0)) * sizeof(wchar_t), 1022u) << lines[i].substr(0, 40);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[2].substr(0, 52), L"// Install Trimora 6.04 -- Update (Trimora 6.03 LLLL");
+    UninstallLog again;
+    again.read(logFile(L"merged.ulog").c_str());
+    std::vector<std::wstring> paths;
+    for (const LogEntry& e : again.previousEntries()) paths.push_back(e.path);
+    EXPECT_EQ(paths, (std::vector<std::wstring>{kInstall + L"\\Lang\\Trimora_de.dll", after, L"",
+                                                kInstall + L"\\Trimora.exe"}));
+    EXPECT_EQ(again.previousLabel(), L"Trimora 6.04");
+}
+
+// Paths of the longest length a path may have (259 characters) in every
+// entry and both header folders: commit, read, commit keeps every entry.
+TEST_F(UninstallLogTest, CommitReadCommitKeepsEveryEntryWithTheLongestPaths)
+{
+    // Names of at most 100 characters: the Linux side under Wine takes no
+    // longer one.
+    const auto longest = [](std::wstring path, const std::wstring& tail) {
+        while (path.size() + 1 + tail.size() < 259) {
+            const std::size_t room = 259 - path.size() - 1 - tail.size();
+            path += L"\\" + std::wstring(std::min<std::size_t>(room, 100), L'n');
+            if (room > 100 && room - 100 < 2) path.pop_back();
+        }
+        return path + tail;
+    };
+    const std::wstring install = longest(kRoot, L"");
+    const std::wstring menu = longest(kRoot + L"\\Start Menu", L"");
+    UninstallLog first;
+    std::vector<std::wstring> expected;
+    for (int i = 0; i < 12; ++i) {
+        const std::wstring path = longest(kRoot + L"\\Data", L"-" + std::to_wstring(i) + L".dat");
+        ASSERT_EQ(path.size(), 259u);
+        installFile(first, path, 0);
+        expected.push_back(path);
+    }
+    first.recordShortcut(2, kDesktop);
+    const std::wstring link = longest(kDesktop, L".lnk");
+    first.confirm(true, link.c_str());
+    expected.clear();  // every entry, the folders made for the files included
+    for (const LogEntry& e : first.newEntries()) expected.push_back(e.path);
+    ASSERT_EQ(expected.back(), link);
+    ASSERT_TRUE(first.commit(logFile(L"one.ulog"), install, menu));
+
+    UninstallLog second;
+    second.read(logFile(L"one.ulog").c_str());
+    ASSERT_TRUE(second.commit(logFile(L"two.ulog"), install, menu));
+    UninstallLog third;
+    third.read(logFile(L"two.ulog").c_str());
+    std::vector<std::wstring> paths;
+    for (const LogEntry& e : third.previousEntries()) paths.push_back(e.path);
+    EXPECT_EQ(paths, expected);
+    // Only the update note differs: the folders and every entry line are
+    // written again as they were.
+    const auto one = logLines(logFile(L"one.ulog")), two = logLines(logFile(L"two.ulog"));
+    EXPECT_EQ(std::vector<std::wstring>(one.begin() + 3, one.end()), std::vector<std::wstring>(two.begin() + 3, two.end()));
+}
+
 // --- reading damaged files --------------------------------------------------
 
 struct ReadCase {

@@ -1,0 +1,418 @@
+#include "engine/RunRecovery.h"
+
+#include "app/Product.h"
+#include "engine/ProgramRun.h"
+#include "sys/HResultError.h"
+#include "sys/Handles.h"
+#include "sys/PathGuard.h"
+#include "sys/StagedFile.h"
+#include "uninstall/InstallationArea.h"
+#include "uninstall/JournalLogger.h"
+#include "uninstall/RecoveryJournal.h"
+#include "uninstall/RecoveryMarker.h"
+#include "uninstall/UninstallLog.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <list>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+namespace qv {
+namespace {
+
+constexpr std::size_t kMaxPath = MAX_PATH - 1;  // 259 characters
+constexpr wchar_t kRunFolderPrefix[] = L"orvane_{";
+
+bool exists(const std::wstring& path)
+{
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A full path on a drive, in the form the system itself would give it: no
+// relative part, no "..", no device or "\\?\" form, no stream.
+bool isPlainDrivePath(const std::wstring& path)
+{
+    if (path.size() < 4 || path.size() > kMaxPath || path[1] != L':' || path[2] != L'\\') return false;
+    if (path.find(L':', 2) != std::wstring::npos || path.find(L'/') != std::wstring::npos) return false;
+    const std::wstring full = fullPathOf(path);
+    return !full.empty() && sameFileName(full, path);
+}
+
+bool isLowerHex(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+}
+
+// "orvane_{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", as makeTempFolder names it.
+bool isRunFolderName(const std::wstring& name)
+{
+    const std::size_t prefix = std::size(kRunFolderPrefix) - 1;
+    if (name.size() != prefix + 36 + 1 || name.compare(0, prefix, kRunFolderPrefix) != 0 || name.back() != L'}')
+        return false;
+    for (std::size_t i = 0; i < 36; ++i) {
+        const wchar_t c = name[prefix + i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != L'-' : !isLowerHex(c)) return false;
+    }
+    return true;
+}
+
+bool isBackupIn(const std::wstring& path, const std::wstring& runFolder)
+{
+    const std::wstring name = nameOf(path);
+    return isPlainDrivePath(path) && sameFileName(parentOf(path), runFolder) && name.size() >= 6 &&
+           sameFileName(name.substr(0, 2), L"ov") && sameFileName(name.substr(name.size() - 4), L".tmp");
+}
+
+bool isStagingFor(const std::wstring& staging, const std::wstring& target)
+{
+    return isPlainDrivePath(staging) && isPlainDrivePath(target) &&
+           sameFileName(parentOf(staging), parentOf(target)) && isStagingName(nameOf(staging));
+}
+
+// The code a failure carries, for the log.
+std::wstring failureText(const std::exception& e)
+{
+    wchar_t text[32];
+    if (auto* hresult = dynamic_cast<const HResultError*>(&e))
+        std::swprintf(text, 32, L"0x%08lx", static_cast<unsigned long>(hresult->code()));
+    else if (auto* system = dynamic_cast<const std::system_error*>(&e))
+        std::swprintf(text, 32, L"error %d", system->code().value());
+    else
+        return L"unexpected failure";
+    return text;
+}
+
+void deleteFile(const std::wstring& path) noexcept
+{
+    if (!path.empty()) removeChecked(path, Removable::File);
+}
+
+// What the journal of the unfinished run says, checked record by record.
+struct Plan {
+    std::wstring installFolder;
+    std::wstring startMenuFolder;
+    std::list<LogEntry> entries;
+    std::vector<std::pair<std::wstring, std::wstring>> stagings;  // target, temporary name
+    std::vector<std::wstring> temporaries;
+    std::optional<JournalRecord> installationRecord;
+    std::optional<std::pair<std::wstring, std::uint32_t>> registration;  // program, its CRC-32
+    std::optional<JournalRecord> committed;
+    std::vector<std::wstring> refused;  // what a record named that is none of this installation's
+};
+
+Plan planFrom(const std::vector<JournalRecord>& records, const std::wstring& runFolder)
+{
+    Plan plan;
+    plan.installFolder = records.front().path;
+    plan.startMenuFolder = records.front().other;
+    InstallationArea area({plan.installFolder});
+    if (!plan.startMenuFolder.empty()) area.addShortcutFolder(plan.startMenuFolder);
+
+    LogEntry* recorded = nullptr;  // the entry a Settled or BackupFailed refers to
+    bool recordedExisted = false;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const JournalRecord& r = records[i];
+        switch (r.type) {
+        case JournalRecordType::FolderCreating: {
+            LogEntry entry;
+            entry.kind = CreatedFolder;
+            entry.path = r.path;
+            entry.done = true;
+            if (isPlainDrivePath(r.path) && area.owns(entry)) plan.entries.push_back(std::move(entry));
+            else plan.refused.push_back(r.path);
+            break;
+        }
+        case JournalRecordType::FileRecorded: {
+            LogEntry entry;
+            entry.kind = InstalledFile;
+            entry.path = r.path;
+            entry.payloadKind = static_cast<std::int32_t>(r.number);
+            entry.backupPath = r.other;
+            entry.savedDacl = r.data;
+            recordedExisted = (r.flags & journal_flags::FileExisted) != 0;
+            entry.keptInPlace = (r.flags & journal_flags::KeptInPlace) != 0;
+            entry.unsavedOriginal = recordedExisted && !entry.keptInPlace && entry.backupPath.empty();
+            recorded = nullptr;
+            if (!isPlainDrivePath(r.path) || !area.owns(entry) ||
+                (!entry.backupPath.empty() && !isBackupIn(entry.backupPath, runFolder))) {
+                plan.refused.push_back(r.path);
+                break;
+            }
+            plan.entries.push_back(std::move(entry));
+            recorded = &plan.entries.back();
+            break;
+        }
+        case JournalRecordType::BackupFailed:
+            if (recorded) {
+                recorded->backupPath.clear();
+                recorded->restoreTo.clear();
+                if (recorded->kind == InstalledFile && !recorded->keptInPlace)
+                    recorded->unsavedOriginal = recordedExisted;
+            }
+            break;
+        case JournalRecordType::ShortcutRecorded: {
+            recorded = nullptr;
+            if (r.number < ProgramShortcut || r.number > DesktopShortcut) break;
+            LogEntry entry;
+            entry.kind = static_cast<std::int32_t>(r.number);
+            if (!r.other.empty()) {
+                // An earlier shortcut goes back under its own name.
+                if (!isBackupIn(r.other, runFolder) || !isPlainDrivePath(r.third) ||
+                    !sameFileName(::PathFindExtensionW(r.third.c_str()), L".lnk")) {
+                    plan.refused.push_back(r.third);
+                    break;
+                }
+                entry.backupPath = r.other;
+                entry.restoreTo = r.third;
+                entry.savedDacl = r.data;
+            }
+            plan.entries.push_back(std::move(entry));
+            recorded = &plan.entries.back();
+            break;
+        }
+        case JournalRecordType::ShortcutWriting:
+        case JournalRecordType::Settled:
+            if (!recorded) break;
+            if (r.type == JournalRecordType::Settled) recorded->done = (r.flags & journal_flags::Done) != 0;
+            if (!r.path.empty() && recorded->kind >= ProgramShortcut && recorded->kind <= DesktopShortcut) {
+                // Deleted only when it is a shortcut into this installation
+                // (a file of that name that was there before is not).
+                LogEntry named = *recorded;
+                named.path = r.path;
+                if (isPlainDrivePath(r.path) && (!exists(r.path) || area.owns(named))) recorded->path = r.path;
+                else plan.refused.push_back(r.path);
+            }
+            break;
+        case JournalRecordType::UninstallKeyRecorded: {
+            LogEntry entry;
+            entry.kind = UninstallKey;
+            if (!r.other.empty() && isBackupIn(r.other, runFolder)) entry.backupPath = r.other;
+            entry.savedKey = r.data;
+            // A key that existed and could be kept in neither form stays as
+            // the run left it rather than be deleted.
+            if ((r.flags & journal_flags::KeyExisted) && entry.backupPath.empty() && entry.savedKey.empty()) {
+                recorded = nullptr;
+                break;
+            }
+            plan.entries.push_back(std::move(entry));
+            recorded = &plan.entries.back();
+            break;
+        }
+        case JournalRecordType::RegistrationRun: {
+            LogEntry entry;
+            entry.kind = ClassesRootKeys;
+            plan.entries.push_back(std::move(entry));
+            recorded = &plan.entries.back();
+            LogEntry program;
+            program.kind = InstalledFile;
+            program.path = r.path;
+            if (isPlainDrivePath(r.path) && area.owns(program)) plan.registration.emplace(r.path, r.number);
+            break;
+        }
+        case JournalRecordType::Staging:
+            if (isStagingFor(r.other, r.path)) plan.stagings.emplace_back(r.path, r.other);
+            break;
+        case JournalRecordType::TemporaryFile:
+            if (isPlainDrivePath(r.path) && sameFileName(parentOf(r.path), runFolder))
+                plan.temporaries.push_back(r.path);
+            break;
+        case JournalRecordType::InstallationRecord:
+            if (!plan.installationRecord) plan.installationRecord = r;
+            break;
+        case JournalRecordType::Committed: {
+            LogEntry log;
+            log.kind = InstalledFile;
+            log.path = r.path;
+            if (isPlainDrivePath(r.path) && sameFileName(nameOf(r.path), kUninstallLogName) && area.owns(log) &&
+                (r.other.empty() || isStagingFor(r.other, r.path)))
+                plan.committed = r;
+            break;
+        }
+        case JournalRecordType::RunStarted:
+            break;
+        }
+    }
+    return plan;
+}
+
+void putBackInstallationRecord(const JournalRecord& earlier)
+{
+    UniqueKey maker;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, MakerKeyPath, 0, KEY_SET_VALUE, maker.put()) != ERROR_SUCCESS) return;
+    const std::wstring name = productKeyName(productCode) + L" Path";
+    if (earlier.flags & journal_flags::RecordExisted)
+        ::RegSetValueExW(maker.get(), name.c_str(), 0, earlier.number, earlier.data.data(),
+                         static_cast<DWORD>(earlier.data.size()));
+    else
+        ::RegDeleteValueW(maker.get(), name.c_str());
+}
+
+}  // namespace
+
+RunRecovery::RunRecovery(LogLine log, std::function<void(bool)> lend) : log_(std::move(log)), lend_(std::move(lend))
+{
+}
+
+void RunRecovery::note(const std::wstring& line) const noexcept
+{
+    try {
+        if (log_) log_(L"Recovery: " + line);
+    } catch (...) {
+    }
+}
+
+bool RunRecovery::recover() noexcept
+{
+    MarkerContent marker;
+    std::wstring raw;
+    switch (RecoveryMarker::read(marker, raw)) {
+    case RecoveryMarker::State::None:
+        return false;
+    case RecoveryMarker::State::Unreadable:
+        note(L"the marker of an unfinished run is no marker of this installer (" + raw +
+             L"): removed, nothing rolled back");
+        RecoveryMarker::clear(false);
+        return true;
+    case RecoveryMarker::State::Found:
+        break;
+    }
+    try {
+        note(L"an earlier installation run did not end; its journal: " + marker.journalPath);
+        const std::wstring folderPath = parentOf(marker.journalPath);
+        auto giveUp = [&](const std::wstring& why) {
+            note(why + L": nothing rolled back, the marker is removed");
+            RecoveryMarker::clear(marker.makerKeyCreated);
+            return true;
+        };
+        if (!isPlainDrivePath(marker.journalPath) || !sameFileName(nameOf(marker.journalPath), kRecoveryJournalName) ||
+            !isRunFolderName(nameOf(folderPath)))
+            return giveUp(L"the marker names no journal of a run folder");
+
+        // The folder pinned while it is used: no delete sharing, so that it
+        // cannot be renamed or replaced meanwhile.
+        CheckedHandle folder;
+        try {
+            folder = openChecked(folderPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        } catch (...) {
+            return giveUp(L"the run folder " + folderPath + L" lies behind a link");
+        }
+        if (!folder) return giveUp(L"the run folder " + folderPath + L" is gone");
+        if (!folder.isFolder() || !(identityOf(folder.info) == marker.folder))
+            return giveUp(L"refused: the folder is not the one the run made (" + folderPath + L")");
+
+        CheckedHandle file;
+        try {
+            file = openChecked(marker.journalPath, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+        } catch (...) {
+            return giveUp(L"the journal lies behind a link");
+        }
+        if (!file) return giveUp(L"the journal is gone");
+        if (file.isFolder() || ::GetFileType(file.handle.get()) != FILE_TYPE_DISK ||
+            !(identityOf(file.info) == marker.journal))
+            return giveUp(L"refused: the journal is not the one the run wrote (" + marker.journalPath + L")");
+
+        std::vector<char> bytes;
+        char chunk[4096];
+        while (bytes.size() < kMaxJournalBytes) {
+            DWORD got = 0;
+            const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, kMaxJournalBytes - bytes.size()));
+            if (!::ReadFile(file.handle.get(), chunk, wanted, &got, nullptr) || got == 0) break;
+            bytes.insert(bytes.end(), chunk, chunk + got);
+        }
+        const std::vector<JournalRecord> records = parseJournalRecords(bytes);
+        if (records.empty() || records.front().type != JournalRecordType::RunStarted ||
+            !sameFileName(records.front().third, folderPath)) {
+            markForDeletion(file.handle.get());
+            return giveUp(L"the journal holds no run");
+        }
+
+        Plan plan = planFrom(records, folderPath);
+        note(L"the run installed into " + plan.installFolder + L"; " + std::to_wstring(records.size()) +
+             L" journal records read");
+        for (const std::wstring& path : plan.refused)
+            note(L"left alone: " + path + L" is nothing this installation writes");
+
+        for (const auto& [target, staging] : plan.stagings) {
+            // The new uninstall log of a run past its commit is complete: it
+            // goes into place below.
+            if (plan.committed && sameFileName(staging, plan.committed->other)) continue;
+            if (removeChecked(staging, Removable::File) == RemoveOutcome::Removed)
+                note(L"deleted " + staging + L", the part written of " + target);
+        }
+
+        if (plan.committed) {
+            // Every change was made: the run is completed, not undone.
+            note(L"the run had made every change: it is completed");
+            const std::wstring& staged = plan.committed->other;
+            if (!staged.empty() && exists(staged)) {
+                try {
+                    putInPlace(staged, plan.committed->path, kUninstallLogAttributes);
+                    note(L"uninstall log " + plan.committed->path + L" put in place");
+                } catch (const std::exception& e) {
+                    note(L"uninstall log " + plan.committed->path + L" could NOT be put in place (" +
+                         failureText(e) + L"); its new content stays in " + staged);
+                }
+            }
+            for (const LogEntry& entry : plan.entries)
+                if (!entry.backupPath.empty() && exists(entry.backupPath)) {
+                    deleteFile(entry.backupPath);
+                    note(L"backup " + entry.backupPath + L" deleted");
+                }
+        } else {
+            note(L"rolling the run back");
+            if (plan.registration) {
+                const auto& [program, crc] = *plan.registration;
+                const auto entry = std::find_if(plan.entries.begin(), plan.entries.end(), [&](const LogEntry& e) {
+                    return e.kind == InstalledFile && sameFileName(e.path, program);
+                });
+                const bool earlierComesBack =
+                    entry == plan.entries.end() || !entry->backupPath.empty() || entry->unsavedOriginal;
+                if (earlierComesBack) {
+                    note(L"the program's registrations stay: they name " + program +
+                         L", where the earlier program comes back");
+                } else {
+                    const ProgramRun run = runVerifiedProgram(program, crc, L" /Unregister /Background", lend_);
+                    if (!run.started)
+                        note(L"\"" + program + L"\" /Unregister could NOT run (the program is gone or changed)");
+                    else
+                        note(L"\"" + program + L"\" /Unregister ended with " +
+                             std::to_wstring(static_cast<long>(run.exitCode)));
+                }
+            }
+            UninstallLog journal;
+            JournalLogger logger([this](const std::wstring& line) { note(line); });
+            journal.setObserver(&logger);
+            journal.takeOverEntries(std::move(plan.entries));
+            journal.rollback();
+            journal.setObserver(nullptr);
+            if (plan.installationRecord) {
+                putBackInstallationRecord(*plan.installationRecord);
+                note((plan.installationRecord->flags & journal_flags::RecordExisted)
+                         ? L"installation record put back as it was"
+                         : L"installation record deleted");
+            }
+        }
+        for (const std::wstring& temporary : plan.temporaries) deleteFile(temporary);
+
+        RecoveryMarker::clear(marker.makerKeyCreated);
+        markForDeletion(file.handle.get());
+        file.handle.reset();
+        if (markForDeletion(folder.handle.get())) note(L"run folder " + folderPath + L" removed");
+        else note(L"run folder " + folderPath + L" kept: something in it could not be put back");
+        folder.handle.reset();
+        note(L"done");
+        return true;
+    } catch (...) {
+        note(L"stopped by an unexpected failure; the marker stays for the next start");
+        return true;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,54 @@
+#pragma once
+// Classes in this file:
+//   RunRecovery   at the installer's start, finishes what an earlier run
+//                 left half-done: rolls it back, or, past the point from
+//                 which it goes forward, completes it
+//
+// A run that ends without ending its journal (the process killed, the power
+// lost) leaves its marker (uninstall/RecoveryMarker.h) and its journal on
+// disk (uninstall/RecoveryJournal.h). The next start, after the check for
+// running copies and before it looks for an earlier installation, finds the
+// marker and trusts nothing of it blindly: the journal must lie in a run
+// folder of ours ("orvane_{<uuid>}"), reached without a link, and folder
+// and file must be the very ones the run made (volume serial number and
+// file index, which the marker in HKEY_LOCAL_MACHINE holds and only
+// administrators can write); every path a record names must be one this
+// installation writes (uninstall/InstallationArea.h), every backup a name
+// in the run folder, every temporary name one beside its target.
+//
+// Rolled back: the files written half-way under their temporary names are
+// deleted; the program's registrations are undone by the program itself
+// (" /Unregister", only with the bytes the archive gave it) when no earlier
+// program comes back to their place; then the journal's entries are undone
+// as a failed run's are (backups put back with their attributes and DACLs,
+// what was created removed, the uninstall key put back or deleted); the
+// installation record is put back as it was. Rolled forward, once the run
+// had every change made: its uninstall log is moved into place and its
+// backups deleted. Every step goes to the log. Then the marker, the journal
+// and the run folder (when empty) go.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qv {
+
+class RunRecovery {
+public:
+    using LogLine = std::function<void(const std::wstring&)>;
+    // lend(true) before the installed program runs for its clean-up,
+    // lend(false) after (the installer's mutex).
+    RunRecovery(LogLine log, std::function<void(bool)> lend);
+
+    // Looks for the marker of an unfinished run and deals with it as above.
+    // False when there was none (nothing is logged then). Never throws.
+    bool recover() noexcept;
+
+private:
+    void note(const std::wstring& line) const noexcept;
+
+    LogLine log_;
+    std::function<void(bool)> lend_;
+};
+
+}  // namespace qv

@@ -1,0 +1,227 @@
+// Installations ended abruptly at named points (the installer's test build
+// setup_interruptible terminates its own process there, as a power loss or
+// a killed process would: no destructor, no rollback, no flush), then the
+// shipped installer started again, as an administrator would. Its start-up
+// finds the unfinished run and rolls it back before it looks at the
+// machine; the wizard opens and is left. After that:
+//   - on a fresh machine, the machine equals its snapshot from before the
+//     killed run (every file and folder below the program-files,
+//     application-data, Start-menu, desktop and temporary folders, every key
+//     and value of HKEY_LOCAL_MACHINE\Software and HKEY_CLASSES_ROOT);
+//   - on an update, the earlier installation is back byte for byte (the
+//     same snapshot), is detected as the earlier version again, and a
+//     silent update then installs as on any machine.
+// Each scenario is its own CTest test in a fresh prefix, with an X server of
+// its own for the wizard (tests/unattended.cmake).
+//
+// Under Wine: a process ended with TerminateProcess loses exactly what a
+// killed process loses on Windows (its handles are closed by the system,
+// nothing of the process runs); what a power loss adds (file system caches
+// never written) is not reproduced here: the journal and the files are
+// flushed before the steps that rely on them, which these runs cannot
+// prove. The registration run's program is not killed with the installer,
+// as on Windows: the test waits for it to end before the next start, as a
+// machine that lost power has no such program left.
+#include "ProductTestPaths.h"
+#include "support/MachineSnapshot.h"
+#include "support/ProductTestSupport.h"
+#include "support/RunLogLines.h"
+#include "support/TestFiles.h"
+#include "uninstall/UninstallLog.h"
+#include "wizard/WizardDriver.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qv {
+namespace {
+
+using test::containsInOrder;
+using test::MachineSnapshot;
+using test::runLogLines;
+using ::testing::IsEmpty;
+
+const std::wstring installer = QV_INSTALLER_EXE;
+const std::wstring interruptible = QV_INTERRUPTIBLE_EXE;
+constexpr DWORD endedAtRunPoint = 7777;  // tests/startup/InterruptibleSettings.cpp
+constexpr DWORD Installed = 0, Cancelled = 1602;
+constexpr wchar_t ProductKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvex 6";
+constexpr wchar_t RecoveryLog[] = L"C:\\recovery.log";
+
+std::wstring shellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH]{};
+    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+DWORD run(const std::wstring& program, const std::wstring& arguments,
+          const std::vector<std::pair<std::wstring, std::wstring>>& environment = {})
+{
+    test::ChildProcess process(L"\"" + program + L"\" " + arguments, environment);
+    if (!process.started()) {
+        ADD_FAILURE() << "cannot start " << testing::PrintToString(program);
+        return 0xFFFFFFFF;
+    }
+    return process.wait(180000);
+}
+
+// The registration run's program outlives the installer that was ended
+// while it ran; the next start comes once it has ended, as after a power
+// loss.
+void waitForProgramsNamed(const wchar_t* name)
+{
+    for (int round = 0; round < 600; ++round) {
+        bool running = false;
+        UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        if (snapshot && snapshot.get() != INVALID_HANDLE_VALUE && ::Process32FirstW(snapshot.get(), &entry))
+            do {
+                if (::CompareStringOrdinal(entry.szExeFile, -1, name, -1, TRUE) == CSTR_EQUAL) running = true;
+            } while (::Process32NextW(snapshot.get(), &entry));
+        if (!running) return;
+        ::Sleep(100);
+    }
+    ADD_FAILURE() << "the registration run did not end";
+}
+
+class Interrupted : public ::testing::Test {
+protected:
+    const std::wstring installFolder = shellFolder(CSIDL_PROGRAM_FILES) + L"\\Orvane Systems\\Trimora 6";
+    const std::wstring wordList = shellFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems\\Quorvex\\Words_en.qwl";
+
+    // An earlier installation: this version installed, then made the
+    // earlier version 6.03 by its program, with one shared data file gone
+    // (so that an update writes one).
+    void setUpEarlierInstallation()
+    {
+        ASSERT_EQ(run(installer, L"/VERYSILENT"), Installed);
+        const std::wstring program = installFolder + L"\\Trimora.exe";
+        ::SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(::CopyFileW(QV_OLD_PROGRAM_EXE, program.c_str(), FALSE));
+        ::SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_READONLY);
+        ASSERT_TRUE(::DeleteFileW(wordList.c_str()));
+    }
+
+    // The installation ended at point; true when it ended there.
+    void killedAt(const wchar_t* point)
+    {
+        EXPECT_EQ(run(interruptible, L"/VERYSILENT /LOG=C:\\killed.log", {{L"QV_PROBE_END_AT", point}}),
+                  endedAtRunPoint);
+        waitForProgramsNamed(L"Trimora.exe");
+    }
+
+    // The shipped installer started again, its wizard left on the mode page.
+    void startAgainAndLeave()
+    {
+        test::WizardDriver wizard(installer, {}, std::wstring(L"/LOG=") + RecoveryLog);
+        ASSERT_TRUE(wizard.frame()) << "the wizard did not open";
+        ASSERT_TRUE(wizard.next(test::WizardPage::Mode));
+        wizard.click(IDCANCEL);
+        const HWND box = wizard.waitForBox();
+        ASSERT_TRUE(box);
+        wizard.answer(box, IDYES);
+        EXPECT_EQ(wizard.waitExit(), Cancelled);
+    }
+
+    void freshMachineComesBack(const wchar_t* point)
+    {
+        const MachineSnapshot before = MachineSnapshot::take();
+        killedAt(point);
+        startAgainAndLeave();
+        EXPECT_THAT(test::diff(before, MachineSnapshot::take()), IsEmpty());
+        EXPECT_TRUE(containsInOrder(runLogLines(RecoveryLog),
+                                    {L"Recovery: an earlier installation run did not end; its journal: *",
+                                     L"Recovery: rolling the run back", L"Recovery: done",
+                                     L"Detected: not installed: first installation"}));
+    }
+
+    // ignore: what the killed run leaves by design (see its scenario).
+    void earlierInstallationComesBack(const wchar_t* point,
+                                      const std::function<bool(const std::wstring&)>& ignore = {})
+    {
+        setUpEarlierInstallation();
+        const MachineSnapshot before = MachineSnapshot::take();
+        killedAt(point);
+        startAgainAndLeave();
+        EXPECT_THAT(test::diff(before, MachineSnapshot::take(), ignore), IsEmpty());
+        EXPECT_TRUE(containsInOrder(runLogLines(RecoveryLog),
+                                    {L"Recovery: an earlier installation run did not end; its journal: *",
+                                     L"Recovery: rolling the run back", L"Recovery: done",
+                                     L"Detected: an older version is installed: update",
+                                     L"Installed version: Trimora 6.03"}));
+
+        // The earlier installation is one an update goes on from.
+        ASSERT_EQ(run(installer, L"/VERYSILENT /LOG=C:\\update.log"), Installed);
+        EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\update.log"),
+                                    {L"Detected: an older version is installed: update", L"Outcome: installed"}));
+        UninstallLog log;
+        log.read((installFolder + L"\\Uninstall.ulog").c_str());
+        std::size_t files = 0;
+        for (const LogEntry& e : log.previousEntries())
+            if (e.kind == InstalledFile && e.done && test::fileExists(e.path)) ++files;
+        EXPECT_EQ(files, 27u);
+        EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, ProductKey, L"DisplayVersion"), L"6.4.0.2");
+    }
+};
+
+TEST_F(Interrupted, FreshMachineDuringTheVerification)
+{
+    freshMachineComesBack(L"Verification");
+}
+
+TEST_F(Interrupted, FreshMachineWhileADataFileIsWritten)
+{
+    freshMachineComesBack(L"WritingDataFile");
+}
+
+TEST_F(Interrupted, FreshMachineAfterTheKeyWasWritten)
+{
+    freshMachineComesBack(L"KeyWritten");
+}
+
+TEST_F(Interrupted, FreshMachineDuringTheRegistrationRun)
+{
+    // The program's registrations under HKEY_CLASSES_ROOT go with it: the
+    // recovery runs it with " /Unregister" before it deletes it.
+    freshMachineComesBack(L"RegistrationRun");
+}
+
+TEST_F(Interrupted, UpdateDuringTheVerification)
+{
+    earlierInstallationComesBack(L"Verification");
+}
+
+TEST_F(Interrupted, UpdateWhileADataFileIsWritten)
+{
+    earlierInstallationComesBack(L"WritingDataFile");
+}
+
+TEST_F(Interrupted, UpdateAfterTheKeyWasWritten)
+{
+    // Under Wine RegRestoreKeyW restores nothing: the key comes back from the
+    // copy of its values the journal keeps, which is what is checked here.
+    earlierInstallationComesBack(L"KeyWritten");
+}
+
+TEST_F(Interrupted, UpdateDuringTheRegistrationRun)
+{
+    // The new program registered the document type for the same path, where
+    // the earlier program comes back, and noted the version it updated
+    // from: the registrations stay, that note with them (the program's own
+    // key below the maker's).
+    earlierInstallationComesBack(L"RegistrationRun", [](const std::wstring& line) {
+        return line.find(L"\\Orvane Systems\\Quorvex 6") != std::wstring::npos;
+    });
+}
+
+}  // namespace
+}  // namespace qv

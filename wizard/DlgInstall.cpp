@@ -11,6 +11,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace qv {
 
@@ -96,6 +97,16 @@ struct CDlgInstall::LogView {
                frames[bar].rgstate[0] == other.frames[bar].rgstate[0];
     }
 
+    // The bar draws the same pixels: its place, its arrows, its thumb and
+    // which of its parts are enabled.
+    bool looksSame(const LogView& other, int bar) const
+    {
+        const SCROLLBARINFO &a = frames[bar], &b = other.frames[bar];
+        return ::EqualRect(&a.rcScrollBar, &b.rcScrollBar) && a.dxyLineButton == b.dxyLineButton &&
+               a.xyThumbTop == b.xyThumbTop && a.xyThumbBottom == b.xyThumbBottom &&
+               std::equal(std::begin(a.rgstate), std::end(a.rgstate), std::begin(b.rgstate));
+    }
+
     int firstLine = 0;
     SCROLLINFO bars[2]{};     // SB_HORZ, SB_VERT
     SCROLLBARINFO frames[2]{};
@@ -108,24 +119,26 @@ struct CDlgInstall::LogView {
 // Each of these steps that scrolls or changes a scroll range has the edit
 // control draw its scroll bars at once: under Wine up to eight bar drawings
 // for the two lines of a copied file, the dearest part of an installation's
-// display. The window manager's redraw switch holds every drawing back
-// until the line is in place. Wine's edit control ignores WM_SETREDRAW, so
-// the switch is thrown on the window itself, as the control's own handling
-// does on Windows. What changed is then shown once: the view moved as the
-// control moves it, the lines from the insertion on are painted by the next
-// paint, and the scroll bars that changed are drawn.
+// display. So nothing is drawn until the line is in place, and then only
+// what changed: the view moved as the control moves it, the lines from the
+// insertion on (by the next paint), and the scroll bars that changed.
+//
+// A window draws only while it and its parents are visible. The page's
+// visible flag is taken away meanwhile, not the log's: Wine's edit control
+// ignores WM_SETREDRAW, and flipping the log's own flag back makes Wine
+// repaint the log's whole frame, both bars and the border, at the next
+// paint. Unlike WM_SETREDRAW the flag validates nothing: what waits to be
+// painted on the page (the status line, an earlier line) still is.
 void CDlgInstall::appendToLog(const std::wstring& line)
 {
     const int end = ::GetWindowTextLengthW(log);
-    const bool visible = (::GetWindowLongW(log, GWL_STYLE) & WS_VISIBLE) != 0;
-    // Switching drawing off validates what the log has not painted yet: an
-    // earlier append without a message pump since then.
-    const bool painted = !::GetUpdateRect(log, nullptr, FALSE);
+    const LONG pageStyle = ::GetWindowLongW(hwnd(), GWL_STYLE);
+    const bool visible = (pageStyle & WS_VISIBLE) != 0;
     const LogView before(log);
     // The caret, when the log has it, is taken off the screen first: moved
-    // while drawing is off, it would leave its image behind.
+    // while nothing is drawn, it would leave its image behind.
     const bool caret = visible && ::HideCaret(log);
-    if (visible) ::DefWindowProcW(log, WM_SETREDRAW, FALSE, 0);
+    if (visible) ::SetWindowLongW(hwnd(), GWL_STYLE, pageStyle & ~WS_VISIBLE);
 
     ::SendMessageW(log, EM_SETSEL, end, end);
     ::SendMessageW(log, EM_SCROLLCARET, 0, 0);
@@ -133,15 +146,15 @@ void CDlgInstall::appendToLog(const std::wstring& line)
     ::SendMessageW(log, EM_SCROLL, SB_LINEDOWN, 0);
 
     if (!visible) return;
-    ::DefWindowProcW(log, WM_SETREDRAW, TRUE, 0);
-    showChanges(before, end, painted);
+    ::SetWindowLongW(hwnd(), GWL_STYLE, pageStyle);
+    showChanges(before, end);
     if (caret) ::ShowCaret(log);
 }
 
-void CDlgInstall::showChanges(const LogView& before, int insertedAt, bool painted)
+void CDlgInstall::showChanges(const LogView& before, int insertedAt)
 {
     const LogView after(log);
-    if (!painted || before.frames[SB_HORZ].rgstate[0] != after.frames[SB_HORZ].rgstate[0] ||
+    if (before.frames[SB_HORZ].rgstate[0] != after.frames[SB_HORZ].rgstate[0] ||
         before.frames[SB_VERT].rgstate[0] != after.frames[SB_VERT].rgstate[0]) {
         ::RedrawWindow(log, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
         return;
@@ -165,7 +178,8 @@ void CDlgInstall::showChanges(const LogView& before, int insertedAt, bool painte
     // it shows once more: a non-client paint would draw both bars and the
     // border.
     for (int bar : {SB_HORZ, SB_VERT}) {
-        if (before.sameBar(after, bar)) continue;
+        // A bar whose thumb moved by less than a pixel needs no drawing.
+        if (before.sameBar(after, bar) || before.looksSame(after, bar)) continue;
         SCROLLINFO shown = after.bars[bar];
         shown.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
         ::SetScrollInfo(log, bar, &shown, TRUE);

@@ -47,7 +47,7 @@ private:
     std::wstring fullWidth(const std::wstring& text);
     struct LogView;
     void appendToLog(const std::wstring& line);
-    void showChanges(const LogView& before, int insertedAt, bool painted);
+    void showChanges(const LogView& before, int insertedAt);
     int logLineHeight();
 
     HWND log = nullptr;

@@ -59,6 +59,8 @@ private:
     std::wstring statusPath;   // the path SetStatusPath last showed
     std::wstring statusShown;  // and its shortened text in the status line
     int lineHeight = 0;        // of the log's font, once known
+    // The page drew or changed something since its last message pump.
+    bool drawnSincePump = true;
 };
 
 }  // namespace qv

@@ -167,4 +167,23 @@ TEST_F(InstallPage, ShowsAfterEveryPumpWhatAWholeRedrawShows)
     EXPECT_FALSE(shown == summary);
 }
 
+// Between two notifications that change nothing on screen, what arrives in
+// the queue (a message for the log, one for the thread) is still taken by the
+// next pump.
+TEST_F(InstallPage, PumpAfterAnUnchangedProgressTakesWhatWaits)
+{
+    page.ResetProgress();
+    page.SetProgress(40);
+    page.PumpMessages();
+
+    const UINT probe = ::RegisterWindowMessageW(L"QvInstallPageProbe");
+    ::PostMessageW(page.GetDlgItem(IDC_LOG), probe, 0, 0);
+    ::PostThreadMessageW(::GetCurrentThreadId(), WM_NULL, 0, 0);
+    page.SetProgress(40);  // the same percent: nothing to draw
+    page.PumpMessages();
+
+    MSG left{};
+    EXPECT_FALSE(::PeekMessageW(&left, nullptr, 0, 0, PM_NOREMOVE)) << "message 0x" << std::hex << left.message;
+}
+
 }  // namespace

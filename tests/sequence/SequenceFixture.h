@@ -17,6 +17,7 @@
 #include "engine/InstallTexts.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/RecordingDisplay.h"
+#include "support/TestFiles.h"
 #include "sys/Handles.h"
 #include "uninstall/UninstallLog.h"
 
@@ -34,16 +35,10 @@ namespace qv {
 
 using test::RecordingDisplay;
 using test::TestEntry;
+using test::shellFolder;
 
 inline constexpr wchar_t applicationIdForTests[] = L"Quorvex6";
 inline constexpr wchar_t recordKey[] = L"Software\\QvSequenceTest";
-
-inline std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
 
 inline std::wstring windowsPath(const char* path)
 {

@@ -3,6 +3,7 @@
 #include "app/InstanceObjects.h"
 #include "app/Languages.h"
 #include "app/Product.h"
+#include "support/TestFiles.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -14,13 +15,6 @@ namespace qv::test {
 namespace {
 
 constexpr wchar_t applicationIdForTests[] = L"Quorvex6";
-
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "support/MachineSnapshot.h"
 
 #include "engine/Crc32.h"
+#include "support/TestFiles.h"
 #include "sys/Handles.h"
 
 #include <windows.h>
@@ -12,13 +13,6 @@
 
 namespace qv::test {
 namespace {
-
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
-    return path;
-}
 
 std::wstring upper(std::wstring text)
 {

@@ -1,6 +1,7 @@
 #include "support/TestFiles.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -66,6 +67,13 @@ void readFoldersOnce(const std::wstring& folder)
 bool runningUnderWine()
 {
     return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::wstring shellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+    return path;
 }
 
 }  // namespace qv::test

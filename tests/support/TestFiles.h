@@ -24,5 +24,8 @@ bool fileExists(const std::wstring& path);
 void readFoldersOnce(const std::wstring& folder);
 // True under Wine, for the few checks that only hold on Windows.
 bool runningUnderWine();
+// A shell folder (CSIDL_*) as the installer finds it; empty when the system
+// has none.
+std::wstring shellFolder(int csidl);
 
 }  // namespace qv::test

@@ -2,6 +2,8 @@
 
 #include "support/TestFiles.h"
 
+#include <gtest/gtest.h>
+
 #include <utility>
 
 namespace qv::test {
@@ -239,6 +241,17 @@ DWORD ChildProcess::wait(DWORD timeoutMs)
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(info_.hProcess, &code);
     return code;
+}
+
+DWORD runToEnd(const std::wstring& program, const std::wstring& arguments,
+               const std::vector<std::pair<std::wstring, std::wstring>>& environment, DWORD timeoutMs)
+{
+    ChildProcess process(L"\"" + program + L"\" " + arguments, environment);
+    if (!process.started()) {
+        ADD_FAILURE() << "cannot start " << testing::PrintToString(program);
+        return 0xFFFFFFFF;
+    }
+    return process.wait(timeoutMs);
 }
 
 std::wstring executableFolder()

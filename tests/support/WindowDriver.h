@@ -77,6 +77,13 @@ private:
     PROCESS_INFORMATION info_{};
 };
 
+// Runs a program with its arguments to its end: its exit code. A program
+// that cannot start fails the test and gives 0xFFFFFFFF; one still running
+// after timeoutMs is ended and gives STILL_ACTIVE.
+DWORD runToEnd(const std::wstring& program, const std::wstring& arguments,
+               const std::vector<std::pair<std::wstring, std::wstring>>& environment = {},
+               DWORD timeoutMs = 180000);
+
 // The folder of the running test executable, with a trailing backslash.
 std::wstring executableFolder();
 

@@ -27,6 +27,7 @@
 #include "support/ProductTestSupport.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"
+#include "support/WindowDriver.h"
 #include "uninstall/UninstallLog.h"
 #include "wizard/WizardDriver.h"
 
@@ -46,6 +47,8 @@ namespace {
 using test::containsInOrder;
 using test::MachineSnapshot;
 using test::runLogLines;
+using test::runToEnd;
+using test::shellFolder;
 using ::testing::IsEmpty;
 
 const std::wstring installer = QV_INSTALLER_EXE;
@@ -54,24 +57,6 @@ constexpr DWORD endedAtRunPoint = 7777;  // tests/startup/InterruptibleSettings.
 constexpr DWORD Installed = 0, Cancelled = 1602;
 constexpr wchar_t ProductKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvex 6";
 constexpr wchar_t RecoveryLog[] = L"C:\\recovery.log";
-
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH]{};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
-DWORD run(const std::wstring& program, const std::wstring& arguments,
-          const std::vector<std::pair<std::wstring, std::wstring>>& environment = {})
-{
-    test::ChildProcess process(L"\"" + program + L"\" " + arguments, environment);
-    if (!process.started()) {
-        ADD_FAILURE() << "cannot start " << testing::PrintToString(program);
-        return 0xFFFFFFFF;
-    }
-    return process.wait(180000);
-}
 
 // The registration run's program outlives the installer that was ended
 // while it ran; the next start comes once it has ended, as after a power
@@ -103,7 +88,7 @@ protected:
     // (so that an update writes one).
     void setUpEarlierInstallation()
     {
-        ASSERT_EQ(run(installer, L"/VERYSILENT"), Installed);
+        ASSERT_EQ(runToEnd(installer, L"/VERYSILENT"), Installed);
         const std::wstring program = installFolder + L"\\Trimora.exe";
         ::SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_TRUE(::CopyFileW(QV_OLD_PROGRAM_EXE, program.c_str(), FALSE));
@@ -114,7 +99,7 @@ protected:
     // The installation ended at point; true when it ended there.
     void killedAt(const wchar_t* point)
     {
-        EXPECT_EQ(run(interruptible, L"/VERYSILENT /LOG=C:\\killed.log", {{L"QV_PROBE_END_AT", point}}),
+        EXPECT_EQ(runToEnd(interruptible, L"/VERYSILENT /LOG=C:\\killed.log", {{L"QV_PROBE_END_AT", point}}),
                   endedAtRunPoint);
         waitForProgramsNamed(L"Trimora.exe");
     }
@@ -160,7 +145,7 @@ protected:
                                      L"Installed version: Trimora 6.03"}));
 
         // The earlier installation is one an update goes on from.
-        ASSERT_EQ(run(installer, L"/VERYSILENT /LOG=C:\\update.log"), Installed);
+        ASSERT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\update.log"), Installed);
         EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\update.log"),
                                     {L"Detected: an older version is installed: update", L"Outcome: installed"}));
         UninstallLog log;

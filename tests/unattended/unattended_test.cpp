@@ -15,6 +15,7 @@
 #include "support/ProductTestSupport.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"
+#include "support/WindowDriver.h"
 #include "sys/Dpi.h"
 #include "uninstall/UninstallLog.h"
 #include "wizard/WizardDriver.h"
@@ -39,6 +40,8 @@ using test::containsInOrder;
 using test::regDword;
 using test::regString;
 using test::runLogLines;
+using test::runToEnd;
+using test::shellFolder;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -56,33 +59,14 @@ constexpr wchar_t MakerKey[] = L"Software\\Orvane Systems";
 constexpr wchar_t RecordName[] = L"Quorvex 6 Path";
 constexpr wchar_t Caption[] = L"Installer \u2013 Trimora 6.04";
 
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH]{};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
 bool exists(const std::wstring& path)
 {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Runs a program with its arguments to its end; the whole exit code.
-DWORD run(const std::wstring& program, const std::wstring& arguments,
-          const std::vector<std::pair<std::wstring, std::wstring>>& environment = {})
-{
-    test::ChildProcess process(L"\"" + program + L"\" " + arguments, environment);
-    if (!process.started()) {
-        ADD_FAILURE() << "cannot start " << testing::PrintToString(program);
-        return 0xFFFFFFFF;
-    }
-    return process.wait(180000);
-}
-
 DWORD install(const std::wstring& arguments)
 {
-    return run(installer, arguments);
+    return runToEnd(installer, arguments);
 }
 
 std::size_t countStartingWith(const std::vector<std::wstring>& lines, const std::wstring& prefix)
@@ -307,7 +291,7 @@ TEST_F(Unattended, RefusalsChangeNothing)
         {stagedUninstaller, L"/VERYSILENT", NoUninstallLog, {}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(run(c.program, c.arguments, c.environment), c.code)
+        EXPECT_EQ(runToEnd(c.program, c.arguments, c.environment), c.code)
             << testing::PrintToString(c.program) << " " << testing::PrintToString(c.arguments);
 
     EXPECT_THAT(test::diff(before, test::MachineSnapshot::take()), IsEmpty());
@@ -322,7 +306,7 @@ TEST_F(Unattended, RefusalsAreLoggedWithTheirCode)
                                  L"Command line: Unknown switch: /FOO",
                                  L"The command line is not valid: nothing installed", L"Exit code: 1639"}));
 
-    ASSERT_EQ(run(QV_SETUP_PROBE_EXE, L"/VERYSILENT /LOG=C:\\probe.log", {{L"QV_PROBE_NOT_ADMINISTRATOR", L"1"}}),
+    ASSERT_EQ(runToEnd(QV_SETUP_PROBE_EXE, L"/VERYSILENT /LOG=C:\\probe.log", {{L"QV_PROBE_NOT_ADMINISTRATOR", L"1"}}),
               NotAdministrator);
     EXPECT_TRUE(containsInOrder(
         runLogLines(L"C:\\probe.log"),
@@ -356,7 +340,7 @@ TEST_F(Unattended, CorruptPayloadFailsAndChangesNothing)
         std::ofstream out(damaged.c_str(), std::ios::binary);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    ASSERT_EQ(run(damaged, L"/VERYSILENT /LOG=C:\\damaged.log"), FailedRolledBack);
+    ASSERT_EQ(runToEnd(damaged, L"/VERYSILENT /LOG=C:\\damaged.log"), FailedRolledBack);
     EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\damaged.log"),
                                 {L"Preparing Installation...Failed", L"Status: Installation failed (Error Code 4).",
                                  L"Outcome: failed; everything this run changed was rolled back",

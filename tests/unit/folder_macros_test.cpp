@@ -1,6 +1,7 @@
 #include "engine/FolderMacros.h"
 
 #include "engine/CompressError.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -16,12 +17,7 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-std::wstring shellFolder(int csidl)
-{
-    wchar_t folder[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder);
-    return folder;
-}
+using qv::test::shellFolder;
 
 // Names in percent signs stand for the shell's folders on this machine.
 std::wstring expand(std::wstring text)

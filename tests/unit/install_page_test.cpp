@@ -7,6 +7,7 @@
 #include "engine/Archive.h"
 #include "engine/InstallSequence.h"
 #include "resources/resource.h"
+#include "support/TestFiles.h"
 #include "wizard/DlgInstall.h"
 
 #include <gtest/gtest.h>
@@ -24,12 +25,7 @@ using namespace qv;
 
 namespace {
 
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
+using test::shellFolder;
 
 // The pixels of a window and its children as they are on screen.
 std::vector<std::uint32_t> pixelsOf(HWND window)

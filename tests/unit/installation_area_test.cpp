@@ -18,13 +18,6 @@ namespace {
 using namespace qv;
 using namespace qv::test;
 
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
 const std::wstring programFiles = shellFolder(CSIDL_PROGRAM_FILES);
 const std::wstring install = programFiles + L"\\Orvane Systems\\Trimora 6";
 const std::wstring commonData = shellFolder(CSIDL_COMMON_APPDATA);

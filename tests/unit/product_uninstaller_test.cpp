@@ -9,6 +9,7 @@
 #include "product/program/MainWindow.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/ProductTestSupport.h"
+#include "support/TestFiles.h"
 #include "support/UnixSide.h"
 
 #include <gtest/gtest.h>
@@ -27,13 +28,6 @@ using namespace qv::test;
 const std::wstring stage = QV_PRODUCT_STAGE;
 const std::wstring uninstallKey = std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
 constexpr DWORD registered = 0xFFFFFFF6;
-
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-    return path;
-}
 
 bool exists(const std::wstring& path)
 {

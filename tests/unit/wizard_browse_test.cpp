@@ -26,14 +26,9 @@ using namespace qv;
 
 namespace {
 
-constexpr DWORD Timeout = 20000;
+using test::shellFolder;
 
-std::wstring shellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH]{};
-    ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
+constexpr DWORD Timeout = 20000;
 
 // The page on show: the visible child dialog of the frame.
 HWND visiblePage(HWND frame)

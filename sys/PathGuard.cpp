@@ -2,6 +2,7 @@
 
 #include "sys/HResultError.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace qv {
@@ -216,6 +217,17 @@ bool markForDeletion(HANDLE handle) noexcept
 {
     FILE_DISPOSITION_INFO disposition{TRUE};
     return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+bool renameOpenFile(HANDLE file, const std::wstring& destination, bool replaceExisting)
+{
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (destination.size() + 1) * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(destination.size() * sizeof(wchar_t));
+    std::copy(destination.begin(), destination.end(), rename->FileName);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, DWORD creation, unsigned linkUse,

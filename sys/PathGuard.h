@@ -8,6 +8,7 @@
 //   openChecked         opens a path through checked folders only
 //   removeChecked       deletes a file or an empty folder through a checked
 //                       handle
+//   renameOpenFile      renames a file through its open handle
 //   createFolderChecked creates one folder in a checked folder and verifies
 //                       where it was made
 //   CheckedFolderCache  keeps the folders checked on this thread for a run
@@ -127,6 +128,11 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept;
 
 // Deletes what the handle holds when it is closed (a folder only when empty).
 bool markForDeletion(HANDLE handle) noexcept;
+
+// Gives the open file the name destination (a full path on the same volume),
+// replacing a file of that name only when asked. False with the thread's
+// last error.
+bool renameOpenFile(HANDLE file, const std::wstring& destination, bool replaceExisting);
 
 // Creates the folder (its parent must exist) with the given security (null:
 // inherited), after its folders were checked, and verifies by the new

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cwctype>
 #include <system_error>
-#include <vector>
 
 namespace qv {
 namespace {
@@ -33,19 +32,6 @@ bool setAttributes(HANDLE file, DWORD attributes)
     FILE_BASIC_INFO basic{};  // zero times: left as they are
     basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
-}
-
-// Gives the open file the name destination (a full path), replacing a file
-// of that name.
-bool renameReplacing(HANDLE file, const std::wstring& destination)
-{
-    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (destination.size() + 1) * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(destination.size() * sizeof(wchar_t));
-    std::copy(destination.begin(), destination.end(), rename->FileName);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 // The move of StagedFile::commit for an open temporary file that lies in
@@ -74,7 +60,7 @@ void moveIntoPlace(HANDLE file, const std::wstring& target, const std::wstring& 
         // Closed before the move: Wine refuses to replace a file that is
         // open anywhere.
     }
-    if (!renameReplacing(file, target)) {
+    if (!renameOpenFile(file, target, true)) {
         const DWORD error = ::GetLastError();
         if (restoreAttributes) {
             try {

@@ -41,19 +41,6 @@ bool exists(const std::wstring& path)
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Renames the open file to destination (a full path, on the same volume),
-// never over an existing file. False with the thread's last error.
-bool renameByHandle(HANDLE file, const std::wstring& destination)
-{
-    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (destination.size() + 1) * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(destination.size() * sizeof(wchar_t));
-    std::copy(destination.begin(), destination.end(), rename->FileName);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
-}
-
 // Copies what the open file holds into a new file, which then gets the
 // source's attributes. The copy never follows a name the source could have
 // been swapped for: it reads the handle that was checked.
@@ -113,7 +100,7 @@ void restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
         if (!backup) return;
         const std::wstring folder = checkFoldersOnPath(destination);
         if (folder.empty()) return;
-        if (!renameByHandle(backup.get(), fullPathOf(destination))) {
+        if (!renameOpenFile(backup.get(), fullPathOf(destination), false)) {
             if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return;
             // Another volume: the bytes go through a file created new where
             // they belong (never through a link) and take the name only
@@ -136,7 +123,7 @@ void restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
             return;
         }
         if (!sameFileName(parentOf(finalPathOf(backup.get())), folder)) {
-            renameByHandle(backup.get(), entry.backupPath);
+            renameOpenFile(backup.get(), entry.backupPath, false);
             return;
         }
         restoreDacl(backup.get(), entry.savedDacl);
@@ -223,7 +210,7 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
     backup.dacl = saveDacl(file.handle.get());
     if (announce) announce({name, backup.dacl});
     // Renamed through the checked handle, the file keeps its attributes.
-    if (renameByHandle(file.handle.get(), name)) {
+    if (renameOpenFile(file.handle.get(), name, false)) {
         backup.path = name;
         return backup;
     }

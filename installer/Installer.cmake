@@ -7,12 +7,27 @@
 # the installer binds it at its first call instead (delay load), when
 # restrictDllSearch has already limited the search to the system folder.
 # The same holds for bcrypt.dll (the UUID generator's random numbers).
+#
+# The .def files name the functions as x86 decorates stdcall names (-k drops
+# the decoration from the names looked up in the DLL). x64 has no such
+# decoration: there a decorated name matches no call, and the linker would
+# quietly take the plain import library instead, making the DLL a load-time
+# import again. The x64 edition's .def is written without it.
 foreach(dll version bcrypt)
   set(lib ${CMAKE_BINARY_DIR}/installer/lib${dll}_delay.a)
+  set(def ${CMAKE_CURRENT_LIST_DIR}/${dll}.def)
+  if(QV_EDITION STREQUAL x64)
+    file(READ ${def} text)
+    string(REGEX REPLACE "@[0-9]+" "" text "${text}")
+    set(def ${CMAKE_BINARY_DIR}/installer/${dll}.def)
+    file(WRITE ${def}.new "${text}")
+    configure_file(${def}.new ${def} COPYONLY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/${dll}.def)
+  endif()
   add_custom_command(OUTPUT ${lib}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/installer
-    COMMAND ${CMAKE_DLLTOOL} -k --input-def ${CMAKE_CURRENT_LIST_DIR}/${dll}.def --output-delaylib ${lib}
-    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/${dll}.def
+    COMMAND ${CMAKE_DLLTOOL} -k --input-def ${def} --output-delaylib ${lib}
+    DEPENDS ${def}
     COMMENT "Delay-load import library for ${dll}.dll")
   add_custom_target(qv_${dll}_delaylib DEPENDS ${lib})
   add_library(qv_${dll}_delay STATIC IMPORTED GLOBAL)
@@ -38,7 +53,7 @@ endfunction()
 function(qv_add_installer target payload)
   # Resource scripts name their files relative to themselves.
   set_source_files_properties(${QV_INSTALLER_DIR}/Installer.rc PROPERTIES
-    OBJECT_DEPENDS ${QV_INSTALLER_DIR}/Installer.manifest)
+    OBJECT_DEPENDS ${QV_MANIFEST_DIR}/Installer.manifest)
   set_source_files_properties(${QV_INSTALLER_DIR}/Icon.rc PROPERTIES
     OBJECT_DEPENDS ${QV_INSTALLER_DIR}/Placeholder.ico)
   add_executable(${target} WIN32 ${QV_INSTALLER_DIR}/InstallerMain.cpp

@@ -2,6 +2,9 @@
 # The main job: sets the machine up, builds the installer, prints what its
 # payload archive carries and runs it under Wine in a virtual desktop.
 #
+#   The installer is the shipped 32-bit one where this machine runs 32-bit
+#   programs (scripts/probe-32bit.sh), else the 64-bit edition's; the first
+#   line says which.
 #   With a display (DISPLAY set): the wizard opens for a person to click
 #   through, in a fresh Wine prefix that is thrown away afterwards
 #   (QV_KEEP_PREFIX=1 keeps it for a look at what was installed).
@@ -9,15 +12,24 @@
 #   wizard_demo and a screenshot of every page is saved; their paths are
 #   printed.
 #
-# Usage: scripts/run.sh [build-folder]   (default: build)
+# Usage: scripts/run.sh [build-folder]   (default: build; the 64-bit edition
+# builds in <build-folder>-x64)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 "$here/scripts/setup.sh"
 "$here/scripts/fetch-sources.sh" >/dev/null
-cmake -S "$here" -B "$build" >/dev/null
-cmake --build "$build" -j2 --target QuorvexSetup wizard_demo qvarchive
 
+read -r can32 why < <("$here/scripts/probe-32bit.sh")
+if [ "$can32" = yes ]; then
+  echo "run: the 32-bit installer, as shipped ($why)"
+  cmake -S "$here" -B "$build" -DQV_EDITION=x86 -DQV_HOST_BUILD= >/dev/null
+else
+  build=$build-x64
+  echo "run: the 64-bit edition's installer, since this machine cannot run 32-bit programs ($why)"
+  cmake -S "$here" -B "$build" -DQV_EDITION=x64 >/dev/null
+fi
+cmake --build "$build" -j2 --target QuorvexSetup wizard_demo qvarchive
 installer=$(find "$build/installer" -maxdepth 1 -name 'InstallQuorvex*.exe' | head -n1)
 [ -n "$installer" ] || { echo "run: the installer was not built" >&2; exit 1; }
 

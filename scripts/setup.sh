@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Takes a fresh Debian 12 machine to one that can build and test the installer:
-# i386 architecture and source packages enabled, the mingw-w64 i686 toolchain,
-# Wine (32-bit), Xvfb, the tools the tests and screenshots use, and the
-# signing tools (osslsigncode, openssl; SoftHSM and the PKCS#11 engine for the
-# test of signing with a token).
+# i386 architecture and source packages enabled, the mingw-w64 toolchains of
+# both editions (i686 and x86_64), Wine (32-bit and 64-bit), Xvfb, the tools
+# the tests and screenshots use, and the signing tools (osslsigncode,
+# openssl; SoftHSM and the PKCS#11 engine for the test of signing with a
+# token). Whether the machine can run 32-bit programs is found out later, by
+# scripts/probe-32bit.sh.
 # Idempotent: when everything is present it returns in about a second.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 cmake make
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   googletest locales-all dpkg-dev icoutils fonts-wine
   osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3

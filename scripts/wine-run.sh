@@ -22,6 +22,21 @@ set -euo pipefail
 exe=$1
 [ -e "$exe" ] || { echo "wine-run: no such file: $exe" >&2; exit 127; }
 
+# Wine's loader for the executable's processor, read from its PE header.
+# Debian's `wine` picks the 32-bit loader whenever it is installed, which on
+# a machine that runs no 32-bit Linux program cannot start at all: 64-bit
+# executables go to the 64-bit loader directly, named in WINELOADER as well
+# so that Wine's own processes use it too.
+pe_machine() {
+  local offset
+  offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$offset" ] && od -An -tx2 -j$((offset + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
+case "$(pe_machine "$exe")" in
+  8664) wine=/usr/lib/wine/wine64; export WINELOADER=$wine ;;
+  *) wine=wine ;;
+esac
+
 # The build tree is the nearest ancestor of the executable with a CMake cache.
 root=$(cd "$(dirname "$exe")" && pwd)
 while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do root=$(dirname "$root"); done
@@ -42,9 +57,9 @@ unset LC_ALL
 make_pristine() {
   local p=$winedir/pristine.new
   rm -rf "$p"
-  WINEPREFIX=$p wineboot -i >/dev/null 2>&1
-  WINEPREFIX=$p wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  WINEPREFIX=$p wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  WINEPREFIX=$p "$wine" wineboot -i >/dev/null 2>&1
+  WINEPREFIX=$p "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  WINEPREFIX=$p "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   WINEPREFIX=$p wineserver -w
   # Without Tahoma "MS Shell Dlg" falls back to another font, and without
   # Marlett the caption buttons show as letters (fonts-wine, scripts/setup.sh).
@@ -75,12 +90,12 @@ case "${QV_WINE_PREFIX:-shared}" in
     cp -a "$winedir/pristine/." "$prefix/"
     if [ -n "${QV_WINE_DPI:-}" ]; then
       # Wine takes the screen's DPI from here when a process starts.
-      WINEPREFIX=$prefix wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+      WINEPREFIX=$prefix "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
         /d "$QV_WINE_DPI" /f >/dev/null 2>&1
-      WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+      WINEPREFIX=$prefix "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
         /d "$((1024 * QV_WINE_DPI / 96))x$((768 * QV_WINE_DPI / 96))" /f >/dev/null 2>&1
     fi
-    WINEPREFIX=$prefix wine "$@" || status=$?
+    WINEPREFIX=$prefix "$wine" "$@" || status=$?
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
     if [ "${QV_KEEP_PREFIX:-0}" = 1 ]; then
@@ -97,11 +112,11 @@ case "${QV_WINE_PREFIX:-shared}" in
     export WINEPREFIX=$winedir/shared
     # A persistent server makes each later start take milliseconds.
     wineserver -p 60 2>/dev/null || true
-    wine "$@" || status=$?
+    "$wine" "$@" || status=$?
     ;;
   /*)
     [ -f "$QV_WINE_PREFIX/system.reg" ] || { echo "wine-run: no Wine prefix at $QV_WINE_PREFIX" >&2; exit 2; }
-    WINEPREFIX=$QV_WINE_PREFIX wine "$@" || status=$?
+    WINEPREFIX=$QV_WINE_PREFIX "$wine" "$@" || status=$?
     WINEPREFIX=$QV_WINE_PREFIX wineserver -w 2>/dev/null || true
     ;;
   *) echo "wine-run: unknown QV_WINE_PREFIX=$QV_WINE_PREFIX" >&2; exit 2 ;;

@@ -7,6 +7,8 @@ add_test(NAME signatures_verify
          COMMAND bash ${QV_SIGNING_TEST_DIR}/verify-signatures.sh ${CMAKE_BINARY_DIR})
 add_test(NAME signatures_release_identities
          COMMAND bash ${QV_SIGNING_TEST_DIR}/release-identities.sh ${CMAKE_BINARY_DIR})
+# Both run no Windows program: every edition's tree runs them (tests/image.cmake).
+set_tests_properties(signatures_verify signatures_release_identities PROPERTIES LABELS static)
 if(TARGET wizard_demo)
   add_test(NAME signed_installation
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh

@@ -63,7 +63,12 @@ class ReadStringCases : public RegistryLayer, public ::testing::WithParamInterfa
 TEST_P(ReadStringCases, AnswersAsStored)
 {
     const StringCase& c = GetParam();
-    setRaw(L"Value", c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
+    // The character after the stored bytes is the test's own, and no NUL:
+    // given a string whose next character in memory is a NUL, the system
+    // stores that terminator too.
+    std::vector<BYTE> buffer = c.data;
+    buffer.insert(buffer.end(), {'?', 0});
+    setRaw(L"Value", c.type, buffer.data(), static_cast<DWORD>(c.data.size()));
     std::wstring text = L"untouched";
     EXPECT_EQ(readString(scratch(), L"Value", text), c.expected);
     EXPECT_EQ(text, c.text);

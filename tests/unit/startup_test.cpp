@@ -2,6 +2,7 @@
 // (tests/startup/SetupProbe.cpp: the real static initialisation and start-up,
 // a stand-in frame that shows the session) is started as a process and its
 // windows are read and answered.
+#include "support/PeImage.h"
 #include "support/WindowDriver.h"
 
 #include <gtest/gtest.h>
@@ -319,34 +320,6 @@ INSTANTIATE_TEST_SUITE_P(
                       specialFolder(CSIDL_COMMON_PROGRAMS), true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The DLLs a PE file imports at load time, in lower case, read from its bytes.
-std::vector<std::string> loadTimeImports(const std::wstring& path)
-{
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::vector<std::string> names;
-    if (bytes.size() < sizeof(IMAGE_DOS_HEADER)) return names;
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
-    const auto* sections = IMAGE_FIRST_SECTION(nt);
-    auto offsetOf = [&](DWORD rva) -> size_t {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            const auto& s = sections[i];
-            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.SizeOfRawData)
-                return rva - s.VirtualAddress + s.PointerToRawData;
-        }
-        return 0;
-    };
-    DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(bytes.data() + offsetOf(rva));
-         d->Name != 0; ++d) {
-        std::string name = bytes.data() + offsetOf(d->Name);
-        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
-        names.push_back(name);
-    }
-    return names;
-}
-
 TEST(StartUp, TheInstallerImportsAtLoadTimeOnlyDllsTheLoaderTakesFromTheSystem)
 {
     // A load-time import that is not a KnownDLL would be searched beside the
@@ -355,11 +328,10 @@ TEST(StartUp, TheInstallerImportsAtLoadTimeOnlyDllsTheLoaderTakesFromTheSystem)
     const std::vector<std::string> known = {"advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll",
                                             "kernel32.dll", "msvcrt.dll",  "ole32.dll",   "oleaut32.dll",
                                             "shell32.dll",  "shlwapi.dll", "user32.dll"};
-    const std::vector<std::string> imports =
-        loadTimeImports(executableFolder() + L"setup_probe.exe");
+    const std::vector<PeImport> imports = PeImage(executableFolder() + L"setup_probe.exe").imports();
     ASSERT_FALSE(imports.empty());
-    for (const std::string& name : imports)
-        EXPECT_NE(std::find(known.begin(), known.end(), name), known.end()) << name;
+    for (const PeImport& import : imports)
+        EXPECT_NE(std::find(known.begin(), known.end(), import.dll), known.end()) << import.dll;
 }
 
 }  // namespace

@@ -30,6 +30,10 @@ public:
     virtual void PumpMessages() = 0;
     // The wait cursor for the whole sequence (shown true, ended false).
     virtual void ShowWaitCursor(bool wait) = 0;
+    // A line for the run's log file alone (/LOG), never shown: why a run
+    // stopped where the screen says only that it failed. Nothing without a
+    // log file.
+    virtual void NoteInLog(const std::wstring& line) { (void)line; }
 };
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include "engine/InstallTexts.h"
 #include "engine/LoggingDisplay.h"
 #include "engine/ProgramRun.h"
+#include "engine/RunUndo.h"
 #include "engine/Shortcut.h"
 #include "engine/TemporaryFiles.h"
 #include "framework/Format.h"
@@ -31,6 +32,7 @@
 #include <boost/filesystem/path.hpp>
 #include <boost/format.hpp>
 
+#include <algorithm>
 #include <optional>
 #include <system_error>
 #include <type_traits>
@@ -146,14 +148,27 @@ bool InstallSequence::run()
     // own handle's place all the same.
     CheckedFolderCache checkedFolders;
     prepareJournal(*runFolder);
-    // The journal on disk and the marker that points the next start at it:
-    // should the process end before the run does, that start rolls it back.
-    beginRecoveryJournal(*runFolder);
     auto detachJournal = scopeExit([this] {
         app_.uninstallLog.useRunFolder(nullptr);
         app_.uninstallLog.useRecoveryJournal(nullptr);
+        app_.uninstallLog.setBackupCopyHook({});
         recovery_.reset();
+        earlierValues_.clear();
+        registrationRan_ = false;
     });
+    // The journal on disk and the marker that points the next start at it:
+    // should the process end before the run does, that start rolls it back.
+    // Without them nothing is changed.
+    std::wstring why;
+    if (!beginRecoveryJournal(*runFolder, why)) {
+        const DWORD error = ::GetLastError();
+        display_.NoteInLog(L"Nothing was changed: " + why);
+        const std::wstring text =
+            installFailedText(std::error_code(static_cast<int>(error ? error : ERROR_CANTWRITE), std::system_category()));
+        display_.SetStatus(text);
+        display_.AppendLog(text + L"\r\n", false);
+        return false;
+    }
 
     // Relative: the samples go into a folder of that name on the all-users
     // desktop.
@@ -182,38 +197,131 @@ bool InstallSequence::run()
         });
     if (!extracted) {
         // The handler has shown the failure.
-        app_.uninstallLog.rollback();
-        endRecoveryJournal();
+        rollBack();
         return false;
     }
 
     setReadOnly(target_.programPath);
     setReadOnly(target_.uninstallerPath);
 
+    // A journal on disk that could not take an announcement no longer says
+    // what the run does: it stops there.
+    const std::wstring journalFailed = L"the journal on disk could not be written";
     if (app_.createStartMenuShortcut || app_.createDesktopShortcut) {
         beginStep(loadLocalizedString(IDS_CREATING_SHORTCUTS));
         endStep(createShortcuts());
+        if (journalBroken()) return failAfterExtraction(ERROR_WRITE_FAULT, journalFailed);
     }
 
     beginStep(loadLocalizedString(IDS_WRITING_REGISTRY));
     const bool registered = guarded([this] { return writeRegistration(); });
-    const bool ran = guarded([this] { return runRegistration(); });
+    const bool ran = !journalBroken() && guarded([this] { return runRegistration(); });
     endStep(registered && ran);
+    if (journalBroken()) return failAfterExtraction(ERROR_WRITE_FAULT, journalFailed);
 
+    // The run is complete only with its uninstall log in place: without it
+    // nothing could remove the installation, so the run is rolled back.
     beginStep(loadLocalizedString(IDS_WRITING_INSTALL_DATA));
-    endStep(guarded([this] { return writeLog(); }));
+    ::SetLastError(ERROR_SUCCESS);
+    const bool logWritten = guarded([this] { return writeLog(); });
+    const DWORD logError = ::GetLastError();
+    endStep(logWritten);
+    if (!logWritten)
+        return failAfterExtraction(logError ? logError : ERROR_WRITE_FAULT,
+                                   journalBroken() ? journalFailed : L"the uninstall log could not be put in place");
     endRecoveryJournal();
 
     display_.SetStatus(clickNextText());
     return true;
 }
 
-void InstallSequence::beginRecoveryJournal(const RunFolder& runFolder)
+bool InstallSequence::failAfterExtraction(DWORD code, const std::wstring& why)
 {
-    // Without a journal on disk the run goes on as it always could: undone
-    // by its own rollback, not by a later start.
+    display_.NoteInLog(L"The run stops and is rolled back: " + why);
+    const std::wstring text = installFailedText(std::error_code(static_cast<int>(code), std::system_category()));
+    display_.SetStatus(text);
+    display_.AppendLog(text + L"\r\n", false);
+    rollBack();
+    return false;
+}
+
+bool InstallSequence::journalBroken() const noexcept
+{
+    return recovery_ && recovery_->broken();
+}
+
+bool InstallSequence::rollBack() noexcept
+{
+    UninstallLog& log = app_.uninstallLog;
+    // The program's own registrations go with the program, before it does:
+    // unless an earlier program comes back at its path, which they name too.
+    if (registrationRan_ && !target_.programPath.empty()) {
+        const auto& entries = log.newEntries();
+        const auto program = std::find_if(entries.begin(), entries.end(), [this](const LogEntry& e) {
+            return e.kind == InstalledFile && sameFileName(e.path, target_.programPath);
+        });
+        const bool earlierComesBack = program != entries.end() && !program->backupPath.empty();
+        if (!earlierComesBack) {
+            const bool lent = app_.instanceMutex.owned();
+            const ProgramRun run = runVerifiedProgram(target_.programPath, target_.programCrc,
+                                                      L" /Unregister /Background", [this, lent](bool lending) {
+                                                          if (!lent) return;
+                                                          if (lending) app_.instanceMutex.release();
+                                                          else app_.instanceMutex.tryAcquire();
+                                                      });
+            display_.NoteInLog(run.started ? L"Rollback: \"" + target_.programPath + L"\" /Unregister ended with " +
+                                                 std::to_wstring(static_cast<long>(run.exitCode))
+                                           : L"Rollback: \"" + target_.programPath +
+                                                 L"\" /Unregister could NOT run (the program is gone or changed)");
+        }
+    }
+    bool complete = log.rollback();
+    // The values the run wrote, the last first.
+    for (auto earlier = earlierValues_.rbegin(); earlier != earlierValues_.rend(); ++earlier)
+        if (!putBackValue(*earlier)) complete = false;
+    earlierValues_.clear();
+    registrationRan_ = false;
+    if (complete) endRecoveryJournal();
+    else keepRecoveryJournal();
+    return complete;
+}
+
+bool InstallSequence::beginRecoveryJournal(const RunFolder& runFolder, std::wstring& why)
+{
+    // A marker whose journal is still there belongs to a run that the next
+    // start of the installer must still finish (a file it could not put
+    // back); one of a newer installer is that installer's to act on. Either
+    // stays, and this run does not start. A marker whose run folder is gone
+    // can do nothing more: this run's own takes its place.
+    MarkerContent earlier;
+    std::wstring raw;
+    switch (RecoveryMarker::read(earlier, raw)) {
+    case RecoveryMarker::State::Found:
+        if (::GetFileAttributesW(earlier.journalPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            why = L"the recovery of an earlier run that did not end is not finished (its journal: " +
+                  earlier.journalPath + L"); start the installer again";
+            ::SetLastError(ERROR_INSTALL_ALREADY_RUNNING);
+            return false;
+        }
+        display_.NoteInLog(L"The marker of an earlier run whose journal is gone (" + earlier.journalPath +
+                           L") is replaced by this run's");
+        break;
+    case RecoveryMarker::State::Newer:
+    case RecoveryMarker::State::Unreadable:
+        why = L"the marker of an unfinished run is one this installer cannot read (" + raw + L")";
+        ::SetLastError(ERROR_INSTALL_ALREADY_RUNNING);
+        return false;
+    case RecoveryMarker::State::None:
+        break;
+    }
+
     recovery_ = RecoveryJournal::create(runFolder);
-    if (!recovery_) return;
+    if (!recovery_) {
+        const DWORD error = ::GetLastError();
+        why = L"the journal " + runFolder.path() + L"\\" + kRecoveryJournalName + L" could not be created";
+        ::SetLastError(error);
+        return false;
+    }
     try {
         JournalRecord started(JournalRecordType::RunStarted, app_.installPath);
         started.other = app_.startMenuFolder;
@@ -226,9 +334,14 @@ void InstallSequence::beginRecoveryJournal(const RunFolder& runFolder)
         if (!RecoveryMarker::set(marker)) throw std::system_error(ERROR_CANTWRITE, std::system_category());
         makerKeyCreated_ = marker.makerKeyCreated;
         app_.uninstallLog.useRecoveryJournal(recovery_.get());
-    } catch (...) {
+        return true;
+    } catch (const std::system_error& e) {
+        why = L"the journal or its marker (HKEY_LOCAL_MACHINE\\" + std::wstring(MakerKeyPath) + L", " +
+              RecoveryMarker::valueName() + L") could not be written";
         recovery_->discard();
         recovery_.reset();
+        ::SetLastError(static_cast<DWORD>(e.code().value()));
+        return false;
     }
 }
 
@@ -239,6 +352,14 @@ void InstallSequence::endRecoveryJournal() noexcept
     // The marker first: a journal without a marker is never acted on.
     RecoveryMarker::clear(makerKeyCreated_);
     recovery_->discard();
+    recovery_.reset();
+}
+
+void InstallSequence::keepRecoveryJournal() noexcept
+{
+    if (!recovery_) return;
+    app_.uninstallLog.useRecoveryJournal(nullptr);
+    recovery_->keep();
     recovery_.reset();
 }
 
@@ -264,6 +385,7 @@ void InstallSequence::prepareJournal(const RunFolder& runFolder)
     // (C:\Trimora, below C:\ where users may create and change) gets the
     // protection it would have there; one that existed keeps its own.
     log.protectNewFolders(insideProgramFiles(app_.installPath) ? std::wstring() : app_.installPath);
+    if (app_.startUpSettings.atRunPoint) log.setBackupCopyHook([this] { reached(RunPoint::CopyingBackup); });
 }
 
 void InstallSequence::setReadOnly(const std::wstring& path)
@@ -296,7 +418,12 @@ bool InstallSequence::createShortcuts()
             PathBuffer file(folder);
             if (!::PathAppendW(file.text, (name + L".lnk").c_str())) return false;
             log.announceShortcut(file.text);
-            return createShortcut(target, folder, name.c_str(), &created);
+            return createShortcut(target, folder, name.c_str(), &created,
+                                  [this](const std::wstring& link, const std::wstring& staging) {
+                                      JournalRecord record(JournalRecordType::Staging, link);
+                                      record.other = staging;
+                                      writeAhead(record);
+                                  });
         });
         if (made) {
             log.confirm(true, created.c_str());
@@ -346,19 +473,11 @@ bool InstallSequence::writeInstallationRecord()
                           MAXIMUM_ALLOWED, nullptr, maker.put(), nullptr) != ERROR_SUCCESS)
         return false;
     const std::wstring name = productKeyName(productCode) + L" Path";
-    // The record as it was, for the recovery of a run that ends half-way.
-    JournalRecord earlier(JournalRecordType::InstallationRecord);
-    DWORD type = 0, size = 0;
-    if (::RegQueryValueExW(maker.get(), name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-        earlier.data.resize(size);
-        if (::RegQueryValueExW(maker.get(), name.c_str(), nullptr, &type, earlier.data.data(), &size) !=
-            ERROR_SUCCESS)
-            return false;
-        earlier.data.resize(size);
-        earlier.flags = journal_flags::RecordExisted;
-        earlier.number = type;
-    }
+    // The record as it was, for a rollback and for the recovery of a run
+    // that ends half-way.
+    JournalRecord earlier = earlierValue();
     writeAhead(earlier);
+    earlierValues_.push_back(std::move(earlier));
     const std::wstring& path = target_.programPath;
     const DWORD bytes = static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t));
     return ::RegSetValueExW(maker.get(), name.c_str(), 0, REG_SZ,
@@ -375,14 +494,21 @@ bool InstallSequence::runRegistration()
         return false;
     }
     // What the recovery of a run that ends meanwhile undoes: the program's
-    // own registrations, with the program itself.
+    // own registrations, with the program itself, and the version an update
+    // came from, which the program keeps.
     try {
+        if (app_.previousVersion != 0) {
+            JournalRecord earlier = earlierValue(productKeyPath(), kUpdatedFromValueName);
+            writeAhead(earlier);
+            earlierValues_.push_back(std::move(earlier));
+        }
         JournalRecord announced(JournalRecordType::RegistrationRun, target_.programPath, 0, target_.programCrc);
         writeAhead(announced);
     } catch (...) {
         log.confirm(false);
         return false;
     }
+    registrationRan_ = true;
 
     std::wstring arguments = L" /Register /Background";
     if (app_.previousVersion != 0)

@@ -10,25 +10,29 @@
 // every file is in place, creates the shortcuts, registers the product,
 // runs the installed program once so that it registers itself and writes
 // Uninstall.ulog. Every change is journalled first, so a failed extraction
-// is rolled back; the steps after it only report "Failed" in the log.
+// is rolled back; the steps after it only report "Failed" in the log, but for
+// the uninstall log itself and the journal on disk: a run whose log cannot be
+// put in place, or whose journal can no longer say what it does, is rolled
+// back as a whole. A run starts changing the machine only once its journal
+// on disk and the marker pointing at it are in place.
 // It reports through InstallDisplay alone and runs without windows.
 
 #include "engine/Archive.h"
 #include "engine/InstallDisplay.h"
 #include "engine/RunPoints.h"
+#include "uninstall/RecoveryJournal.h"
 
 #include <cstdint>
 #include <functional>
 #include <istream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qv {
 
 class CInstallApp;
-class RecoveryJournal;
 class RunFolder;
-struct JournalRecord;
 
 // Filled while the archive is extracted with the final paths of its
 // program (kind 1) and uninstaller (kind 2) entries; emptied when a run
@@ -55,9 +59,12 @@ public:
     InstallSequence(const InstallSequence&) = delete;
     InstallSequence& operator=(const InstallSequence&) = delete;
 
-    // True when every archive entry was extracted (a later step may have
-    // failed: that shows only in the log); false when the temporary folder
-    // could not be named or the extraction failed and was rolled back.
+    // True when every archive entry was extracted and the uninstall log is
+    // in place (a step between may have failed: that shows only in the log);
+    // false when the run could not start (no temporary folder, no journal on
+    // disk or marker) or failed and was rolled back. A rollback that could
+    // not put everything back leaves the journal and its marker for the next
+    // start, which tries again.
     bool run();
 
     // The extraction handler: one notification of the extractor, then the
@@ -78,9 +85,20 @@ private:
     void prepareJournal(const RunFolder& runFolder);
     // The journal on disk and its marker (uninstall/RecoveryJournal.h,
     // RecoveryMarker.h): set up before anything changes, gone once the run
-    // has ended either way.
-    void beginRecoveryJournal(const RunFolder& runFolder);
+    // has ended either way, kept when a rollback left something for the
+    // next start. False, with why, when they cannot be set up.
+    bool beginRecoveryJournal(const RunFolder& runFolder, std::wstring& why);
     void endRecoveryJournal() noexcept;
+    void keepRecoveryJournal() noexcept;
+    bool journalBroken() const noexcept;
+    // Undoes the run: the program's registrations (when no earlier program
+    // comes back in its place), every journalled change, the values it wrote
+    // under the maker's key. Ends the journal on disk, or keeps it when
+    // something could not be put back. False then.
+    bool rollBack() noexcept;
+    // A run past its extraction that cannot go on: shown as failed with
+    // code, why in the run's log, rolled back. Always false.
+    bool failAfterExtraction(DWORD code, const std::wstring& why);
     // Announces a change in the journal on disk; throws when it cannot.
     void writeAhead(const JournalRecord& record);
     void reached(RunPoint point);
@@ -102,6 +120,10 @@ private:
     std::wstring sampleFolder_;
     std::unique_ptr<RecoveryJournal> recovery_;
     bool makerKeyCreated_ = false;
+    // Values under the maker's key as they were before the run wrote them,
+    // in the order written.
+    std::vector<JournalRecord> earlierValues_;
+    bool registrationRan_ = false;
     // Where the data file being written lies in the decompressed archive.
     std::uint64_t bytesDone_ = 0, dataFileBegin_ = 0, dataFileEnd_ = 0;
 };

@@ -37,6 +37,7 @@ public:
     void SetProgress(int position) override;
     void PumpMessages() override;
     void ShowWaitCursor(bool wait) override;
+    void NoteInLog(const std::wstring& line) override { note(line); }
 
 private:
     void holdStatus(const std::wstring& text);

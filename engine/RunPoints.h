@@ -16,6 +16,7 @@ enum class RunPoint {
     WritingDataFile,  // a shared data file is written in part
     KeyWritten,       // the uninstall key is written, the installation record not yet
     RegistrationRun,  // the installed program runs with " /Register"
+    CopyingBackup,    // a backup is copied to another volume, in part
 };
 
 using RunPointHook = void (*)(RunPoint);

@@ -2,6 +2,7 @@
 
 #include "app/Product.h"
 #include "engine/ProgramRun.h"
+#include "engine/RunUndo.h"
 #include "sys/HResultError.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
@@ -16,6 +17,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <list>
 #include <optional>
@@ -100,7 +102,7 @@ struct Plan {
     std::list<LogEntry> entries;
     std::vector<std::pair<std::wstring, std::wstring>> stagings;  // target, temporary name
     std::vector<std::wstring> temporaries;
-    std::optional<JournalRecord> installationRecord;
+    std::vector<JournalRecord> values;  // values under the maker's key as they were, first of each
     std::optional<std::pair<std::wstring, std::uint32_t>> registration;  // program, its CRC-32
     std::optional<JournalRecord> committed;
     std::vector<std::wstring> refused;  // what a record named that is none of this installation's
@@ -113,6 +115,14 @@ Plan planFrom(const std::vector<JournalRecord>& records, const std::wstring& run
     plan.startMenuFolder = records.front().other;
     InstallationArea area({plan.installFolder});
     if (!plan.startMenuFolder.empty()) area.addShortcutFolder(plan.startMenuFolder);
+    // A file written under a temporary name: one of the installation's, a
+    // shortcut in its place, or a backup's copy in the run folder.
+    auto ownsTarget = [&](const std::wstring& target) {
+        LogEntry file;
+        file.kind = InstalledFile;
+        file.path = target;
+        return area.owns(file) || area.isShortcutPlace(target) || sameFileName(parentOf(target), runFolder);
+    };
 
     LogEntry* recorded = nullptr;  // the entry a Settled or BackupFailed refers to
     bool recordedExisted = false;
@@ -162,9 +172,9 @@ Plan planFrom(const std::vector<JournalRecord>& records, const std::wstring& run
             LogEntry entry;
             entry.kind = static_cast<std::int32_t>(r.number);
             if (!r.other.empty()) {
-                // An earlier shortcut goes back under its own name.
-                if (!isBackupIn(r.other, runFolder) || !isPlainDrivePath(r.third) ||
-                    !sameFileName(::PathFindExtensionW(r.third.c_str()), L".lnk")) {
+                // An earlier shortcut goes back under its own name, in a
+                // place for the installation's shortcuts.
+                if (!isBackupIn(r.other, runFolder) || !isPlainDrivePath(r.third) || !area.isShortcutPlace(r.third)) {
                     plan.refused.push_back(r.third);
                     break;
                 }
@@ -216,15 +226,25 @@ Plan planFrom(const std::vector<JournalRecord>& records, const std::wstring& run
             break;
         }
         case JournalRecordType::Staging:
-            if (isStagingFor(r.other, r.path)) plan.stagings.emplace_back(r.path, r.other);
+            if (isStagingFor(r.other, r.path) && ownsTarget(r.path)) plan.stagings.emplace_back(r.path, r.other);
+            else plan.refused.push_back(r.other);
             break;
         case JournalRecordType::TemporaryFile:
             if (isPlainDrivePath(r.path) && sameFileName(parentOf(r.path), runFolder))
                 plan.temporaries.push_back(r.path);
             break;
-        case JournalRecordType::InstallationRecord:
-            if (!plan.installationRecord) plan.installationRecord = r;
+        case JournalRecordType::InstallationRecord: {
+            if (!isValueOfTheRun(r)) {
+                plan.refused.push_back(r.path + L"\\" + r.other);
+                break;
+            }
+            // The first record of a value holds it as it was before the run.
+            const bool seen = std::any_of(plan.values.begin(), plan.values.end(), [&](const JournalRecord& v) {
+                return sameFileName(v.path, r.path) && sameFileName(v.other, r.other);
+            });
+            if (!seen) plan.values.push_back(r);
             break;
+        }
         case JournalRecordType::Committed: {
             LogEntry log;
             log.kind = InstalledFile;
@@ -241,16 +261,19 @@ Plan planFrom(const std::vector<JournalRecord>& records, const std::wstring& run
     return plan;
 }
 
-void putBackInstallationRecord(const JournalRecord& earlier)
+std::wstring valueText(const JournalRecord& value)
 {
-    UniqueKey maker;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, MakerKeyPath, 0, KEY_SET_VALUE, maker.put()) != ERROR_SUCCESS) return;
-    const std::wstring name = productKeyName(productCode) + L" Path";
-    if (earlier.flags & journal_flags::RecordExisted)
-        ::RegSetValueExW(maker.get(), name.c_str(), 0, earlier.number, earlier.data.data(),
-                         static_cast<DWORD>(earlier.data.size()));
-    else
-        ::RegDeleteValueW(maker.get(), name.c_str());
+    return value.path.empty() ? L"installation record" : L"value " + value.other + L" of " + value.path;
+}
+
+// The journal file's version, when its first bytes are a journal's header.
+std::optional<std::uint32_t> journalVersion(const std::vector<char>& bytes)
+{
+    const std::string header = journalHeader();
+    if (bytes.size() < header.size() || std::memcmp(bytes.data(), header.data(), 4) != 0) return std::nullopt;
+    std::uint32_t version = 0;
+    std::memcpy(&version, bytes.data() + 4, sizeof version);
+    return version;
 }
 
 }  // namespace
@@ -274,6 +297,10 @@ bool RunRecovery::recover() noexcept
     switch (RecoveryMarker::read(marker, raw)) {
     case RecoveryMarker::State::None:
         return false;
+    case RecoveryMarker::State::Newer:
+        note(L"the marker of an unfinished run was written by a newer installer (" + raw +
+             L"): left for that installer, nothing done");
+        return true;
     case RecoveryMarker::State::Unreadable:
         note(L"the marker of an unfinished run is no marker of this installer (" + raw +
              L"): removed, nothing rolled back");
@@ -285,9 +312,18 @@ bool RunRecovery::recover() noexcept
     try {
         note(L"an earlier installation run did not end; its journal: " + marker.journalPath);
         const std::wstring folderPath = parentOf(marker.journalPath);
+        // What is not the run's own is never acted on, and its marker goes.
         auto giveUp = [&](const std::wstring& why) {
             note(why + L": nothing rolled back, the marker is removed");
             RecoveryMarker::clear(marker.makerKeyCreated);
+            return true;
+        };
+        // What the run left cannot be undone without its journal: the marker
+        // stays, so that every start says so until an installation
+        // completes (its own marker takes this one's place).
+        auto cannotUndo = [&](const std::wstring& why) {
+            note(why + L": the run can NOT be rolled back; the marker stays. Installing again completes the "
+                       L"product");
             return true;
         };
         if (!isPlainDrivePath(marker.journalPath) || !sameFileName(nameOf(marker.journalPath), kRecoveryJournalName) ||
@@ -303,7 +339,14 @@ bool RunRecovery::recover() noexcept
         } catch (...) {
             return giveUp(L"the run folder " + folderPath + L" lies behind a link");
         }
-        if (!folder) return giveUp(L"the run folder " + folderPath + L" is gone");
+        if (!folder) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                return cannotUndo(L"the run folder " + folderPath + L" is gone (a cleaned temporary folder?)");
+            note(L"the run folder " + folderPath + L" cannot be opened (error " + std::to_wstring(error) +
+                 L"); the marker stays for the next start");
+            return true;
+        }
         if (!folder.isFolder() || !(identityOf(folder.info) == marker.folder))
             return giveUp(L"refused: the folder is not the one the run made (" + folderPath + L")");
 
@@ -313,7 +356,7 @@ bool RunRecovery::recover() noexcept
         } catch (...) {
             return giveUp(L"the journal lies behind a link");
         }
-        if (!file) return giveUp(L"the journal is gone");
+        if (!file) return cannotUndo(L"the journal is gone");
         if (file.isFolder() || ::GetFileType(file.handle.get()) != FILE_TYPE_DISK ||
             !(identityOf(file.info) == marker.journal))
             return giveUp(L"refused: the journal is not the one the run wrote (" + marker.journalPath + L")");
@@ -325,6 +368,11 @@ bool RunRecovery::recover() noexcept
             const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, kMaxJournalBytes - bytes.size()));
             if (!::ReadFile(file.handle.get(), chunk, wanted, &got, nullptr) || got == 0) break;
             bytes.insert(bytes.end(), chunk, chunk + got);
+        }
+        if (const std::optional<std::uint32_t> version = journalVersion(bytes); version && *version > 1) {
+            note(L"the journal is of a newer installer (version " + std::to_wstring(*version) +
+                 L"): left for that installer, nothing done");
+            return true;
         }
         const std::vector<JournalRecord> records = parseJournalRecords(bytes);
         if (records.empty() || records.front().type != JournalRecordType::RunStarted ||
@@ -339,14 +387,23 @@ bool RunRecovery::recover() noexcept
         for (const std::wstring& path : plan.refused)
             note(L"left alone: " + path + L" is nothing this installation writes");
 
+        // A registration run that outlived its installer still writes, and
+        // holds the program open: it ends before anything is undone.
+        if (plan.registration && !plan.committed) {
+            if (const unsigned runs = endProgramRuns(plan.registration->first, 30000))
+                note(L"waited for " + std::to_wstring(runs) + L" run(s) of " + plan.registration->first +
+                     L" to end (ended after 30 s)");
+        }
+
         for (const auto& [target, staging] : plan.stagings) {
-            // The new uninstall log of a run past its commit is complete: it
-            // goes into place below.
+            // The new uninstall log of a run of an earlier version past its
+            // commit is complete: it goes into place below.
             if (plan.committed && sameFileName(staging, plan.committed->other)) continue;
             if (removeChecked(staging, Removable::File) == RemoveOutcome::Removed)
                 note(L"deleted " + staging + L", the part written of " + target);
         }
 
+        bool complete = true;
         if (plan.committed) {
             // Every change was made: the run is completed, not undone.
             note(L"the run had made every change: it is completed");
@@ -390,17 +447,27 @@ bool RunRecovery::recover() noexcept
             JournalLogger logger([this](const std::wstring& line) { note(line); });
             journal.setObserver(&logger);
             journal.takeOverEntries(std::move(plan.entries));
-            journal.rollback();
+            complete = journal.rollback();
             journal.setObserver(nullptr);
-            if (plan.installationRecord) {
-                putBackInstallationRecord(*plan.installationRecord);
-                note((plan.installationRecord->flags & journal_flags::RecordExisted)
-                         ? L"installation record put back as it was"
-                         : L"installation record deleted");
+            for (auto value = plan.values.rbegin(); value != plan.values.rend(); ++value) {
+                const bool existed = (value->flags & journal_flags::RecordExisted) != 0;
+                if (putBackValue(*value)) {
+                    note(valueText(*value) + (existed ? L" put back as it was" : L" deleted"));
+                } else {
+                    note(valueText(*value) + L" could NOT be put back");
+                    complete = false;
+                }
             }
         }
         for (const std::wstring& temporary : plan.temporaries) deleteFile(temporary);
 
+        if (!complete) {
+            // What could not be put back waits in the run folder, which the
+            // journal names: the next start tries again.
+            note(L"NOT everything could be put back: the marker, the journal and the run folder " + folderPath +
+                 L" stay, and the next start tries again");
+            return true;
+        }
         RecoveryMarker::clear(marker.makerKeyCreated);
         markForDeletion(file.handle.get());
         file.handle.reset();

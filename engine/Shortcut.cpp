@@ -1,6 +1,8 @@
 #include "engine/Shortcut.h"
 
 #include "sys/Handles.h"
+#include "sys/PathGuard.h"
+#include "sys/StagedFile.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -26,7 +28,7 @@ bool copyPath(wchar_t (&buffer)[MAX_PATH], const wchar_t* text)
 }  // namespace
 
 bool createShortcut(const std::wstring& target, const std::wstring& folder, const wchar_t* name,
-                    std::wstring* createdPath)
+                    std::wstring* createdPath, const StagedFile::Announce& announce)
 {
     // PathRemoveFileSpecW also "removes" a bare file name and leaves an
     // empty string: a target without a folder has no working folder and
@@ -55,6 +57,17 @@ bool createShortcut(const std::wstring& target, const std::wstring& folder, cons
     // S_FALSE: the thread was already in a single-threaded apartment; it is
     // balanced by the CoUninitialize below all the same. RPC_E_CHANGED_MODE
     // (a multithreaded apartment) must not be uninitialised.
+    // Saved under a temporary name beside it (named to announce first) and
+    // moved into place complete: a process that ends meanwhile never leaves
+    // a cut-off shortcut under the link's name.
+    const std::wstring staging = stagingName(folder);
+    if (staging.empty()) return false;
+    try {
+        if (announce) announce(linkPath, staging);
+    } catch (...) {
+        return false;
+    }
+
     const HRESULT initialised = ::CoInitialize(nullptr);
     if (initialised != S_OK && initialised != S_FALSE) return false;
     auto uninitialise = scopeExit([] { ::CoUninitialize(); });
@@ -69,10 +82,21 @@ bool createShortcut(const std::wstring& target, const std::wstring& folder, cons
             link->SetWorkingDirectory(workingFolder);
             ComPtr<IPersistFile> file;
             hr = link.queryInterface(file);
-            if (SUCCEEDED(hr)) hr = file->Save(linkPath, TRUE);
+            if (SUCCEEDED(hr)) hr = file->Save(staging.c_str(), TRUE);
         }
     }  // the interfaces are released before COM is uninitialised
-    if (FAILED(hr)) return false;
+    bool placed = false;
+    if (SUCCEEDED(hr)) {
+        try {
+            putInPlace(staging, linkPath);
+            placed = true;
+        } catch (...) {
+        }
+    }
+    if (!placed) {
+        removeChecked(staging, Removable::File);
+        return false;
+    }
     if (createdPath) *createdPath = linkPath;
     return true;
 }

@@ -3,10 +3,13 @@
 //   HResultError       the exception of the security layer: one 32-bit HRESULT
 //   throwHResult       throws it
 //   throwLastError     throws HRESULT_FROM_WIN32 of the thread's last error
+//   setLastErrorFromException  the thread's last error from the exception
+//                      being handled
 
 #include <windows.h>
 
 #include <exception>
+#include <system_error>
 
 namespace qv {
 
@@ -32,6 +35,24 @@ private:
 {
     const DWORD error = ::GetLastError();
     throwHResult(error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error));
+}
+
+// For a function that reports failure by its result and the last error:
+// called in a catch block, it sets the code a std::system_error carries, the
+// Win32 code of an HResultError's (its HRESULT when it has none), and
+// ERROR_WRITE_FAULT for anything else.
+inline void setLastErrorFromException() noexcept
+{
+    try {
+        throw;
+    } catch (const std::system_error& e) {
+        ::SetLastError(static_cast<DWORD>(e.code().value()));
+    } catch (const HResultError& e) {
+        ::SetLastError(HRESULT_FACILITY(e.code()) == FACILITY_WIN32 ? HRESULT_CODE(e.code())
+                                                                    : static_cast<DWORD>(e.code()));
+    } catch (...) {
+        ::SetLastError(ERROR_WRITE_FAULT);
+    }
 }
 
 }  // namespace qv

@@ -5,3 +5,7 @@ qv_unicode_entry(instance_helper)
 if(TARGET instance_objects_test)
   add_dependencies(instance_objects_test instance_helper)
 endif()
+# The recovery's tests run it as a registration run that outlived its installer.
+if(TARGET run_recovery_test)
+  add_dependencies(run_recovery_test instance_helper)
+endif()

@@ -75,4 +75,11 @@ if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
         ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
     endforeach()
   endforeach()
+  # With the temporary folder on a volume of its own (tests/reliability).
+  add_test(NAME interrupted_UpdateWhileABackupIsCopiedToAnotherVolume
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/reliability/other-volume.sh 64m
+                   ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:interrupted_test> --gtest_filter=Interrupted.UpdateWhileABackupIsCopiedToAnotherVolume)
+  set_tests_properties(interrupted_UpdateWhileABackupIsCopiedToAnotherVolume PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()

@@ -167,6 +167,16 @@ bool InstallationArea::ownsShortcut(const std::wstring& path) const
     return !target.empty() && strictlyBelowAny(installFolders_, target);
 }
 
+bool InstallationArea::isShortcutPlace(const std::wstring& path) const
+{
+    const std::wstring resolved = resolvedPlainPath(path);
+    if (resolved.empty() || !isLocalDrivePath(resolved) ||
+        !sameFileName(::PathFindExtensionW(resolved.c_str()), L".lnk"))
+        return false;
+    const std::wstring folder = folderAbove(resolved);
+    return anyIs(shortcutFolders_, folder) || anyIs(desktops_, folder);
+}
+
 bool InstallationArea::isSampleFolder(const std::wstring& folder) const
 {
     if (!anyIs(desktops_, folderAbove(folder))) return false;

@@ -51,6 +51,11 @@ public:
     // target) here; nothing else touches the file system but the path
     // functions. Entries without a path name nothing and count as owned.
     bool owns(const LogEntry& entry) const;
+    // Whether path is a place for one of this installation's shortcuts: a
+    // .lnk file directly in a shortcut folder or on the desktop where the
+    // sample folder goes. Nothing is read: for a shortcut that is not there
+    // (yet, or any more).
+    bool isShortcutPlace(const std::wstring& path) const;
 
     const std::vector<std::wstring>& installFolders() const noexcept { return installFolders_; }
 

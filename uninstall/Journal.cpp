@@ -4,7 +4,9 @@
 #include "uninstall/UninstallLog.h"
 
 #include "app/Product.h"
+#include "engine/Crc32.h"
 #include "sys/FileSecurity.h"
+#include "sys/HResultError.h"
 #include "sys/Handles.h"
 #include "sys/KeyContent.h"
 #include "sys/PathGuard.h"
@@ -22,6 +24,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace qv {
@@ -41,36 +44,43 @@ bool exists(const std::wstring& path)
     return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Copies what the open file holds into a new file, which then gets the
-// source's attributes. The copy never follows a name the source could have
-// been swapped for: it reads the handle that was checked.
-bool copyByHandle(HANDLE source, const std::wstring& destination, DWORD attributes)
+// Copies what the open file holds into a new file at destination, which
+// gets the source's attributes. The copy never follows a name the source
+// could have been swapped for: it reads the handle that was checked. It is
+// written under a temporary name beside destination (announced first),
+// flushed and read back against the source's checksum, and only then takes
+// destination's name: a process that ends during the copy never leaves a
+// partial file under the name the journal gave the backup. partWritten,
+// when given, is called after every part that more may follow. False, with
+// the thread's last error, when it cannot be made.
+bool copyByHandle(HANDLE source, const std::wstring& destination, DWORD attributes,
+                  const StagedFile::Announce& announce, const std::function<void()>& partWritten = {}) noexcept
 {
-    LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;
-    {
-        UniqueFile copy(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!copy) return false;
+    try {
+        LARGE_INTEGER start{};
+        if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;
+        StagedFile copy(destination, announce);
+        Crc32 crc;
         std::vector<char> chunk(64 * 1024);
         for (;;) {
             DWORD read = 0;
-            if (!::ReadFile(source, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
-                copy.reset();
-                ::DeleteFileW(destination.c_str());
-                return false;
-            }
+            if (!::ReadFile(source, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return false;
             if (read == 0) break;
-            DWORD written = 0;
-            if (!::WriteFile(copy.get(), chunk.data(), read, &written, nullptr) || written != read) {
-                copy.reset();
-                ::DeleteFileW(destination.c_str());
-                return false;
-            }
+            crc.update(chunk.data(), read);
+            copy.write(chunk.data(), read);
+            if (partWritten && read == chunk.size()) partWritten();
         }
+        copy.flush();
+        if (crcOfOpenFile(copy.handle()) != crc.value()) {
+            ::SetLastError(ERROR_CRC);
+            return false;
+        }
+        copy.commit(attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+        return true;
+    } catch (...) {
+        setLastErrorFromException();
+        return false;
     }
-    ::SetFileAttributesW(destination.c_str(), attributes & ~FILE_ATTRIBUTE_DIRECTORY);
-    return true;
 }
 
 bool setAttributes(HANDLE file, DWORD attributes)
@@ -89,46 +99,45 @@ void deleteBackup(const std::wstring& backup) noexcept
 // Puts a moved-away file back under destination, with the DACL it had.
 // The folders of the path are checked first, and where the file landed is
 // checked after: had a folder been swapped for a link meanwhile, the file
-// goes back into the run folder rather than stay elsewhere.
-void restoreBackup(const LogEntry& entry, const std::wstring& destination) noexcept
+// goes back into the run folder rather than stay elsewhere. False when the
+// earlier file is not back under destination (it stays in the run folder):
+// a file there that could not go (held open, running, its deletion
+// pending), a refusal, a failed copy.
+bool restoreBackup(const LogEntry& entry, const std::wstring& destination) noexcept
 {
     try {
         UniqueFile backup(::CreateFileW(entry.backupPath.c_str(),
                                         DELETE | GENERIC_READ | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
                                             FILE_WRITE_ATTRIBUTES,
                                         shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!backup) return;
+        if (!backup) return false;
         const std::wstring folder = checkFoldersOnPath(destination);
-        if (folder.empty()) return;
+        if (folder.empty()) return false;
         if (!renameOpenFile(backup.get(), fullPathOf(destination), false)) {
-            if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return;
+            if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
             // Another volume: the bytes go through a file created new where
             // they belong (never through a link) and take the name only
             // complete, with the backup's attributes and the DACL it had.
             BY_HANDLE_FILE_INFORMATION info{};
-            if (!::GetFileInformationByHandle(backup.get(), &info)) return;
-            StagedFile copy(destination, nullptr);
-            std::vector<char> chunk(64 * 1024);
-            for (;;) {
-                DWORD read = 0;
-                if (!::ReadFile(backup.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return;
-                if (read == 0) break;
-                copy.write(chunk.data(), read);
-            }
-            copy.flush();
-            copy.commit(info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+            if (!::GetFileInformationByHandle(backup.get(), &info)) return false;
+            if (!copyByHandle(backup.get(), destination, info.dwFileAttributes, nullptr)) return false;
             CheckedHandle restored = openChecked(destination, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
             if (restored) restoreDacl(restored.handle.get(), entry.savedDacl);
+            // A read-only backup could not be deleted.
+            if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                setAttributes(backup.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             markForDeletion(backup.get());
-            return;
+            return true;
         }
         if (!sameFileName(parentOf(finalPathOf(backup.get())), folder)) {
             renameOpenFile(backup.get(), entry.backupPath, false);
-            return;
+            return false;
         }
         restoreDacl(backup.get(), entry.savedDacl);
+        return true;
     } catch (...) {
         // Refused: the backup stays in the run folder.
+        return false;
     }
 }
 
@@ -141,15 +150,21 @@ LogEntry& UninstallLog::append(std::int32_t kind)
     return entry;
 }
 
-void UninstallLog::createFolders(const std::wstring& folder)
+bool UninstallLog::createFolders(const std::wstring& folder)
 {
-    if (folder.empty() || folder.size() > kMaxPath) return;
+    if (folder.empty() || folder.size() > kMaxPath) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
 
     // Walk the path from the top down, skipping its first element (the
     // drive, or the server of a network path), and create what is missing.
     constexpr wchar_t separators[] = L"\\/";
     const std::size_t first = folder.find_first_not_of(separators);
-    if (first == std::wstring::npos) return;
+    if (first == std::wstring::npos) {
+        ::SetLastError(ERROR_BAD_PATHNAME);
+        return false;
+    }
     std::size_t end = folder.find_first_of(separators, first);
     while (end != std::wstring::npos) {
         const std::size_t element = folder.find_first_not_of(separators, end);
@@ -160,15 +175,17 @@ void UninstallLog::createFolders(const std::wstring& folder)
         try {
             writeAhead(JournalRecord(JournalRecordType::FolderCreating, current));
         } catch (...) {
-            return;  // not announced: not created
+            setLastErrorFromException();
+            return false;  // not announced: not created
         }
-        if (!createFolder(current)) return;
+        if (!createFolder(current)) return false;
         ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, current.c_str(), nullptr);
         LogEntry& entry = append(CreatedFolder);
         entry.path = current;
         entry.done = true;
         if (observer_) observer_->recorded(entry);
     }
+    return true;
 }
 
 bool UninstallLog::createFolder(const std::wstring& folder)
@@ -179,6 +196,7 @@ bool UninstallLog::createFolder(const std::wstring& folder)
             security.emplace(FolderSecurity::likeProgramFiles());
         return createFolderChecked(folder, security ? security->attributes() : nullptr);
     } catch (...) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
 }
@@ -187,26 +205,49 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
                                               const std::function<void(const Backup&)>& announce)
 {
     Backup backup;
-    if (!runFolder_) return backup;
+    if (!runFolder_) {
+        backup.error = ERROR_PATH_NOT_FOUND;
+        return backup;
+    }
     const std::wstring name = runFolder_->freshFileName(L"ov");
-    if (name.empty()) return backup;
+    if (name.empty()) {
+        backup.error = ERROR_FILE_EXISTS;
+        return backup;
+    }
+    // A copy is written under a temporary name beside the backup's, which
+    // the journal on disk names first, like every file the run writes.
+    const StagedFile::Announce staging = [this](const std::wstring& target, const std::wstring& temporary) {
+        JournalRecord record(JournalRecordType::Staging, target);
+        record.other = temporary;
+        writeAhead(record);
+    };
+    auto failedOn = [&backup](DWORD error) {
+        backup.path.clear();
+        backup.error = error ? error : ERROR_WRITE_FAULT;
+        return backup;
+    };
+    auto failed = [&failedOn] { return failedOn(::GetLastError()); };
 
     if (copy) {
         // The file stays where it is; reading it through another name of it
         // does no harm.
         CheckedHandle file = openChecked(source, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                          OPEN_EXISTING, SeveralNames);
-        if (!file || file.isFolder()) return backup;
+        if (!file) return failed();
+        if (file.isFolder()) return failedOn(ERROR_ACCESS_DENIED);
         backup.dacl = saveDacl(file.handle.get());
         if (announce) announce({name, backup.dacl});
-        if (copyByHandle(file.handle.get(), name, file.info.dwFileAttributes)) backup.path = name;
+        if (!copyByHandle(file.handle.get(), name, file.info.dwFileAttributes, staging, copyHook_)) return failed();
+        backup.path = name;
         return backup;
     }
 
     // Moving one name away leaves the file's other names alone.
     CheckedHandle file = openChecked(source, DELETE | GENERIC_READ | READ_CONTROL | FILE_WRITE_ATTRIBUTES, shareAll,
                                      OPEN_EXISTING, SeveralNames);
-    if (!file || file.isFolder()) return backup;
+    if (!file) return failed();
+    // A folder in the file's place is no file to save: it stays.
+    if (file.isFolder()) return failedOn(ERROR_ACCESS_DENIED);
     backup.dacl = saveDacl(file.handle.get());
     if (announce) announce({name, backup.dacl});
     // Renamed through the checked handle, the file keeps its attributes.
@@ -214,15 +255,18 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
         backup.path = name;
         return backup;
     }
-    if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return {};
-    // The run folder lies on another volume: copy, then delete the original.
+    if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return failed();
+    // The run folder lies on another volume: a complete, verified copy
+    // first, then the original goes.
     const DWORD attributes = file.info.dwFileAttributes;
-    if (!copyByHandle(file.handle.get(), name, attributes)) return {};
+    if (!copyByHandle(file.handle.get(), name, attributes, staging, copyHook_)) return failed();
     if (attributes & FILE_ATTRIBUTE_READONLY) setAttributes(file.handle.get(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!markForDeletion(file.handle.get())) {
+        const DWORD error = ::GetLastError();
         setAttributes(file.handle.get(), attributes);
         deleteBackup(name);
-        return {};
+        ::SetLastError(error);
+        return failed();
     }
     backup.path = name;
     return backup;
@@ -246,7 +290,15 @@ void UninstallLog::writeAhead(const JournalRecord& record)
 
 void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, bool copy)
 {
-    createFolders(boost::filesystem::path(path).parent_path().wstring());
+    // The folders first, each journalled: in a run, one that cannot be made
+    // (or announced) fails the file here, before anything else is changed.
+    const std::wstring folder = boost::filesystem::path(path).parent_path().wstring();
+    if (!createFolders(folder) && !isFolder(folder) && runFolder_) {
+        const DWORD error = ::GetLastError();
+        // A refusal fails as a refused grant does (code 7).
+        if (error == errorLinkRefused) throwHResult(HRESULT_FROM_WIN32(error));
+        throw std::system_error(static_cast<int>(error ? error : ERROR_PATH_NOT_FOUND), std::system_category());
+    }
     const bool existed = exists(path);
     JournalRecord announced(JournalRecordType::FileRecorded, path,
                             static_cast<std::uint8_t>((existed ? journal_flags::FileExisted : 0) |
@@ -274,6 +326,11 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
             // the file at path alone then, as it must.
         }
     }
+    // In a run, a file is replaced only once its earlier version is safe:
+    // without a backup it stays as it is, and the extraction fails at it. A
+    // journal kept outside any run (no run folder) has no backup to make.
+    const bool unsaved = existed && !copy && backup.path.empty();
+    if (unsaved && runFolder_) throw std::system_error(static_cast<int>(backup.error), std::system_category());
     pending_ = true;
     LogEntry& entry = append(InstalledFile);
     entry.path = path;
@@ -281,7 +338,7 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
     entry.backupPath = std::move(backup.path);
     entry.savedDacl = std::move(backup.dacl);
     entry.keptInPlace = existed && copy;
-    entry.unsavedOriginal = existed && !copy && entry.backupPath.empty();
+    entry.unsavedOriginal = unsaved;
     if (observer_) observer_->recorded(entry);
 }
 
@@ -405,16 +462,17 @@ bool UninstallLog::wasInstalled(const std::wstring& path) const
     return false;
 }
 
-void UninstallLog::undo(LogEntry& entry) noexcept
+bool UninstallLog::undo(LogEntry& entry) noexcept
 {
     switch (entry.kind) {
     case CreatedFolder:
+        // A folder that stays holds something that is not this run's.
         removeChecked(entry.path, Removable::EmptyFolder);
-        break;
+        return true;
     case InstalledFile:
     case ProgramShortcut:
     case UninstallShortcut:
-    case DesktopShortcut:
+    case DesktopShortcut: {
         if (entry.keptInPlace) {
             // The file never left its place and the run did not write it:
             // only its DACL changed (the Users grant), and that goes back.
@@ -424,54 +482,61 @@ void UninstallLog::undo(LogEntry& entry) noexcept
             } catch (...) {
             }
             if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);
-            break;
+            return true;
         }
         // A backup that is not there was never taken (the process ended
         // before the move) or was put back already: the file at path is the
         // earlier one.
-        if (!entry.backupPath.empty() && !exists(entry.backupPath)) break;
+        if (!entry.backupPath.empty() && !exists(entry.backupPath)) return true;
         // A file the run could not save and did not write is as it was,
         // attributes included.
-        if (entry.unsavedOriginal && !entry.done) break;
+        if (entry.unsavedOriginal && !entry.done) return true;
         // A folder there is none of this run's files: it stays, with all it
         // holds (removeChecked deletes files only). A link on the way
         // refuses: the backup then stays in the run folder rather than go
         // through it.
-        if (!entry.path.empty() && removeChecked(entry.path, Removable::File) == RemoveOutcome::Refused) break;
+        if (!entry.path.empty() && removeChecked(entry.path, Removable::File) == RemoveOutcome::Refused)
+            return entry.backupPath.empty();
         // A shortcut that was never created has no path: its backup then
         // stays where it is rather than being moved to nowhere.
-        if (const std::wstring& destination = entry.restoreTo.empty() ? entry.path : entry.restoreTo;
-            !entry.backupPath.empty() && !destination.empty())
-            restoreBackup(entry, destination);
-        break;
+        const std::wstring& destination = entry.restoreTo.empty() ? entry.path : entry.restoreTo;
+        if (entry.backupPath.empty() || destination.empty()) return entry.backupPath.empty();
+        // The new file may still stand there (held open, running, its
+        // deletion pending): the earlier one then waits in the run folder.
+        return restoreBackup(entry, destination);
+    }
     case UninstallKey: {
         PrivilegeScope restore(SE_RESTORE_NAME);
         UniqueKey parent;
         if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKeyPath, 0, KEY_ALL_ACCESS, parent.put()) !=
             ERROR_SUCCESS)
-            break;
+            return false;
         std::wstring name;
         try {
             name = productKeyName(productCode);
         } catch (...) {
-            break;
+            return false;
         }
+        bool undone = true;
         if (!entry.savedKey.empty()) {
             // The copy of its values and subkeys: RegRestoreKeyW restores
             // nothing under Wine.
-            restoreKeyContent(parent.get(), name, entry.savedKey);
+            undone = restoreKeyContent(parent.get(), name, entry.savedKey);
         } else if (!entry.backupPath.empty()) {
             UniqueKey product;
-            if (::RegOpenKeyExW(parent.get(), name.c_str(), 0, KEY_ALL_ACCESS, product.put()) == ERROR_SUCCESS)
-                ::RegRestoreKeyW(product.get(), entry.backupPath.c_str(), 0);
+            undone = ::RegOpenKeyExW(parent.get(), name.c_str(), 0, KEY_ALL_ACCESS, product.put()) == ERROR_SUCCESS &&
+                     ::RegRestoreKeyW(product.get(), entry.backupPath.c_str(), 0) == ERROR_SUCCESS;
         } else {
-            ::RegDeleteTreeW(parent.get(), name.c_str());
+            const LSTATUS status = ::RegDeleteTreeW(parent.get(), name.c_str());
+            undone = status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
         }
-        if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);
-        break;
+        // A key that could not be put back keeps its saved copy for the
+        // next attempt.
+        if (undone && !entry.backupPath.empty()) deleteBackup(entry.backupPath);
+        return undone;
     }
     default:  // ClassesRootKeys: the program's own registrations stay
-        break;
+        return true;
     }
 }
 
@@ -481,14 +546,17 @@ void UninstallLog::takeOverEntries(std::list<LogEntry> entries)
     pending_ = false;
 }
 
-void UninstallLog::rollback() noexcept
+bool UninstallLog::rollback() noexcept
 {
     if (observer_) observer_->rollingBack(newEntries_.size());
+    bool complete = true;
     while (!newEntries_.empty()) {
-        undo(newEntries_.back());
+        if (!undo(newEntries_.back())) complete = false;
         if (observer_) observer_->undone(newEntries_.back());
         newEntries_.pop_back();
     }
+    if (observer_) observer_->rolledBack(complete);
+    return complete;
 }
 
 }  // namespace qv

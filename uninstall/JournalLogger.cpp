@@ -118,4 +118,14 @@ void JournalLogger::undone(const LogEntry& entry) noexcept
     }
 }
 
+void JournalLogger::rolledBack(bool complete) noexcept
+{
+    try {
+        if (!complete)
+            write_(L"Rollback: INCOMPLETE: what is NOT restored above waits in the run folder; the journal and its "
+                   L"marker stay, and the next start of the installer tries again");
+    } catch (...) {
+    }
+}
+
 }  // namespace qv

@@ -25,6 +25,7 @@ public:
     void settled(const LogEntry& entry) noexcept override;
     void rollingBack(std::size_t entries) noexcept override;
     void undone(const LogEntry& entry) noexcept override;
+    void rolledBack(bool complete) noexcept override;
 
 private:
     std::function<void(const std::wstring&)> write_;

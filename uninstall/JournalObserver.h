@@ -24,6 +24,9 @@ public:
     virtual void rollingBack(std::size_t entries) noexcept = 0;
     // The entry's change was undone as far as it could be.
     virtual void undone(const LogEntry& entry) noexcept = 0;
+    // Rollback ended; complete is false when an earlier state could not be
+    // put back.
+    virtual void rolledBack(bool complete) noexcept = 0;
 };
 
 }  // namespace qv

@@ -187,8 +187,10 @@ void RecoveryJournal::append(const JournalRecord& record)
     if (!file_ || broken_) throw std::system_error(ERROR_INVALID_HANDLE, std::system_category());
     const std::string bytes = serializeJournalRecord(record);
     // A reader takes no more: a record beyond would be lost to it.
-    if (written_ + bytes.size() > kMaxJournalBytes)
+    if (written_ + bytes.size() > kMaxJournalBytes) {
+        broken_ = true;
         throw std::system_error(ERROR_BUFFER_OVERFLOW, std::system_category());
+    }
     DWORD written = 0;
     // On the disk before the change it announces is made.
     if (!::WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
@@ -206,6 +208,11 @@ void RecoveryJournal::discard() noexcept
 {
     if (!file_) return;
     markForDeletion(file_.get());
+    file_.reset();
+}
+
+void RecoveryJournal::keep() noexcept
+{
     file_.reset();
 }
 

@@ -64,12 +64,15 @@ enum class JournalRecordType : std::uint8_t {
     Staging = 10,
     // path: a file of the run's own (archive kind 5), deleted at its end
     TemporaryFile = 11,
-    // the installation record about to be written: flags: RecordExisted;
-    // number: its earlier type; data: its earlier data
+    // a value under HKEY_LOCAL_MACHINE about to be written (path: its key,
+    // other: its name; both empty: the installation record, "<product> Path"
+    // under the maker's key): flags: RecordExisted; number: its earlier
+    // type; data: its earlier data
     InstallationRecord = 12,
     // every change is made: from here the run goes forward. path: the
-    // uninstall log; other: its new content under a temporary name beside
-    // it (empty when none could be written)
+    // uninstall log, in place already (other empty); journals of earlier
+    // versions wrote this before the log was in place, other naming its new
+    // content under a temporary name beside it
     Committed = 13,
 };
 
@@ -126,6 +129,12 @@ public:
     // The run ended as it should: the file goes (its folder stays for the
     // run to remove).
     void discard() noexcept;
+    // The run ended with something the next start must still do: the file
+    // is closed and stays for the recovery.
+    void keep() noexcept;
+    // An announcement could not be written: the journal holds less than the
+    // run may have done next, and takes nothing more.
+    bool broken() const noexcept { return broken_; }
 
 private:
     RecoveryJournal(UniqueFile file, std::wstring path, const BY_HANDLE_FILE_INFORMATION& identity);
@@ -134,7 +143,7 @@ private:
     std::wstring path_;
     BY_HANDLE_FILE_INFORMATION identity_{};
     std::size_t written_ = 0;
-    bool broken_ = false;  // a write failed part-way: nothing may follow it
+    bool broken_ = false;  // an append failed: nothing may follow it
 };
 
 // The records of journal bytes, in order, up to the first record that is

@@ -9,6 +9,19 @@
 namespace qv {
 namespace {
 
+// "<decimal version above 1>|": the marker of a later version of the format.
+bool isNewerVersion(const std::wstring& text)
+{
+    const std::size_t bar = text.find(L'|');
+    if (bar == 0 || bar == std::wstring::npos || bar > 9) return false;
+    std::uint32_t version = 0;
+    for (std::size_t i = 0; i < bar; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') return false;
+        version = version * 10 + static_cast<std::uint32_t>(text[i] - L'0');
+    }
+    return version > 1;
+}
+
 // A marker is a version, two flags, three numbers and a path of at most
 // 259 characters: anything longer is no marker of ours.
 constexpr DWORD kMaxMarkerBytes = 1024;
@@ -128,7 +141,7 @@ RecoveryMarker::State RecoveryMarker::read(MarkerContent& content, std::wstring&
         raw.assign(text.data(), got / sizeof(wchar_t));
         if (!raw.empty() && raw.back() == L'\0') raw.pop_back();
         std::optional<MarkerContent> parsed = parse(raw);
-        if (!parsed) return State::Unreadable;
+        if (!parsed) return isNewerVersion(raw) ? State::Newer : State::Unreadable;
         content = std::move(*parsed);
         return State::Found;
     } catch (...) {

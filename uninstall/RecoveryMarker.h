@@ -53,10 +53,12 @@ public:
     // False when it cannot be written.
     static bool set(MarkerContent& content) noexcept;
 
-    enum class State { None, Found, Unreadable };
-    // The marker as it is now. Unreadable: a value that is not the text
-    // above (wrong type, size, form or version); raw then holds what could
-    // be read of it, for the log.
+    enum class State { None, Found, Unreadable, Newer };
+    // The marker as it is now. Newer: the text of a later version of this
+    // format ("<version above 1>|..."), which a newer installer wrote and is
+    // that installer's to act on. Unreadable: a value that is not the text
+    // above (wrong type, size or form); raw then holds what could be read of
+    // it, for the log.
     static State read(MarkerContent& content, std::wstring& raw) noexcept;
 
     // Removes the marker, then the maker's key when the marker created it

@@ -4,6 +4,7 @@
 #include "uninstall/UninstallLog.h"
 
 #include "app/Product.h"
+#include "sys/HResultError.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
 #include "sys/PathIdentity.h"
@@ -274,11 +275,12 @@ std::wstring uninstallKeyLogPath()
            productKeyName(productCode);
 }
 
-void UninstallLog::mergePreviousEntries()
+std::list<LogEntry> UninstallLog::mergedEntries() const
 {
+    std::list<LogEntry> merged = newEntries_;
     // Without an earlier log there is nothing to merge, and no path's
     // identity (a file-system query each) to work out.
-    if (previousEntries_.empty()) return;
+    if (previousEntries_.empty()) return merged;
     // Each path's identity is worked out once: a pairwise samePath would ask
     // the file system for every earlier entry against every new one.
     const auto comparesPaths = [](std::int32_t kind) { return kind == CreatedFolder || kind == InstalledFile; };
@@ -287,16 +289,15 @@ void UninstallLog::mergePreviousEntries()
         std::optional<PathIdentity> identity;
     };
     std::list<Current> current;
-    for (const LogEntry& entry : newEntries_)
+    for (const LogEntry& entry : merged)
         current.push_back({&entry, comparesPaths(entry.kind) ? std::optional(PathIdentity(entry.path)) : std::nullopt});
 
-    while (!previousEntries_.empty()) {
-        LogEntry earlier = std::move(previousEntries_.back());
-        previousEntries_.pop_back();
+    for (auto previous = previousEntries_.rbegin(); previous != previousEntries_.rend(); ++previous) {
+        const LogEntry& earlier = *previous;
         // A line this installation cannot own is carried over as it stands:
         // its path is not even looked at (it might name a network share).
         if (earlier.foreign) {
-            newEntries_.push_front(std::move(earlier));
+            merged.push_front(earlier);
             continue;
         }
         std::optional<PathIdentity> identity;
@@ -309,14 +310,16 @@ void UninstallLog::mergePreviousEntries()
             break;
         }
         if (matched) continue;
-        newEntries_.push_front(std::move(earlier));
+        merged.push_front(earlier);
         // Earlier entries that match each other: only the last one survives.
-        current.push_front({&newEntries_.front(), std::move(identity)});
+        current.push_front({&merged.front(), std::move(identity)});
     }
+    return merged;
 }
 
 std::vector<std::wstring> UninstallLog::fileLines(const std::wstring& installFolder,
-                                                 const std::wstring& shortcutFolder) const
+                                                 const std::wstring& shortcutFolder,
+                                                 const std::list<LogEntry>& entries) const
 {
     std::vector<std::wstring> lines;
     lines.push_back(commentLine(L"Uninstall Log File v1"));
@@ -337,7 +340,7 @@ std::vector<std::wstring> UninstallLog::fileLines(const std::wstring& installFol
     lines.push_back(commentLine(std::wstring(shortcutLine.size(), L'-')));
 
     std::size_t index = 0;
-    for (const LogEntry& entry : newEntries_) {
+    for (const LogEntry& entry : entries) {
         // An earlier entry whose line its reader could not take back (read
         // from an ANSI log, where a character is one byte, and longer than a
         // path of ours can be) would end the reading there, and every entry
@@ -353,45 +356,55 @@ std::vector<std::wstring> UninstallLog::fileLines(const std::wstring& installFol
 bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& installFolder,
                           const std::wstring& shortcutFolder)
 {
-    mergePreviousEntries();
+    // The merge works on a copy: should the log not reach its place, a
+    // rollback undoes this run's entries alone, never the earlier ones.
+    std::list<LogEntry> merged;
+    std::vector<std::wstring> lines;
+    try {
+        merged = mergedEntries();
+        lines = fileLines(installFolder, shortcutFolder, merged);
+        // The earlier log is replaced like every file of the run: moved to a
+        // backup first, so that a rollback puts it back. A folder in its
+        // place, or a journal that cannot say so, fails here. A log written
+        // outside a run (no run folder) has no rollback to serve.
+        if (runFolder_) recordFile(logPath, -1, false);
+    } catch (...) {
+        setLastErrorFromException();
+        return false;
+    }
 
     // Written whole under a temporary name beside the log, then moved into
-    // its place: a process that ends meanwhile leaves the earlier log as it
-    // was, never one cut off.
-    bool ok = false;
-    std::unique_ptr<StagedFile> staged;
+    // its place: a process that ends meanwhile leaves no log cut off, and
+    // the recovery puts the earlier one back.
     try {
-        const std::vector<std::wstring> lines = fileLines(installFolder, shortcutFolder);
-        staged = std::make_unique<StagedFile>(logPath, [this](const std::wstring& target, const std::wstring& staging) {
+        StagedFile staged(logPath, [this](const std::wstring& target, const std::wstring& staging) {
             JournalRecord announced(JournalRecordType::Staging, target);
             announced.other = staging;
             writeAhead(announced);
         });
         static const wchar_t bom = 0xFEFF;
-        staged->write(&bom, sizeof bom);
-        for (const std::wstring& line : lines) staged->write(line.data(), line.size() * sizeof(wchar_t));
-        staged->flush();
-        ok = true;
+        staged.write(&bom, sizeof bom);
+        for (const std::wstring& line : lines) staged.write(line.data(), line.size() * sizeof(wchar_t));
+        staged.flush();
+        staged.commit(kUninstallLogAttributes);
     } catch (...) {
-        staged.reset();
+        setLastErrorFromException();
+        const DWORD error = ::GetLastError();
+        if (runFolder_) confirm(false);
+        ::SetLastError(error);
+        return false;
     }
+    if (runFolder_) confirm(true);
 
-    // The point from which the run goes forward: should the process end
-    // now, the next start puts the log in place and deletes the backups
-    // rather than undo an installation that is complete.
+    // The point from which the run goes forward: every change is made and
+    // the log is in place. Should the process end now, the next start
+    // deletes the backups rather than undo a complete installation. A
+    // journal that cannot say so fails the run, which is then undone.
     try {
-        JournalRecord committed(JournalRecordType::Committed, logPath);
-        if (staged) committed.other = staged->path();
-        writeAhead(committed);
+        writeAhead(JournalRecord(JournalRecordType::Committed, logPath));
     } catch (...) {
-    }
-    if (staged) {
-        try {
-            staged->commit(kUninstallLogAttributes);
-        } catch (...) {
-            ok = false;
-        }
-        staged.reset();
+        setLastErrorFromException();
+        return false;
     }
 
     // The installation is final now: the backups are no longer needed.
@@ -401,7 +414,11 @@ bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& insta
         ::DeleteFileW(entry.backupPath.c_str());
         entry.backupPath.clear();
     }
-    return ok;
+    for (LogEntry& entry : merged) entry.backupPath.clear();
+    newEntries_ = std::move(merged);
+    previousEntries_.clear();
+    pending_ = false;
+    return true;
 }
 
 void UninstallLog::read(const wchar_t* logPath)

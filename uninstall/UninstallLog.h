@@ -49,8 +49,9 @@ struct LogEntry {
     // an earlier entry this installation cannot own (InstallationArea):
     // nothing acts on it, the merge carries its line over as it is;
     bool foreign = false;
-    // the file existed and no backup of it could be made: rollback leaves
-    // it alone unless the run wrote it (done);
+    // the file existed and no backup of it could be made (a journal kept
+    // outside a run, or on disk by an earlier version): rollback leaves it
+    // alone unless the run wrote it (done);
     bool unsavedOriginal = false;
     // where the backup goes back to when that is not path (the recovery of
     // an interrupted run puts an earlier shortcut back under its own name);
@@ -71,12 +72,16 @@ public:
     // Loads an earlier log; a missing, unreadable or damaged file yields
     // less, never an error. Null only clears the two folders.
     void read(const wchar_t* logPath);
-    // Merges the earlier entries, writes the log file and deletes every
-    // backup of this run. True when the file was created and fully written.
-    // The file is written under a temporary name beside the log and takes
-    // its name only complete (sys/StagedFile.h); an earlier log stays as it
-    // was until then. A line its reader could not read back (a merged
-    // earlier entry longer than a line may be) is not written.
+    // Merges the earlier entries, writes the log file, announces the run's
+    // commit in the journal on disk and deletes every backup of this run.
+    // The earlier log is recorded like any file the run replaces (moved to a
+    // backup); the new one is written under a temporary name beside it and
+    // takes its name only complete (sys/StagedFile.h). A line its reader
+    // could not read back (a merged earlier entry longer than a line may
+    // be) is not written. True when the log is in place and the commit
+    // announced; false, with the thread's last error, when not: the caller
+    // then rolls the run back, which puts the earlier log back too (the
+    // merge changed nothing then).
     bool commit(const std::wstring& logPath, const std::wstring& installFolder,
                 const std::wstring& shortcutFolder);
 
@@ -96,15 +101,21 @@ public:
     // changes nothing.
     void confirm(bool done, const wchar_t* path = nullptr);
     bool wasInstalled(const std::wstring& path) const;
-    // Undoes this run's entries from the last to the first. Never throws.
-    void rollback() noexcept;
+    // Undoes this run's entries from the last to the first. False when an
+    // earlier state could not be put back: an earlier file still waits in
+    // the run folder (the new one could not go), or the earlier uninstall
+    // key could not be restored. The caller then keeps what the next
+    // attempt needs (the run folder, the journal on disk and its marker).
+    // Never throws.
+    bool rollback() noexcept;
     // Entries of a run that an earlier process could not finish, read back
     // from its journal on disk, to be undone by rollback.
     void takeOverEntries(std::list<LogEntry> entries);
-    // Creates the missing folders from the top down. A folder on the way
-    // that is a link ends the creation there (nothing is created through
-    // it); never throws.
-    void createFolders(const std::wstring& folder);
+    // Creates the missing folders from the top down, each journalled. A
+    // folder on the way that is a link ends the creation there (nothing is
+    // created through it). False, with the thread's last error, when a
+    // folder could not be announced or made; never throws.
+    bool createFolders(const std::wstring& folder);
     // Returns the backup's path, or empty when none could be made. Without a
     // source only a fresh unused name is returned. Backups are made in the
     // run folder only (useRunFolder); without one there is none. A source
@@ -140,18 +151,27 @@ public:
 
     // Told of every entry recorded, settled and undone; null: nobody.
     void setObserver(JournalObserver* observer) noexcept { observer_ = observer; }
+    // Called while a backup is copied to another volume, after each part
+    // that more follow (a test build of the installer ends its process
+    // there); empty: nothing.
+    void setBackupCopyHook(std::function<void()> hook) { copyHook_ = std::move(hook); }
 
 private:
     struct Backup {
         std::wstring path;
         std::vector<BYTE> dacl;
+        DWORD error = ERROR_SUCCESS;  // why there is no path
     };
     LogEntry& append(std::int32_t kind);
-    void mergePreviousEntries();
+    // This run's entries with the earlier ones it did not replace, in the
+    // order of the log file.
+    std::list<LogEntry> mergedEntries() const;
     // Every line of the file, line ends included, none longer than its
     // reader takes.
-    std::vector<std::wstring> fileLines(const std::wstring& installFolder, const std::wstring& shortcutFolder) const;
-    void undo(LogEntry& entry) noexcept;
+    std::vector<std::wstring> fileLines(const std::wstring& installFolder, const std::wstring& shortcutFolder,
+                                        const std::list<LogEntry>& entries) const;
+    // True when the entry's earlier state is back (or there was none).
+    bool undo(LogEntry& entry) noexcept;
     // announce is told the backup's name and the DACL before the file is
     // moved or copied.
     Backup takeBackup(const std::wstring& source, bool copy, const std::function<void(const Backup&)>& announce = {});
@@ -169,6 +189,7 @@ private:
     JournalObserver* observer_ = nullptr;
     RecoveryJournal* recoveryJournal_ = nullptr;
     bool newKeyAnnounced_ = false;
+    std::function<void()> copyHook_;
 };
 
 // The attributes of a written Uninstall.ulog.

@@ -7,6 +7,7 @@
 //   release         gives the mutex up
 //   signal:<name>   sets the named event <name>
 //   wait:<name>     waits for the named event <name>
+//   sleep:<ms>      sleeps that many milliseconds
 //   exit            returns from wmain: static objects are destroyed
 //   die             TerminateProcess on itself: nothing is cleaned up
 // The first argument is the application identifier.
@@ -16,6 +17,7 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -36,6 +38,8 @@ int wmain(int argc, wchar_t** argv)
             if (!mutex->tryAcquire()) return 10;
         } else if (step == L"release") {
             if (mutex) mutex->release();
+        } else if (step.rfind(L"sleep:", 0) == 0) {
+            ::Sleep(static_cast<DWORD>(std::wcstoul(step.c_str() + 6, nullptr, 10)));
         } else if (step.rfind(L"signal:", 0) == 0) {
             qv::UniqueHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, step.substr(7).c_str()));
             if (!event || !::SetEvent(event.get())) return 3;

@@ -4,8 +4,9 @@
 // What it was given (command line, working folder, show command, whether
 // the installers' mutex was free) goes to HKCU\Software\QvSequenceTest,
 // which the tests read and their snapshots do not cover, with the path of
-// the program that ran. Run with " /Unregister" it only records that it ran
-// (the uninstaller's tests plant it where a program must not be started).
+// the program that ran. Run with " /Unregister" it records that it ran (the
+// uninstaller's tests plant it where a program must not be started) and
+// removes the document type it registers, as the real program does.
 // The environment variable QV_REGISTRAR_EXIT, when set, replaces the exit
 // code.
 
@@ -51,6 +52,8 @@ int wmain()
             store(record, L"Unregistered", program);
             ::RegCloseKey(record);
         }
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L".qvseq");
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"QvSequence.Document");
         return 0;
     }
     if (commandLine.find(L" /Register /Background") == std::wstring::npos) return 1;

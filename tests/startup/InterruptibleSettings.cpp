@@ -1,7 +1,7 @@
 // A test build of the installer whose installation ends its own process
 // abruptly at a named moment, as a power loss or a killed process would:
-// QV_PROBE_END_AT=Verification, WritingDataFile, KeyWritten or
-// RegistrationRun in the environment (tests/unattended/interrupted_test.cpp).
+// QV_PROBE_END_AT=Verification, WritingDataFile, KeyWritten,
+// RegistrationRun or CopyingBackup in the environment (tests/unattended/interrupted_test.cpp).
 // It carries the real payload and installs without any window
 // (/VERYSILENT). Never shipped: the shipped installer passes no run-point
 // hook at all.
@@ -26,6 +26,7 @@ const wchar_t* nameOf(RunPoint point)
     case RunPoint::WritingDataFile: return L"WritingDataFile";
     case RunPoint::KeyWritten: return L"KeyWritten";
     case RunPoint::RegistrationRun: return L"RegistrationRun";
+    case RunPoint::CopyingBackup: return L"CopyingBackup";
     }
     return L"";
 }

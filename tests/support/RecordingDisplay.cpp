@@ -16,6 +16,7 @@ void RecordingDisplay::SetStatus(const std::wstring& text)
 {
     statuses.push_back(text);
     status = text;
+    if (onStatus) onStatus(text);
 }
 
 void RecordingDisplay::SetStatusPath(const std::wstring& text)

@@ -9,6 +9,7 @@
 
 #include "engine/InstallDisplay.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
     void SetProgress(int position) override;
     void PumpMessages() override { ++pumps; }
     void ShowWaitCursor(bool wait) override { waitCursor.push_back(wait); }
+    void NoteInLog(const std::wstring& line) override { notes.push_back(line); }
 
     // The log's complete lines; a last line without CR LF is included.
     std::vector<std::wstring> lines() const;
@@ -37,6 +39,10 @@ public:
     bool progressShown = false;
     std::vector<bool> waitCursor;
     int pumps = 0;
+    std::vector<std::wstring> notes;  // lines for the run's log alone
+    // Told every status (SetStatus and SetStatusPath) as it is set: a test's
+    // way to act at a given moment of the run.
+    std::function<void(const std::wstring&)> onStatus;
 };
 
 }  // namespace qv::test

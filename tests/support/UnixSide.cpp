@@ -75,4 +75,32 @@ bool plantLink(const std::wstring& link, const std::wstring& target)
     return planted;
 }
 
+bool mapDriveLetter(wchar_t letter, const std::string& unixFolder)
+{
+    // Wine names C: by its link in the prefix's dosdevices folder
+    // (".../dosdevices/c:/"), or by the folder it leads to (".../drive_c").
+    std::string driveC = unixPathOf(L"C:\\");
+    while (!driveC.empty() && driveC.back() == '/') driveC.pop_back();
+    const std::size_t slash = driveC.find_last_of('/');
+    if (slash == std::string::npos) return false;
+    const std::string above = driveC.substr(0, slash);
+    const std::string dosdevices = driveC.substr(slash + 1) == "c:" ? above : above + "/dosdevices";
+    const char lower = static_cast<char>(letter | 0x20);
+    const std::string link = dosdevices + "/" + lower + ":";
+    if (!runUnixCommandAndWait("ln -sfn '" + unixFolder + "' '" + link + "'")) return false;
+    const std::wstring root = std::wstring(1, letter) + L":\\";
+    for (int round = 0; round < 100; ++round) {
+        if (::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        ::Sleep(50);
+    }
+    return false;
+}
+
+std::string otherVolumeFolder()
+{
+    char folder[1024] = {};
+    const DWORD n = ::GetEnvironmentVariableA("QV_OTHER_VOLUME", folder, sizeof folder);
+    return n > 0 && n < sizeof folder ? std::string(folder, n) : std::string();
+}
+
 }  // namespace qv::test

@@ -4,6 +4,7 @@
 //   runUnixCommandAndWait  the same, waiting for the command to be done
 //   unixPathOf          the Linux path Wine gives a Windows path
 //   plantLink           a symbolic link made on the Linux side
+//   mapDriveLetter      a drive letter standing for a Linux folder
 //
 // Wine (8) cannot make a junction or a symbolic link from a Windows
 // program: FSCTL_SET_REPARSE_POINT fails and CreateSymbolicLinkW creates
@@ -33,5 +34,16 @@ std::string unixPathOf(const std::wstring& windowsPath);
 // Makes link a symbolic link to target (a Windows path, existing or not)
 // and waits until it is there. False when it could not be made.
 bool plantLink(const std::wstring& link, const std::wstring& target);
+
+// Makes the drive letter stand for the Linux folder, as Wine's dosdevices
+// links do, and waits until the drive answers. A folder on another Linux
+// file system than the prefix's is another volume to Windows programs: a
+// rename between them fails with ERROR_NOT_SAME_DEVICE. False when it could
+// not be made.
+bool mapDriveLetter(wchar_t letter, const std::string& unixFolder);
+
+// The Linux folder of a volume of its own that the test's wrapper made
+// (tests/reliability/other-volume.sh: QV_OTHER_VOLUME); empty without one.
+std::string otherVolumeFolder();
 
 }  // namespace qv::test

@@ -27,6 +27,7 @@
 #include "support/ProductTestSupport.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"
+#include "support/UnixSide.h"
 #include "support/WindowDriver.h"
 #include "uninstall/UninstallLog.h"
 #include "wizard/WizardDriver.h"
@@ -96,11 +97,16 @@ protected:
         ASSERT_TRUE(::DeleteFileW(wordList.c_str()));
     }
 
-    // The installation ended at point; true when it ended there.
-    void killedAt(const wchar_t* point)
+    // The installation ended at point; true when it ended there. A
+    // temporaryFolder given is the run's (TMP and TEMP).
+    void killedAt(const wchar_t* point, const std::wstring& temporaryFolder = {})
     {
-        EXPECT_EQ(runToEnd(interruptible, L"/VERYSILENT /LOG=C:\\killed.log", {{L"QV_PROBE_END_AT", point}}),
-                  endedAtRunPoint);
+        std::vector<std::pair<std::wstring, std::wstring>> environment = {{L"QV_PROBE_END_AT", point}};
+        if (!temporaryFolder.empty()) {
+            environment.emplace_back(L"TMP", temporaryFolder);
+            environment.emplace_back(L"TEMP", temporaryFolder);
+        }
+        EXPECT_EQ(runToEnd(interruptible, L"/VERYSILENT /LOG=C:\\killed.log", environment), endedAtRunPoint);
         waitForProgramsNamed(L"Trimora.exe");
     }
 
@@ -129,15 +135,14 @@ protected:
                                      L"Detected: not installed: first installation"}));
     }
 
-    // ignore: what the killed run leaves by design (see its scenario).
-    void earlierInstallationComesBack(const wchar_t* point,
-                                      const std::function<bool(const std::wstring&)>& ignore = {})
+    // The killed run's temporary folder is temporaryFolder when given.
+    void earlierInstallationComesBack(const wchar_t* point, const std::wstring& temporaryFolder = {})
     {
         setUpEarlierInstallation();
         const MachineSnapshot before = MachineSnapshot::take();
-        killedAt(point);
+        killedAt(point, temporaryFolder);
         startAgainAndLeave();
-        EXPECT_THAT(test::diff(before, MachineSnapshot::take(), ignore), IsEmpty());
+        EXPECT_THAT(test::diff(before, MachineSnapshot::take()), IsEmpty());
         EXPECT_TRUE(containsInOrder(runLogLines(RecoveryLog),
                                     {L"Recovery: an earlier installation run did not end; its journal: *",
                                      L"Recovery: rolling the run back", L"Recovery: done",
@@ -200,12 +205,23 @@ TEST_F(Interrupted, UpdateAfterTheKeyWasWritten)
 TEST_F(Interrupted, UpdateDuringTheRegistrationRun)
 {
     // The new program registered the document type for the same path, where
-    // the earlier program comes back, and noted the version it updated
-    // from: the registrations stay, that note with them (the program's own
-    // key below the maker's).
-    earlierInstallationComesBack(L"RegistrationRun", [](const std::wstring& line) {
-        return line.find(L"\\Orvane Systems\\Quorvex 6") != std::wstring::npos;
-    });
+    // the earlier program comes back: the registrations stay. The version it
+    // noted that it updated from (the program's own key below the maker's)
+    // goes, as it was not there before.
+    earlierInstallationComesBack(L"RegistrationRun");
+}
+
+TEST_F(Interrupted, UpdateWhileABackupIsCopiedToAnotherVolume)
+{
+    // The temporary folder on a volume of its own (drive T:, made by
+    // tests/reliability/other-volume.sh): every backup is a copy there. The
+    // run ends in the middle of one; the partial copy never stood under the
+    // backup's name, so the recovery keeps the intact earlier file.
+    const std::string volume = test::otherVolumeFolder();
+    ASSERT_FALSE(volume.empty()) << "run through tests/reliability/other-volume.sh";
+    ASSERT_TRUE(test::mapDriveLetter(L'T', volume));
+    ASSERT_TRUE(::CreateDirectoryW(L"T:\\Temp", nullptr));
+    earlierInstallationComesBack(L"CopyingBackup", L"T:\\Temp");
 }
 
 }  // namespace

@@ -121,7 +121,7 @@ TEST_F(JournalTest, CommitDeletesBackups)
     writeText(program, "new");
     log.confirm(true);
     ASSERT_TRUE(fileExists(backup));
-    EXPECT_TRUE(log.commit(kRoot + L"\\Uninstall.ulog", kRoot, L""));
+    EXPECT_TRUE(log.commit(kRoot + L"\\Uninstall.ulog", kRoot, L"")) << ::GetLastError();
     EXPECT_FALSE(fileExists(backup));
     EXPECT_TRUE(log.newEntries().back().backupPath.empty());
 }

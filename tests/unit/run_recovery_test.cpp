@@ -7,12 +7,14 @@
 #include "engine/RunRecovery.h"
 
 #include "app/Languages.h"
+#include "engine/Crc32.h"
 #include "app/Product.h"
 #include "engine/TemporaryFiles.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/ProductTestSupport.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"
+#include "support/WindowDriver.h"
 #include "sys/Handles.h"
 #include "sys/RunFolder.h"
 #include "uninstall/RecoveryJournal.h"
@@ -279,6 +281,110 @@ TEST_F(RunRecoveryTest, MarkersAndJournalsThatAreNotTheRunsAreNeverActedOn)
     EXPECT_FALSE(markerLeft());
     EXPECT_TRUE(containsInOrder(lines, {L"Recovery: the marker of an unfinished run is no marker of this installer*"}));
     EXPECT_EQ(readFileBytes(victim), "not the installation's");
+}
+
+// A file that cannot be put back (the new one held open without delete
+// sharing) is never forgotten: its backup, the journal and the marker stay,
+// and the next start puts it back.
+TEST_F(RunRecoveryTest, AHeldFileWaitsAndTheNextStartPutsItBack)
+{
+    Unfinished run;
+    const std::wstring replaced = install + L"\\Trimora.exe";
+    const std::wstring backup = run.backupName();
+    writeFileBytes(backup, "earlier program");
+    writeFileBytes(replaced, "new program");
+    run.journal->append(record(JournalRecordType::FileRecorded, replaced, backup, journal_flags::FileExisted, 1));
+    run.journal->append(record(JournalRecordType::Settled, {}, {}, journal_flags::Done));
+    run.end();
+
+    {
+        UniqueFile held(::CreateFileW(replaced.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+        ASSERT_TRUE(held);
+        ASSERT_TRUE(recover());
+        EXPECT_EQ(readFileBytes(backup), "earlier program");
+        EXPECT_TRUE(markerLeft());
+        EXPECT_TRUE(exists(run.marker.journalPath));
+        EXPECT_TRUE(containsInOrder(
+            lines, {L"Recovery: Rollback: file " + replaced + L": NOT restored, the earlier file is still in " + backup,
+                    L"Recovery: NOT everything could be put back*"}))
+            << testing::PrintToString(lines);
+    }
+    lines.clear();
+    ASSERT_TRUE(recover());
+    EXPECT_EQ(readFileBytes(replaced), "earlier program");
+    EXPECT_FALSE(markerLeft());
+    EXPECT_FALSE(exists(run.folderPath));
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: Rollback: file " + replaced + L": earlier file restored",
+                                        L"Recovery: done"}));
+}
+
+// What the journal cannot tell (its run folder cleaned away), or what a
+// newer installer wrote, is not dropped: the marker stays, and the start
+// says why.
+TEST_F(RunRecoveryTest, AVanishedRunFolderOrANewerFormatKeepsTheMarker)
+{
+    {
+        Unfinished run;
+        run.end();
+        ASSERT_TRUE(::DeleteFileW(run.marker.journalPath.c_str()));
+        ASSERT_TRUE(::RemoveDirectoryW(run.folderPath.c_str()));
+        ASSERT_TRUE(recover());
+        EXPECT_TRUE(markerLeft());
+        EXPECT_TRUE(containsInOrder(lines, {L"Recovery: the run folder " + run.folderPath +
+                                            L" is gone (a cleaned temporary folder?): the run can NOT be rolled "
+                                            L"back; the marker stays*"}))
+            << testing::PrintToString(lines);
+        RecoveryMarker::clear(false);
+    }
+    {
+        Unfinished run;
+        run.end();
+        // The journal's version, after its four-byte magic: a later one.
+        UniqueFile journal(::CreateFileW(run.marker.journalPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                         nullptr));
+        ASSERT_TRUE(journal);
+        ::SetFilePointer(journal.get(), 4, nullptr, FILE_BEGIN);
+        const std::uint32_t version = 2;
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(journal.get(), &version, sizeof version, &written, nullptr));
+        journal.reset();
+        lines.clear();
+        ASSERT_TRUE(recover());
+        EXPECT_TRUE(markerLeft());
+        EXPECT_TRUE(exists(run.marker.journalPath));
+        EXPECT_TRUE(containsInOrder(lines, {L"Recovery: the journal is of a newer installer (version 2)*"}));
+        RecoveryMarker::clear(false);
+    }
+    const std::wstring newer = L"2|c|whatever a newer installer writes";
+    test::setRegString(HKEY_LOCAL_MACHINE, MakerKeyPath, RecoveryMarker::valueName().c_str(), newer);
+    lines.clear();
+    ASSERT_TRUE(recover());
+    EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, MakerKeyPath, RecoveryMarker::valueName().c_str()), newer);
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: the marker of an unfinished run was written by a newer installer*"}));
+}
+
+// A registration run that outlived its installer still holds the program
+// and may still write its registrations: the recovery waits for it to end
+// before it undoes anything.
+TEST_F(RunRecoveryTest, ARegistrationRunStillRunningEndsBeforeTheRollback)
+{
+    Unfinished run;
+    const std::wstring program = install + L"\\Trimora.exe";
+    ASSERT_TRUE(::CopyFileW((test::executableFolder() + L"instance_helper.exe").c_str(), program.c_str(), FALSE));
+    run.journal->append(record(JournalRecordType::FileRecorded, program, {}, 0, 1));
+    run.journal->append(record(JournalRecordType::Settled, {}, {}, journal_flags::Done));
+    run.journal->append(record(JournalRecordType::RegistrationRun, program, {}, 0, fileCrc(program)));
+    run.end();
+    test::ChildProcess registration(L"\"" + program + L"\" Quorvex6RecoveryTest sleep:3000");
+    ASSERT_TRUE(registration.started());
+
+    ASSERT_TRUE(recover());
+    EXPECT_EQ(::WaitForSingleObject(registration.handle(), 0), WAIT_OBJECT_0) << "the run still runs";
+    EXPECT_FALSE(exists(program));
+    EXPECT_FALSE(markerLeft());
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: waited for 1 run(s) of " + program + L"*"}))
+        << testing::PrintToString(lines);
 }
 
 TEST(RecoveryJournalFormat, ARecordCutOffOrDamagedEndsTheJournalThere)

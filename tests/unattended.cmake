@@ -39,18 +39,12 @@ if(TARGET qv_wizard_driver)
     ExitOnAWizardPageOfARunWithLogIsCancelled
     HelpWindowsListSwitchesAndExitCodes)
   foreach(scenario IN LISTS QV_UNATTENDED_WITH_DISPLAY)
-    add_test(NAME unattended_${scenario}
-             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                     $<TARGET_FILE:unattended_test> --gtest_filter=Unattended.${scenario})
-    set_tests_properties(unattended_${scenario} PROPERTIES
-      ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
+    qv_add_display_scenario(unattended_${scenario} unattended_test Unattended.${scenario} "LANG=en_US.UTF-8")
   endforeach()
   # The progress window at 150 %.
-  add_test(NAME unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                   $<TARGET_FILE:unattended_test> --gtest_filter=Unattended.SilentShowsTheProgressWindowOnlyAndClosesItself)
-  set_tests_properties(unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144 PROPERTIES
-    ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=144;LANG=en_US.UTF-8" TIMEOUT 600)
+  qv_add_display_scenario(unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144 unattended_test
+                          Unattended.SilentShowsTheProgressWindowOnlyAndClosesItself
+                          "QV_WINE_DPI=144;LANG=en_US.UTF-8")
 endif()
 
 # Installations ended abruptly at named points and the installer started
@@ -68,11 +62,8 @@ if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
   foreach(machine IN ITEMS FreshMachine Update)
     foreach(point IN ITEMS DuringTheVerification WhileADataFileIsWritten AfterTheKeyWasWritten
                           DuringTheRegistrationRun)
-      add_test(NAME interrupted_${machine}${point}
-               COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                       $<TARGET_FILE:interrupted_test> --gtest_filter=Interrupted.${machine}${point})
-      set_tests_properties(interrupted_${machine}${point} PROPERTIES
-        ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
+      qv_add_display_scenario(interrupted_${machine}${point} interrupted_test Interrupted.${machine}${point}
+                              "LANG=en_US.UTF-8")
     endforeach()
   endforeach()
 endif()

@@ -67,3 +67,19 @@ if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
     endforeach()
   endforeach()
 endif()
+
+# A reinstallation before the restart an uninstallation left its deletions
+# to (tests/unattended/reinstall_before_restart_test.cpp), without any
+# display.
+if(TARGET qv_wizard_driver)
+  add_executable(reinstall_before_restart_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/reinstall_before_restart_test.cpp)
+  target_link_libraries(reinstall_before_restart_test PRIVATE qv_wizard_driver GTest::gtest_main)
+  target_include_directories(reinstall_before_restart_test PRIVATE ${CMAKE_BINARY_DIR}/product)
+  add_dependencies(reinstall_before_restart_test QuorvexSetup qv_product)
+  target_compile_definitions(reinstall_before_restart_test PRIVATE QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>")
+  add_test(NAME reinstall_before_restart_test COMMAND reinstall_before_restart_test)
+  set_tests_properties(reinstall_before_restart_test PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8"
+    ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+    TIMEOUT 600)
+endif()

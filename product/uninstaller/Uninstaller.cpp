@@ -58,13 +58,6 @@ std::wstring quoted(const std::wstring& text)
     return L"\"" + text + L"\"";
 }
 
-std::wstring longPathOf(const std::wstring& path)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = ::GetLongPathNameW(path.c_str(), buffer, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? path : std::wstring(buffer, length);
-}
-
 bool isShortcut(const LogEntry& entry)
 {
     return entry.kind == ProgramShortcut || entry.kind == UninstallShortcut || entry.kind == DesktopShortcut;

@@ -66,17 +66,26 @@ if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
                               "LANG=en_US.UTF-8")
     endforeach()
   endforeach()
+  qv_add_display_scenario(interrupted_UpdateKilledThenUninstalledStaysRemoved interrupted_test
+                          Interrupted.UpdateKilledThenUninstalledStaysRemoved "LANG=en_US.UTF-8")
 endif()
 
-# A reinstallation before the restart an uninstallation left its deletions
-# to (tests/unattended/reinstall_before_restart_test.cpp), without any
-# display.
+# Installers, the uninstaller and the program meeting each other
+# (tests/unattended/exclusion_test.cpp), with an X server of their own for
+# the windows they answer; and a reinstallation before the restart an
+# uninstallation left its deletions to, without any display.
 if(TARGET qv_wizard_driver)
+  add_executable(exclusion_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/exclusion_test.cpp)
   add_executable(reinstall_before_restart_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/reinstall_before_restart_test.cpp)
-  target_link_libraries(reinstall_before_restart_test PRIVATE qv_wizard_driver GTest::gtest_main)
-  target_include_directories(reinstall_before_restart_test PRIVATE ${CMAKE_BINARY_DIR}/product)
-  add_dependencies(reinstall_before_restart_test QuorvexSetup qv_product)
-  target_compile_definitions(reinstall_before_restart_test PRIVATE QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>")
+  foreach(test exclusion_test reinstall_before_restart_test)
+    target_link_libraries(${test} PRIVATE qv_wizard_driver GTest::gtest_main)
+    target_include_directories(${test} PRIVATE ${CMAKE_BINARY_DIR}/product)
+    add_dependencies(${test} QuorvexSetup qv_product)
+    target_compile_definitions(${test} PRIVATE QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>")
+  endforeach()
+  foreach(scenario IN ITEMS AnUninstallationTurnsAwayInstallersAndTheProgram TheUninstallerWaitsForARunningInstaller)
+    qv_add_display_scenario(exclusion_${scenario} exclusion_test Exclusion.${scenario} "LANG=en_US.UTF-8")
+  endforeach()
   add_test(NAME reinstall_before_restart_test COMMAND reinstall_before_restart_test)
   set_tests_properties(reinstall_before_restart_test PROPERTIES
     ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8"

@@ -41,7 +41,36 @@ bool waitSucceeded(DWORD wait) noexcept
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
+// NtQueryMutant's MutantBasicInformation (class 0): a count of 1 is a free
+// mutex, 0 or less one that is owned, ownedByCaller when this thread owns it.
+struct MutantBasicInformation {
+    LONG currentCount;
+    BOOLEAN ownedByCaller;
+    BOOLEAN abandonedState;
+};
+using NtQueryMutantFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+constexpr DWORD mutantQueryState = 0x0001;
+
 }  // namespace
+
+bool globalMutexHeldElsewhere(const std::wstring& name)
+{
+    const std::wstring fullName = L"Global\\" + name;
+    UniqueHandle mutex(::OpenMutexW(SYNCHRONIZE | mutantQueryState, FALSE, fullName.c_str()));
+    if (!mutex) return false;
+    // ntdll has answered this since the first Windows NT (and does under
+    // Wine); the ordinary functions can only tell by taking the mutex.
+    const auto query = reinterpret_cast<NtQueryMutantFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryMutant")));
+    MutantBasicInformation state{};
+    if (query && query(mutex.get(), 0, &state, sizeof state, nullptr) >= 0)
+        return state.currentCount <= 0 && !state.ownedByCaller;
+    // Without the query: taken and given back at once.
+    const DWORD wait = ::WaitForSingleObject(mutex.get(), 0);
+    if (!waitSucceeded(wait)) return wait == WAIT_TIMEOUT;
+    ::ReleaseMutex(mutex.get());
+    return false;
+}
 
 UniqueHandle createGlobalMutex(bool initialOwner, const std::wstring& name)
 {

@@ -4,6 +4,7 @@
 //   NamedMutex        holder of one mutex and whether this thread owns it
 //   InstanceCounter   this process's unit in the product line's running count
 //   runningCount      how many processes of the product line are registered
+//   globalMutexHeldElsewhere  whether another process holds a global mutex
 //
 // The objects live in the Global\ namespace so that installers and installed
 // programs in every user session see the same ones; the installed program
@@ -41,6 +42,11 @@ inline std::wstring instanceCountName(const std::wstring& applicationId)
 // handle is null and the last error is ERROR_CAN_NOT_COMPLETE.
 UniqueHandle createGlobalMutex(bool initialOwner, const std::wstring& name);
 UniqueHandle createGlobalSemaphore(LONG initialCount, LONG maximumCount, const std::wstring& name);
+
+// Whether "Global\<name>" exists and a thread other than the caller owns it
+// (an owner that ended has left it free). Looked at without taking it: even
+// a moment's hold would turn away an installer that starts in that moment.
+bool globalMutexHeldElsewhere(const std::wstring& name);
 
 class NamedMutex {
 public:

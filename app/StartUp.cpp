@@ -105,22 +105,10 @@ MakerFolders& folders()
 // made only when there is something to recover.
 void recoverUnfinishedRun(CInstallApp& app)
 {
-    std::unique_ptr<LogFile> ownLog;
-    bool ownLogTried = false;
+    LogOnDemand log(app.runLog.get(), productKeyName(productCode) + L" Recovery");
     const bool lent = app.instanceMutex.owned();
     RunRecovery recovery(
-        [&](const std::wstring& line) {
-            if (app.runLog) {
-                app.runLog->write(line);
-                return;
-            }
-            if (!ownLogTried) {
-                ownLogTried = true;
-                DWORD error = ERROR_SUCCESS;
-                ownLog = LogFile::createUnique(temporaryFolder(), productKeyName(productCode) + L" Recovery", error);
-            }
-            if (ownLog) ownLog->write(line);
-        },
+        [&log](const std::wstring& line) { log.write(line); },
         // The program's clean-up run, as its registration run, holds no
         // installer mutex of ours.
         [&app, lent](bool lending) {

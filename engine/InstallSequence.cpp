@@ -17,6 +17,7 @@
 #include "engine/Crc32.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
+#include "sys/PendingRenames.h"
 #include "sys/RunFolder.h"
 #include "sys/UsersAccess.h"
 #include "uninstall/InstallationArea.h"
@@ -538,6 +539,8 @@ bool InstallSequence::writeLog()
     PathBuffer logPath(target_.uninstallerPath);
     if (!::PathRemoveFileSpecW(logPath.text)) return false;
     if (!::PathAppendW(logPath.text, logFileName)) return false;
+    // An uninstaller's restart-time deletions in this folder would take the new files.
+    cancelPendingDeletionsBelow(app_.installPath, app_.runLog.get());
     return app_.uninstallLog.commit(logPath.text, app_.installPath, app_.startMenuFolder);
 }
 

@@ -191,6 +191,21 @@ std::unique_ptr<LogFile> LogFile::open(const std::wstring& namedPath, const std:
     return createUnique(folder, uniqueStem, error);
 }
 
+void LogOnDemand::write(const std::wstring& text) noexcept
+{
+    if (runLog_) return runLog_->write(text);
+    if (!ownTried_) {
+        ownTried_ = true;
+        DWORD error = ERROR_SUCCESS;
+        try {
+            own_ = LogFile::createUnique(temporaryFolder(), uniqueStem_, error);
+        } catch (...) {
+            // Out of memory: no log of its own.
+        }
+    }
+    if (own_) own_->write(text);
+}
+
 void LogFile::write(const std::wstring& text) noexcept
 {
     try {

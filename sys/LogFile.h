@@ -3,6 +3,8 @@
 //   LogFile   a plain-text log of one run for administrators: UTF-8, every
 //             line opened by the local time, written through at once so
 //             that it survives whatever ends the process
+//   LogOnDemand  the run's log when it has one, else a log file of its own
+//             made at the first line
 //
 // The installer and the uninstaller run as administrators and the log's
 // folder may be one that users can write to (a shared temporary folder, a
@@ -18,6 +20,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace qv {
 
@@ -55,6 +58,24 @@ private:
 
     UniqueFile file_;
     std::wstring path_;
+};
+
+// Where the lines of a step go that must leave a trace even in a run
+// without /LOG (the recovery of an unfinished run): the run's log when
+// there is one, else a new file "<uniqueStem> ..." in the temporary folder,
+// made at the first line, so that a step with nothing to say leaves none.
+class LogOnDemand {
+public:
+    LogOnDemand(LogFile* runLog, std::wstring uniqueStem) : runLog_(runLog), uniqueStem_(std::move(uniqueStem)) {}
+
+    // Dropped when no log can be had: the run goes on without it.
+    void write(const std::wstring& text) noexcept;
+
+private:
+    LogFile* runLog_;
+    std::wstring uniqueStem_;
+    std::unique_ptr<LogFile> own_;
+    bool ownTried_ = false;
 };
 
 // The user's temporary folder with its trailing separator; empty when the

@@ -116,4 +116,11 @@ bool isSameOrBelow(const std::wstring& inner, const std::wstring& outer)
     return a.size() == b.size() || b.back() == L'\\' || a[b.size()] == L'\\';
 }
 
+std::wstring longPathOf(const std::wstring& path)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = ::GetLongPathNameW(path.c_str(), buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? path : std::wstring(buffer, length);
+}
+
 }  // namespace qv

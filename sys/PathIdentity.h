@@ -4,6 +4,7 @@
 //   samePath       whether two paths name the same file or folder
 //   resolvedPlainPath, isSameOrBelow  the lexical side: a path as Windows
 //                  resolves it, and whether it lies in a folder
+//   longPathOf     a path with its short (8.3) names spelled out
 
 #include <cstdint>
 #include <optional>
@@ -50,5 +51,8 @@ std::wstring resolvedPlainPath(const std::wstring& path);
 // ignoring letter case. Both resolved first.
 bool isSameOrBelow(const std::wstring& inner, const std::wstring& outer);
 
+// The path with every short (8.3) name in it replaced by the long one, when
+// it exists and fits in MAX_PATH; otherwise the path as given.
+std::wstring longPathOf(const std::wstring& path);
 
 }  // namespace qv

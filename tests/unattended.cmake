@@ -39,18 +39,12 @@ if(TARGET qv_wizard_driver)
     ExitOnAWizardPageOfARunWithLogIsCancelled
     HelpWindowsListSwitchesAndExitCodes)
   foreach(scenario IN LISTS QV_UNATTENDED_WITH_DISPLAY)
-    add_test(NAME unattended_${scenario}
-             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                     $<TARGET_FILE:unattended_test> --gtest_filter=Unattended.${scenario})
-    set_tests_properties(unattended_${scenario} PROPERTIES
-      ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
+    qv_add_display_scenario(unattended_${scenario} unattended_test Unattended.${scenario} "LANG=en_US.UTF-8")
   endforeach()
   # The progress window at 150 %.
-  add_test(NAME unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                   $<TARGET_FILE:unattended_test> --gtest_filter=Unattended.SilentShowsTheProgressWindowOnlyAndClosesItself)
-  set_tests_properties(unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144 PROPERTIES
-    ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=144;LANG=en_US.UTF-8" TIMEOUT 600)
+  qv_add_display_scenario(unattended_SilentShowsTheProgressWindowOnlyAndClosesItself_dpi144 unattended_test
+                          Unattended.SilentShowsTheProgressWindowOnlyAndClosesItself
+                          "QV_WINE_DPI=144;LANG=en_US.UTF-8")
 endif()
 
 # Installations ended abruptly at named points and the installer started
@@ -68,13 +62,12 @@ if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
   foreach(machine IN ITEMS FreshMachine Update)
     foreach(point IN ITEMS DuringTheVerification WhileADataFileIsWritten AfterTheKeyWasWritten
                           DuringTheRegistrationRun)
-      add_test(NAME interrupted_${machine}${point}
-               COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                       $<TARGET_FILE:interrupted_test> --gtest_filter=Interrupted.${machine}${point})
-      set_tests_properties(interrupted_${machine}${point} PROPERTIES
-        ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600)
+      qv_add_display_scenario(interrupted_${machine}${point} interrupted_test Interrupted.${machine}${point}
+                              "LANG=en_US.UTF-8")
     endforeach()
   endforeach()
+  qv_add_display_scenario(interrupted_UpdateKilledThenUninstalledStaysRemoved interrupted_test
+                          Interrupted.UpdateKilledThenUninstalledStaysRemoved "LANG=en_US.UTF-8")
   # With the temporary folder on a volume of its own (tests/reliability).
   add_test(NAME interrupted_UpdateWhileABackupIsCopiedToAnotherVolume
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/reliability/other-volume.sh 64m
@@ -82,4 +75,27 @@ if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
                    $<TARGET_FILE:interrupted_test> --gtest_filter=Interrupted.UpdateWhileABackupIsCopiedToAnotherVolume)
   set_tests_properties(interrupted_UpdateWhileABackupIsCopiedToAnotherVolume PROPERTIES
     ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8" TIMEOUT 600 SKIP_RETURN_CODE 77)
+endif()
+
+# Installers, the uninstaller and the program meeting each other
+# (tests/unattended/exclusion_test.cpp), with an X server of their own for
+# the windows they answer; and a reinstallation before the restart an
+# uninstallation left its deletions to, without any display.
+if(TARGET qv_wizard_driver)
+  add_executable(exclusion_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/exclusion_test.cpp)
+  add_executable(reinstall_before_restart_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/reinstall_before_restart_test.cpp)
+  foreach(test exclusion_test reinstall_before_restart_test)
+    target_link_libraries(${test} PRIVATE qv_wizard_driver GTest::gtest_main)
+    target_include_directories(${test} PRIVATE ${CMAKE_BINARY_DIR}/product)
+    add_dependencies(${test} QuorvexSetup qv_product)
+    target_compile_definitions(${test} PRIVATE QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>")
+  endforeach()
+  foreach(scenario IN ITEMS AnUninstallationTurnsAwayInstallersAndTheProgram TheUninstallerWaitsForARunningInstaller)
+    qv_add_display_scenario(exclusion_${scenario} exclusion_test Exclusion.${scenario} "LANG=en_US.UTF-8")
+  endforeach()
+  add_test(NAME reinstall_before_restart_test COMMAND reinstall_before_restart_test)
+  set_tests_properties(reinstall_before_restart_test PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8"
+    ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+    TIMEOUT 600)
 endif()

@@ -49,21 +49,14 @@ if(TARGET qv_wizard)
     string(REPLACE ":" ";" parts ${entry})
     list(GET parts 0 scenario)
     list(GET parts 1 locale)
-    add_test(NAME wizard_${scenario}
-             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                     $<TARGET_FILE:wizard_gui_test> --gtest_filter=Wizard.${scenario})
-    set_tests_properties(wizard_${scenario} PROPERTIES
-      ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=${locale}.UTF-8" TIMEOUT 600)
+    qv_add_display_scenario(wizard_${scenario} wizard_gui_test Wizard.${scenario} "LANG=${locale}.UTF-8")
   endforeach()
 
   # Every page at 100, 150 and 200 %, in English and in French, with screenshots.
   foreach(dpi 96 144 192)
     foreach(locale en_US fr_FR)
-      add_test(NAME wizard_EveryPageAtDpi${dpi}_${locale}
-               COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wizard/own-display.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                       $<TARGET_FILE:wizard_gui_test> --gtest_filter=Wizard.EveryPageAtTheScreensDpi)
-      set_tests_properties(wizard_EveryPageAtDpi${dpi}_${locale} PROPERTIES
-        ENVIRONMENT "QV_WINE_PREFIX=fresh;QV_WINE_DPI=${dpi};LANG=${locale}.UTF-8" TIMEOUT 600)
+      qv_add_display_scenario(wizard_EveryPageAtDpi${dpi}_${locale} wizard_gui_test Wizard.EveryPageAtTheScreensDpi
+                              "QV_WINE_DPI=${dpi};LANG=${locale}.UTF-8")
     endforeach()
   endforeach()
 

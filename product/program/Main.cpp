@@ -1,6 +1,9 @@
 // Trimora, the notebook program of Quorvex 6.04.
 //
-//   Trimora.exe [notebook.qvn]        opens the window (and the notebook)
+//   Trimora.exe [notebook.qvn]        opens the window (and the notebook);
+//       while an installer or the uninstaller runs it does not start: it
+//       shows the system's text for ERROR_INSTALL_ALREADY_RUNNING (none with
+//       /Background) and exits with that code, 1618.
 //   Trimora.exe /Register [/Background] [/update=<16 hex digits>]
 //       registers the .qvn document type; exit code -10 on success, else the
 //       system error code (or 2 for a malformed argument). /update= keeps
@@ -121,6 +124,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
     // One unit in the product line's count while the window is open: the
     // installer refuses to replace the program's files meanwhile.
     qv::InstanceCounter running(kApplicationId);
+    // Counted first, then the installers' mutex looked at: an installer (and
+    // the uninstaller) takes the mutex first, then reads the count, so of
+    // the two starting together one always sees the other. The registration
+    // runs above are made by the mutex's holder and do not look at it.
+    if (qv::globalMutexHeldElsewhere(qv::instanceMutexName(kApplicationId))) {
+        reportFailure(options, strings, ERROR_INSTALL_ALREADY_RUNNING);
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    }
 
     MainWindow window(strings);
     if (!window.create(instance, showCommand)) return 1;

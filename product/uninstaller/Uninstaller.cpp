@@ -2,6 +2,7 @@
 
 #include "app/InstanceObjects.h"
 #include "app/Product.h"
+#include "engine/RunRecovery.h"
 #include "engine/TemporaryFiles.h"
 #include "product/common/ProductNames.h"
 #include "sys/Handles.h"
@@ -58,13 +59,6 @@ std::wstring quoted(const std::wstring& text)
     return L"\"" + text + L"\"";
 }
 
-std::wstring longPathOf(const std::wstring& path)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = ::GetLongPathNameW(path.c_str(), buffer, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? path : std::wstring(buffer, length);
-}
-
 bool isShortcut(const LogEntry& entry)
 {
     return entry.kind == ProgramShortcut || entry.kind == UninstallShortcut || entry.kind == DesktopShortcut;
@@ -99,19 +93,26 @@ bool claimsSomething(const LogEntry& entry)
     return true;
 }
 
+// "Trimora 6.04", in the language of the strings.
+std::wstring productLabelOf(const ProductStrings& strings)
+{
+    return strings.get(IDS_PRODUCT_NAME) + L" " + kProductVersionText;
+}
+
 constexpr wchar_t notOwned[] = L"not this installation's";
 constexpr wchar_t behindLink[] = L"a link on its way";
 
 }  // namespace
 
 Uninstaller::Uninstaller(std::wstring selfPath, bool silent)
-    : self_(std::move(selfPath)),
+    : installerMutex_(instanceMutexName(kApplicationId), false, true),
+      self_(std::move(selfPath)),
       folder_(folderOf(self_)),
       logPath_(folder_ + L"\\" + kLogFileName),
       silent_(silent),
-      strings_(folder_, installedLanguage())
+      strings_(folder_, installedLanguage()),
+      label_(productLabelOf(strings_))
 {
-    label_ = strings_.get(IDS_PRODUCT_NAME) + L" " + kProductVersionText;
 }
 
 UninstallResult Uninstaller::run()
@@ -119,6 +120,8 @@ UninstallResult Uninstaller::run()
     // Folders checked for links once; every removal verifies its own
     // handle's place all the same.
     CheckedFolderCache checkedFolders;
+    if (!waitUntilNothingRuns()) return UninstallResult::ProductRunning;
+    recoverUnfinishedRun();
     if (!loadLog()) {
         note(L"No readable uninstall log at " + logPath_ + L": nothing removed");
         tell(IDS_UNINSTALL_NO_LOG, MB_ICONERROR);
@@ -126,10 +129,6 @@ UninstallResult Uninstaller::run()
     }
     note(L"Uninstall log " + logPath_ + L": " + std::to_wstring(log_.previousEntries().size()) +
          L" entries of " + label_);
-    if (!waitUntilProductStopped()) {
-        note(L"The product is running: nothing removed");
-        return UninstallResult::ProductRunning;
-    }
     if (!confirm()) {
         note(L"The user declined: nothing removed");
         return UninstallResult::Declined;
@@ -193,15 +192,37 @@ void Uninstaller::skip(const std::wstring& path, const wchar_t* reason)
     incomplete_ = true;
 }
 
-bool Uninstaller::waitUntilProductStopped()
+bool Uninstaller::waitUntilNothingRuns()
 {
-    while (productProcessesRunning() > 0) {
-        if (silent_) return false;
-        if (::MessageBoxW(nullptr, strings_.format(IDS_UNINSTALL_RUNNING, label_).c_str(), label_.c_str(),
-                          MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY)
+    for (;;) {
+        // The mutex first, then the count: a program that starts meanwhile
+        // is counted before it looks at the mutex (product/program/Main.cpp),
+        // so one of the two sees the other. Once taken, the mutex is kept.
+        const bool installerRuns = !installerMutex_.owned() && !installerMutex_.tryAcquire();
+        if (!installerRuns && productProcessesRunning() == 0) return true;
+        if (silent_ || ::MessageBoxW(nullptr, strings_.format(IDS_UNINSTALL_RUNNING, label_).c_str(),
+                                     label_.c_str(), MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+            note(installerRuns ? L"An installer is running: nothing removed"
+                               : L"The product is running: nothing removed");
             return false;
+        }
     }
-    return true;
+}
+
+void Uninstaller::recoverUnfinishedRun()
+{
+    // Left to the next installer's start, the recovery of an installation
+    // run that did not end would put back files, the uninstall key and the
+    // installation record of what is removed here. It may put back the
+    // language libraries too, and the key it puts back may name another
+    // language: the texts are let go meanwhile and loaded again after.
+    strings_.release();
+    LogOnDemand log(runLog_, productKeyName(QuorvexProductCode) + L" Recovery");
+    // The program's own clean-up run does not look at the mutex
+    // (product/program/Main.cpp): nothing to lend it.
+    RunRecovery([&log](const std::wstring& line) { log.write(line); }, {}).recover();
+    strings_ = ProductStrings(folder_, installedLanguage());
+    label_ = productLabelOf(strings_);
 }
 
 bool Uninstaller::confirm()
@@ -470,8 +491,13 @@ int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths)
         ::WaitForSingleObject(waitFor, INFINITE);
         ::CloseHandle(waitFor);
     }
-    int result = 0;
-    if (!paths.empty()) {
+    // The uninstaller held the installers' mutex to its end, moments ago;
+    // the copy holds it for its deletions. An installer that has it instead
+    // is installing into these folders: its files stay.
+    NamedMutex installerMutex(instanceMutexName(kApplicationId), false, true);
+    const bool installerRuns = !installerMutex.tryAcquire();
+    int result = installerRuns ? 1 : 0;
+    if (!paths.empty() && !installerRuns) {
         // The image of an ended process may stay mapped for a moment. The
         // folder may be one users can write: a link put in the uninstaller's
         // place goes itself, a link on its way stops the clean-up.

@@ -15,7 +15,14 @@
 // (sys/PathGuard.h), and the program's " /Unregister" runs only for the
 // program in the uninstaller's own folder. Entries left alone for that
 // reason are named in the /LOG file and make the result Incomplete.
+//
+// Installers and the uninstaller exclude each other through the installers'
+// mutex (app/InstanceObjects.h): the uninstaller takes it before it looks at
+// anything it removes and keeps it to its end; its clean-up copy takes it
+// next, for its own deletions. An installation run that did not end is
+// recovered first (engine/RunRecovery.h), as the installer's start would.
 
+#include "app/InstanceObjects.h"
 #include "product/common/ProductStrings.h"
 #include "sys/LogFile.h"
 #include "uninstall/UninstallLog.h"
@@ -52,7 +59,8 @@ public:
 
 private:
     bool loadLog();
-    bool waitUntilProductStopped();
+    bool waitUntilNothingRuns();
+    void recoverUnfinishedRun();
     bool confirm();
     void unregisterProgram();
     void removeEntries();
@@ -67,6 +75,7 @@ private:
     void judgeEntries();
     void skip(const std::wstring& path, const wchar_t* reason);
 
+    NamedMutex installerMutex_;  // held from waitUntilNothingRuns to the end
     std::wstring self_;
     std::wstring folder_;
     std::wstring logPath_;
@@ -89,7 +98,10 @@ std::uint32_t productProcessesRunning();
 // then deletes selfPath and removes the folders (in the order given, each
 // only if empty). The copy runs as administrator too, so it lies in a
 // private run folder (sys/RunFolder.h) below the temporary folder, where no
-// user can replace it before it starts. False when it could not be started.
+// user can replace it before it starts. Once this process has ended, the
+// copy takes the installers' mutex for its deletions and deletes nothing
+// while an installer holds it: an installation begun in between keeps its
+// files. False when it could not be started.
 bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders);
 
 // The clean-up copy's own work (command line "/cleanup:<handle> <file> <folders>...").

@@ -11,6 +11,9 @@
 //   - on an update, the earlier installation is back byte for byte (the
 //     same snapshot), is detected as the earlier version again, and a
 //     silent update then installs as on any machine.
+// A killed update followed by an uninstallation: the uninstaller recovers
+// the unfinished run before it removes anything, so that the next start has
+// nothing left to put back.
 // Each scenario is its own CTest test in a fresh prefix, with an X server of
 // its own for the wizard (tests/unattended.cmake).
 //
@@ -222,6 +225,30 @@ TEST_F(Interrupted, UpdateWhileABackupIsCopiedToAnotherVolume)
     ASSERT_TRUE(test::mapDriveLetter(L'T', volume));
     ASSERT_TRUE(::CreateDirectoryW(L"T:\\Temp", nullptr));
     earlierInstallationComesBack(L"CopyingBackup", L"T:\\Temp");
+}
+
+TEST_F(Interrupted, UpdateKilledThenUninstalledStaysRemoved)
+{
+    setUpEarlierInstallation();
+    killedAt(L"RegistrationRun");
+    constexpr DWORD removed = 0;
+    ASSERT_EQ(runToEnd(installFolder + L"\\Uninstall.exe", L"/VERYSILENT /LOG=C:\\uninstall.log"), removed);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\uninstall.log"),
+                                {L"Recovery: an earlier installation run did not end; its journal: *",
+                                 L"Recovery: rolling the run back", L"Recovery: done", L"Uninstall log *",
+                                 L"Deleted the uninstall key, all its values with it: *",
+                                 L"Deleted the installation record Quorvex 6 Path", L"Exit code: 0"}));
+    test::waitForCleanupCopies();
+    const MachineSnapshot uninstalled = MachineSnapshot::take();
+
+    startAgainAndLeave();
+    EXPECT_THAT(test::diff(uninstalled, MachineSnapshot::take()), IsEmpty()) << "the start put something back";
+    for (const std::wstring& line : runLogLines(RecoveryLog))
+        EXPECT_NE(line.rfind(L"Recovery:", 0), 0u) << "nothing left to recover: " << testing::PrintToString(line);
+    EXPECT_TRUE(containsInOrder(runLogLines(RecoveryLog), {L"Detected: not installed: first installation"}));
+    EXPECT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey));
+    EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, L"Software\\Orvane Systems", L"Quorvex 6 Path"), std::nullopt);
+    EXPECT_FALSE(test::fileExists(installFolder));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -267,6 +268,68 @@ TEST(RunningProgram, HoldsOneUnitOfTheRunningCountWhileItRuns)
     // A registration run opens no window and keeps no unit.
     EXPECT_EQ(runProgram(L"/Unregister /Background"), 0u);
     EXPECT_EQ(self.runningCount(), 1u);
+}
+
+// --- while an installer runs -----------------------------------------------------
+// An installer and the uninstaller hold the installers' mutex for their whole
+// run; here this test holds it as they do.
+
+std::wstring systemText(DWORD error)
+{
+    wchar_t* text = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    qv::UniqueLocal owner(text);
+    return text ? text : L"";
+}
+
+class ProgramBesideAnInstaller : public ProgramRegistration {
+protected:
+    qv::NamedMutex installer{qv::instanceMutexName(kApplicationId), false, true};
+};
+
+TEST_F(ProgramBesideAnInstaller, DoesNotStartButItsRegistrationRunsDo)
+{
+    ASSERT_TRUE(installer.tryAcquire());
+    qv::InstanceCounter self(kApplicationId);
+
+    // The system's words for a running installation, under the program's
+    // name; no window, no unit left in the count.
+    StartedProcess refused(L"\"" + program + L"\"");
+    HWND box = findProcessWindow(refused.id(), L"#32770", 20000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(dialogText(box), systemText(ERROR_INSTALL_ALREADY_RUNNING));
+    EXPECT_EQ(windowText(box), L"Trimora");
+    EXPECT_EQ(findProcessWindow(refused.id(), kMainWindowClass, 0), nullptr);
+    ::SendMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    EXPECT_EQ(refused.waitForExit(20000), DWORD(ERROR_INSTALL_ALREADY_RUNNING));
+    EXPECT_EQ(self.runningCount(), 1u);
+    // /Background says nothing.
+    EXPECT_EQ(runProgram(L"/Background"), DWORD(ERROR_INSTALL_ALREADY_RUNNING));
+
+    // The registration runs are made by the mutex's holder.
+    EXPECT_EQ(runProgram(L"/Register /Background"), registered);
+    EXPECT_EQ(regString(HKEY_CLASSES_ROOT, kDocumentExtension, nullptr), progId);
+    EXPECT_EQ(runProgram(L"/Unregister /Background"), 0u);
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kDocumentExtension));
+}
+
+TEST_F(ProgramBesideAnInstaller, StartsOnceTheInstallerHasEndedOrDied)
+{
+    // An installer that ended its run, and one whose thread ended holding
+    // the mutex (abandoned), stand in the program's way no longer.
+    ASSERT_TRUE(installer.tryAcquire());
+    installer.release();
+    std::thread([] {
+        qv::UniqueHandle mutex = qv::createGlobalMutex(false, qv::instanceMutexName(kApplicationId));
+        ASSERT_EQ(::WaitForSingleObject(mutex.get(), 0), WAIT_OBJECT_0);
+    }).join();
+
+    StartedProcess running(L"\"" + program + L"\"");
+    HWND window = findProcessWindow(running.id(), kMainWindowClass, 20000);
+    ASSERT_NE(window, nullptr);
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(running.waitForExit(20000), 0u);
 }
 
 }  // namespace

@@ -590,7 +590,9 @@ result InstallSequence::handle(const FileBegin& begin)
             // it stays as it is, with its Users grant renewed.
             if (app_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
                 // One a user has locked the administrators out of is taken
-                // back first: it must not block every later update.
+                // back first: it must not block every later update. What
+                // its security was goes into the journal first.
+                log.recordSecurityChange(path, static_cast<std::int32_t>(entry.kind));
                 grantUsersAccessReclaiming(path, dataFileAccess, 0);
                 return result::Skip;
             }

@@ -290,96 +290,136 @@ void RunRecovery::note(const std::wstring& line) const noexcept
     }
 }
 
-bool RunRecovery::recover() noexcept
+// The run the marker names, opened as nothing but that run: the folder and
+// the journal the run made (same identities, no link), pinned while they
+// are used, and the journal's records.
+struct RunRecovery::MarkedRun {
+    MarkerContent marker;
+    std::wstring folderPath;
+    CheckedHandle folder;
+    CheckedHandle file;
+    std::vector<JournalRecord> records;
+};
+
+std::optional<RunRecovery::MarkedRun> RunRecovery::openMarkedRun(bool& found) const
 {
+    found = false;
     MarkerContent marker;
     std::wstring raw;
     switch (RecoveryMarker::read(marker, raw)) {
     case RecoveryMarker::State::None:
-        return false;
+        return std::nullopt;
     case RecoveryMarker::State::Newer:
+        found = true;
         note(L"the marker of an unfinished run was written by a newer installer (" + raw +
              L"): left for that installer, nothing done");
-        return true;
+        return std::nullopt;
     case RecoveryMarker::State::Unreadable:
+        found = true;
         note(L"the marker of an unfinished run is no marker of this installer (" + raw +
              L"): removed, nothing rolled back");
         RecoveryMarker::clear(false);
-        return true;
+        return std::nullopt;
     case RecoveryMarker::State::Found:
         break;
     }
+    found = true;
+    note(L"an earlier installation run did not end; its journal: " + marker.journalPath);
+    MarkedRun run;
+    run.marker = marker;
+    run.folderPath = parentOf(marker.journalPath);
+    const std::wstring& folderPath = run.folderPath;
+    // What is not the run's own is never acted on, and its marker goes.
+    auto giveUp = [&](const std::wstring& why) {
+        note(why + L": nothing rolled back, the marker is removed");
+        RecoveryMarker::clear(marker.makerKeyCreated);
+        return std::nullopt;
+    };
+    // What the run left cannot be undone without its journal: the marker
+    // stays, so that every start says so until an installation completes
+    // (its own marker takes this one's place).
+    auto cannotUndo = [&](const std::wstring& why) {
+        note(why + L": the run can NOT be rolled back; the marker stays. Installing again completes the product");
+        return std::nullopt;
+    };
+    if (!isPlainDrivePath(marker.journalPath) || !sameFileName(nameOf(marker.journalPath), kRecoveryJournalName) ||
+        !isRunFolderName(nameOf(folderPath)))
+        return giveUp(L"the marker names no journal of a run folder");
+
+    // The folder pinned while it is used: no delete sharing, so that it
+    // cannot be renamed or replaced meanwhile.
     try {
-        note(L"an earlier installation run did not end; its journal: " + marker.journalPath);
-        const std::wstring folderPath = parentOf(marker.journalPath);
-        // What is not the run's own is never acted on, and its marker goes.
-        auto giveUp = [&](const std::wstring& why) {
-            note(why + L": nothing rolled back, the marker is removed");
-            RecoveryMarker::clear(marker.makerKeyCreated);
-            return true;
-        };
-        // What the run left cannot be undone without its journal: the marker
-        // stays, so that every start says so until an installation
-        // completes (its own marker takes this one's place).
-        auto cannotUndo = [&](const std::wstring& why) {
-            note(why + L": the run can NOT be rolled back; the marker stays. Installing again completes the "
-                       L"product");
-            return true;
-        };
-        if (!isPlainDrivePath(marker.journalPath) || !sameFileName(nameOf(marker.journalPath), kRecoveryJournalName) ||
-            !isRunFolderName(nameOf(folderPath)))
-            return giveUp(L"the marker names no journal of a run folder");
-
-        // The folder pinned while it is used: no delete sharing, so that it
-        // cannot be renamed or replaced meanwhile.
-        CheckedHandle folder;
-        try {
-            folder = openChecked(folderPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE,
+        run.folder = openChecked(folderPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | DELETE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-        } catch (...) {
-            return giveUp(L"the run folder " + folderPath + L" lies behind a link");
-        }
-        if (!folder) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                return cannotUndo(L"the run folder " + folderPath + L" is gone (a cleaned temporary folder?)");
-            note(L"the run folder " + folderPath + L" cannot be opened (error " + std::to_wstring(error) +
-                 L"); the marker stays for the next start");
-            return true;
-        }
-        if (!folder.isFolder() || !(identityOf(folder.info) == marker.folder))
-            return giveUp(L"refused: the folder is not the one the run made (" + folderPath + L")");
+    } catch (...) {
+        return giveUp(L"the run folder " + folderPath + L" lies behind a link");
+    }
+    if (!run.folder) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return cannotUndo(L"the run folder " + folderPath + L" is gone (a cleaned temporary folder?)");
+        note(L"the run folder " + folderPath + L" cannot be opened (error " + std::to_wstring(error) +
+             L"); the marker stays for the next start");
+        return std::nullopt;
+    }
+    if (!run.folder.isFolder() || !(identityOf(run.folder.info) == marker.folder))
+        return giveUp(L"refused: the folder is not the one the run made (" + folderPath + L")");
 
-        CheckedHandle file;
-        try {
-            file = openChecked(marker.journalPath, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
-        } catch (...) {
-            return giveUp(L"the journal lies behind a link");
-        }
-        if (!file) return cannotUndo(L"the journal is gone");
-        if (file.isFolder() || ::GetFileType(file.handle.get()) != FILE_TYPE_DISK ||
-            !(identityOf(file.info) == marker.journal))
-            return giveUp(L"refused: the journal is not the one the run wrote (" + marker.journalPath + L")");
+    try {
+        run.file = openChecked(marker.journalPath, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (...) {
+        return giveUp(L"the journal lies behind a link");
+    }
+    if (!run.file) return cannotUndo(L"the journal is gone");
+    if (run.file.isFolder() || ::GetFileType(run.file.handle.get()) != FILE_TYPE_DISK ||
+        !(identityOf(run.file.info) == marker.journal))
+        return giveUp(L"refused: the journal is not the one the run wrote (" + marker.journalPath + L")");
 
-        std::vector<char> bytes;
-        char chunk[4096];
-        while (bytes.size() < kMaxJournalBytes) {
-            DWORD got = 0;
-            const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, kMaxJournalBytes - bytes.size()));
-            if (!::ReadFile(file.handle.get(), chunk, wanted, &got, nullptr) || got == 0) break;
-            bytes.insert(bytes.end(), chunk, chunk + got);
+    std::vector<char> bytes;
+    char chunk[4096];
+    while (bytes.size() < kMaxJournalBytes) {
+        DWORD got = 0;
+        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, kMaxJournalBytes - bytes.size()));
+        if (!::ReadFile(run.file.handle.get(), chunk, wanted, &got, nullptr) || got == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    if (const std::optional<std::uint32_t> version = journalVersion(bytes); version && *version > 1) {
+        note(L"the journal is of a newer installer (version " + std::to_wstring(*version) +
+             L"): left for that installer, nothing done");
+        return std::nullopt;
+    }
+    run.records = parseJournalRecords(bytes);
+    if (run.records.empty() || run.records.front().type != JournalRecordType::RunStarted ||
+        !sameFileName(run.records.front().third, folderPath)) {
+        markForDeletion(run.file.handle.get());
+        return giveUp(L"the journal holds no run");
+    }
+    return run;
+}
+
+void RunRecovery::endMarkedRun(MarkedRun& run) const noexcept
+{
+    RecoveryMarker::clear(run.marker.makerKeyCreated);
+    markForDeletion(run.file.handle.get());
+    run.file.handle.reset();
+    if (markForDeletion(run.folder.handle.get())) note(L"run folder " + run.folderPath + L" removed");
+    else note(L"run folder " + run.folderPath + L" kept: something in it could not be put back");
+    run.folder.handle.reset();
+}
+
+bool RunRecovery::recover() noexcept
+{
+    unfinished_ = false;
+    try {
+        bool found = false;
+        std::optional<MarkedRun> opened = openMarkedRun(found);
+        if (!opened) {
+            unfinished_ = found && markerStays();
+            return found;
         }
-        if (const std::optional<std::uint32_t> version = journalVersion(bytes); version && *version > 1) {
-            note(L"the journal is of a newer installer (version " + std::to_wstring(*version) +
-                 L"): left for that installer, nothing done");
-            return true;
-        }
-        const std::vector<JournalRecord> records = parseJournalRecords(bytes);
-        if (records.empty() || records.front().type != JournalRecordType::RunStarted ||
-            !sameFileName(records.front().third, folderPath)) {
-            markForDeletion(file.handle.get());
-            return giveUp(L"the journal holds no run");
-        }
+        MarkedRun& run = *opened;
+        const std::wstring& folderPath = run.folderPath;
+        const std::vector<JournalRecord>& records = run.records;
 
         Plan plan = planFrom(records, folderPath);
         note(L"the run installed into " + plan.installFolder + L"; " + std::to_wstring(records.size()) +
@@ -466,19 +506,46 @@ bool RunRecovery::recover() noexcept
             // journal names: the next start tries again.
             note(L"NOT everything could be put back: the marker, the journal and the run folder " + folderPath +
                  L" stay, and the next start tries again");
+            unfinished_ = true;
             return true;
         }
-        RecoveryMarker::clear(marker.makerKeyCreated);
-        markForDeletion(file.handle.get());
-        file.handle.reset();
-        if (markForDeletion(folder.handle.get())) note(L"run folder " + folderPath + L" removed");
-        else note(L"run folder " + folderPath + L" kept: something in it could not be put back");
-        folder.handle.reset();
+        endMarkedRun(run);
         note(L"done");
         return true;
     } catch (...) {
         note(L"stopped by an unexpected failure; the marker stays for the next start");
+        unfinished_ = true;
         return true;
+    }
+}
+
+bool RunRecovery::markerStays() noexcept
+{
+    MarkerContent marker;
+    std::wstring raw;
+    return RecoveryMarker::read(marker, raw) != RecoveryMarker::State::None;
+}
+
+bool RunRecovery::dropUnfinishedRun() noexcept
+{
+    try {
+        bool found = false;
+        std::optional<MarkedRun> opened = openMarkedRun(found);
+        if (!opened) return false;
+        MarkedRun& run = *opened;
+        note(L"the installation that run would put back is removed: its backups, journal and marker go");
+        const Plan plan = planFrom(run.records, run.folderPath);
+        for (const LogEntry& entry : plan.entries)
+            if (!entry.backupPath.empty() && exists(entry.backupPath)) {
+                deleteFile(entry.backupPath);
+                note(L"backup " + entry.backupPath + L" deleted");
+            }
+        for (const auto& [target, staging] : plan.stagings)
+            if (sameFileName(parentOf(staging), run.folderPath)) deleteFile(staging);
+        endMarkedRun(run);
+        return true;
+    } catch (...) {
+        return false;
     }
 }
 

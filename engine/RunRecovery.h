@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace qv {
@@ -43,12 +44,31 @@ public:
     // Looks for the marker of an unfinished run and deals with it as above.
     // False when there was none (nothing is logged then). Never throws.
     bool recover() noexcept;
+    // Whether the last recover() left a marker behind: something could not
+    // be put back (the next start tries again), the run cannot be undone
+    // without its journal, or the marker is a newer installer's.
+    bool unfinished() const noexcept { return unfinished_; }
+
+    // For the uninstaller, once it has removed the installation that an
+    // unfinished run's rollback would put back: the run's backups, its
+    // journal, its run folder and its marker go. Only the run the marker
+    // names, checked as recover() checks it. False when there was none.
+    bool dropUnfinishedRun() noexcept;
 
 private:
+    struct MarkedRun;
+    // The marker's run; nothing when there is none or it is not to be acted
+    // on (each case logged and its marker kept or removed as it must be).
+    // found: a marker was there.
+    std::optional<MarkedRun> openMarkedRun(bool& found) const;
+    // The marker, the journal and the run folder (when empty) go.
+    void endMarkedRun(MarkedRun& run) const noexcept;
+    static bool markerStays() noexcept;
     void note(const std::wstring& line) const noexcept;
 
     LogLine log_;
     std::function<void(bool)> lend_;
+    bool unfinished_ = false;
 };
 
 }  // namespace qv

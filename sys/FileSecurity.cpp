@@ -73,6 +73,37 @@ std::vector<BYTE> saveDacl(HANDLE object) noexcept
     }
 }
 
+std::vector<BYTE> saveOwnerAndDacl(HANDLE object) noexcept
+{
+    try {
+        constexpr SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        DWORD needed = 0;
+        if (!advapi::GetKernelObjectSecurity(object, what, nullptr, 0, &needed) &&
+            ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return {};
+        std::vector<BYTE> descriptor(needed);
+        if (!advapi::GetKernelObjectSecurity(object, what, descriptor.data(), needed, &needed)) return {};
+        return descriptor;
+    } catch (...) {
+        return {};
+    }
+}
+
+bool restoreOwnerAndDacl(HANDLE object, const std::vector<BYTE>& saved) noexcept
+{
+    if (saved.empty()) return true;
+    try {
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        const bool hasOwner =
+            ::GetSecurityDescriptorOwner(const_cast<BYTE*>(saved.data()), &owner, &defaulted) && owner;
+        const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | (hasOwner ? OWNER_SECURITY_INFORMATION : 0);
+        return advapi::SetKernelObjectSecurity(object, what, const_cast<BYTE*>(saved.data())) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool restoreDacl(HANDLE object, const std::vector<BYTE>& saved) noexcept
 {
     if (saved.empty()) return true;

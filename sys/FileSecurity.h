@@ -5,6 +5,7 @@
 //                    only) and for an installation folder outside the
 //                    program-files folder (the protection program files have)
 //   saveDacl, restoreDacl  a file's DACL kept and put back through a handle
+//   saveOwnerAndDacl, restoreOwnerAndDacl  the same with the file's owner
 //
 // A folder that is created first and protected afterwards can be opened by
 // anyone in between; CreateDirectoryW with a SECURITY_ATTRIBUTES leaves no
@@ -49,5 +50,13 @@ private:
 std::vector<BYTE> saveDacl(HANDLE object) noexcept;
 // Writes a DACL kept by saveDacl back (nothing for an empty one). Never throws.
 bool restoreDacl(HANDLE object, const std::vector<BYTE>& saved) noexcept;
+// The object's owner and DACL, self-relative (READ_CONTROL, or backup
+// semantics with the backup privilege); empty when they cannot be read. A
+// reader that takes the DACL alone from it finds it there. Never throws.
+std::vector<BYTE> saveOwnerAndDacl(HANDLE object) noexcept;
+// Writes back what saveOwnerAndDacl kept: the owner too, when it holds one
+// (WRITE_OWNER and WRITE_DAC, or the restore privilege for an owner that is
+// another account). Never throws.
+bool restoreOwnerAndDacl(HANDLE object, const std::vector<BYTE>& saved) noexcept;
 
 }  // namespace qv

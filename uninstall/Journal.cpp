@@ -230,12 +230,18 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
 
     if (copy) {
         // The file stays where it is; reading it through another name of it
-        // does no harm.
-        CheckedHandle file = openChecked(source, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         OPEN_EXISTING, SeveralNames);
+        // does no harm. Read with the backup privilege: a file a user shut
+        // the administrators out of is saved too, owner and all, before the
+        // run takes it back.
+        CheckedHandle file;
+        {
+            PrivilegeScope reading(SE_BACKUP_NAME);
+            file = openChecked(source, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                               SeveralNames);
+        }
         if (!file) return failed();
         if (file.isFolder()) return failedOn(ERROR_ACCESS_DENIED);
-        backup.dacl = saveDacl(file.handle.get());
+        backup.dacl = saveOwnerAndDacl(file.handle.get());
         if (announce) announce({name, backup.dacl});
         if (!copyByHandle(file.handle.get(), name, file.info.dwFileAttributes, staging, copyHook_)) return failed();
         backup.path = name;
@@ -339,6 +345,31 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
     entry.savedDacl = std::move(backup.dacl);
     entry.keptInPlace = existed && copy;
     entry.unsavedOriginal = unsaved;
+    if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::recordSecurityChange(const std::wstring& path, std::int32_t entryKind)
+{
+    std::vector<BYTE> saved;
+    {
+        PrivilegeScope reading(SE_BACKUP_NAME);
+        CheckedHandle file = openChecked(path, READ_CONTROL, shareAll, OPEN_EXISTING);
+        if (!file || file.isFolder()) return;
+        saved = saveOwnerAndDacl(file.handle.get());
+    }
+    JournalRecord announced(JournalRecordType::FileRecorded, path,
+                            journal_flags::FileExisted | journal_flags::KeptInPlace,
+                            static_cast<std::uint32_t>(entryKind));
+    announced.data = saved;
+    writeAhead(announced);
+    LogEntry& entry = append(InstalledFile);
+    entry.path = path;
+    entry.payloadKind = entryKind;
+    entry.done = true;
+    entry.keptInPlace = true;
+    entry.securityOnly = true;
+    entry.savedDacl = std::move(saved);
+    writeAhead(JournalRecord(JournalRecordType::Settled, {}, journal_flags::Done));
     if (observer_) observer_->recorded(entry);
 }
 
@@ -475,10 +506,14 @@ bool UninstallLog::undo(LogEntry& entry) noexcept
     case DesktopShortcut: {
         if (entry.keptInPlace) {
             // The file never left its place and the run did not write it:
-            // only its DACL changed (the Users grant), and that goes back.
+            // only its security changed (the Users grant, the owner taken
+            // back from a user), and that goes back, the owner with the
+            // restore privilege.
             try {
-                CheckedHandle kept = openChecked(entry.path, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
-                if (kept) restoreDacl(kept.handle.get(), entry.savedDacl);
+                PrivilegeScope restoring(SE_RESTORE_NAME);
+                CheckedHandle kept =
+                    openChecked(entry.path, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll, OPEN_EXISTING);
+                if (kept) restoreOwnerAndDacl(kept.handle.get(), entry.savedDacl);
             } catch (...) {
             }
             if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);

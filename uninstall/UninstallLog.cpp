@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -277,7 +278,10 @@ std::wstring uninstallKeyLogPath()
 
 std::list<LogEntry> UninstallLog::mergedEntries() const
 {
-    std::list<LogEntry> merged = newEntries_;
+    // A change of a kept file's security alone is nothing the log names.
+    std::list<LogEntry> merged;
+    std::copy_if(newEntries_.begin(), newEntries_.end(), std::back_inserter(merged),
+                 [](const LogEntry& entry) { return !entry.securityOnly; });
     // Without an earlier log there is nothing to merge, and no path's
     // identity (a file-system query each) to work out.
     if (previousEntries_.empty()) return merged;

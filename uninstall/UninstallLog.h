@@ -53,6 +53,11 @@ struct LogEntry {
     // outside a run, or on disk by an earlier version): rollback leaves it
     // alone unless the run wrote it (done);
     bool unsavedOriginal = false;
+    // only the file's security changes (the Users grant of a data file an
+    // earlier installation left, its owner taken back from a user): undone
+    // by a rollback, never written to the log file, whose earlier line for
+    // the file stays;
+    bool securityOnly = false;
     // where the backup goes back to when that is not path (the recovery of
     // an interrupted run puts an earlier shortcut back under its own name);
     std::wstring restoreTo;
@@ -87,6 +92,11 @@ public:
 
     // --- the journal ------------------------------------------------------
     void recordFile(const std::wstring& path, std::int32_t entryKind, bool copy);
+    // Before the security of a file the run leaves in place is changed: its
+    // owner and DACL, announced in the journal on disk, put back by a
+    // rollback. Nothing for a file that cannot be read (a link on the way
+    // throws). The caller changes the security after it.
+    void recordSecurityChange(const std::wstring& path, std::int32_t entryKind);
     // which: 0 program shortcut, 1 uninstaller shortcut, other: desktop.
     void recordShortcut(int which, const std::wstring& folder);
     // key: the existing product key to back up, or null when it was created.

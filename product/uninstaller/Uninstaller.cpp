@@ -120,13 +120,15 @@ UninstallResult Uninstaller::run()
     // Folders checked for links once; every removal verifies its own
     // handle's place all the same.
     CheckedFolderCache checkedFolders;
-    if (!waitUntilNothingRuns()) return UninstallResult::ProductRunning;
-    recoverUnfinishedRun();
-    if (!loadLog()) {
+    auto noLog = [this] {
         note(L"No readable uninstall log at " + logPath_ + L": nothing removed");
         tell(IDS_UNINSTALL_NO_LOG, MB_ICONERROR);
         return UninstallResult::NoLog;
-    }
+    };
+    if (!loadLog()) return noLog();
+    if (!waitUntilNothingRuns()) return UninstallResult::ProductRunning;
+    // The recovery may have put an earlier log back: it is read again.
+    if (recoverUnfinishedRun() && !loadLog()) return noLog();
     note(L"Uninstall log " + logPath_ + L": " + std::to_wstring(log_.previousEntries().size()) +
          L" entries of " + label_);
     if (!confirm()) {
@@ -142,6 +144,7 @@ UninstallResult Uninstaller::run()
 
     removeEntries();
     removeInstallationRecord();
+    dropUnfinishedRun();
     removeLogAndSelf();
     note(incomplete_ ? L"Removed, but something could not be deleted or was left alone" : L"Removed");
 
@@ -153,6 +156,9 @@ UninstallResult Uninstaller::run()
 
 bool Uninstaller::loadLog()
 {
+    log_ = UninstallLog();
+    owned_.clear();
+    programPath_.clear();
     if (!exists(logPath_)) return false;
     log_.read(logPath_.c_str());
     if (log_.previousEntries().empty()) return false;
@@ -209,7 +215,7 @@ bool Uninstaller::waitUntilNothingRuns()
     }
 }
 
-void Uninstaller::recoverUnfinishedRun()
+bool Uninstaller::recoverUnfinishedRun()
 {
     // Left to the next installer's start, the recovery of an installation
     // run that did not end would put back files, the uninstall key and the
@@ -217,12 +223,24 @@ void Uninstaller::recoverUnfinishedRun()
     // language libraries too, and the key it puts back may name another
     // language: the texts are let go meanwhile and loaded again after.
     strings_.release();
-    LogOnDemand log(runLog_, productKeyName(QuorvexProductCode) + L" Recovery");
     // The program's own clean-up run does not look at the mutex
     // (product/program/Main.cpp): nothing to lend it.
-    RunRecovery([&log](const std::wstring& line) { log.write(line); }, {}).recover();
+    if (!recoveryLog_) recoveryLog_.emplace(runLog_, productKeyName(QuorvexProductCode) + L" Recovery");
+    RunRecovery recovery([this](const std::wstring& line) { recoveryLog_->write(line); }, {});
+    const bool recovered = recovery.recover();
+    runLeftUnfinished_ = recovery.unfinished();
     strings_ = ProductStrings(folder_, installedLanguage());
     label_ = productLabelOf(strings_);
+    return recovered;
+}
+
+void Uninstaller::dropUnfinishedRun()
+{
+    // What the recovery could not put back (the earlier uninstaller, which
+    // is this running program, for one) belongs to what is removed now: a
+    // later installer's start must not put the installation back.
+    if (!runLeftUnfinished_) return;
+    RunRecovery([this](const std::wstring& line) { recoveryLog_->write(line); }, {}).dropUnfinishedRun();
 }
 
 bool Uninstaller::confirm()

@@ -29,6 +29,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,9 @@ public:
 private:
     bool loadLog();
     bool waitUntilNothingRuns();
-    void recoverUnfinishedRun();
+    // True when there was an unfinished installation run to deal with.
+    bool recoverUnfinishedRun();
+    void dropUnfinishedRun();
     bool confirm();
     void unregisterProgram();
     void removeEntries();
@@ -88,6 +91,10 @@ private:
     std::vector<bool> owned_;                     // per entry of the log, in its order
     bool incomplete_ = false;
     LogFile* runLog_ = nullptr;
+    // The recovery's lines: the run's log, else a log of its own in the
+    // temporary folder, made at its first line.
+    std::optional<LogOnDemand> recoveryLog_;
+    bool runLeftUnfinished_ = false;
 };
 
 // Number of processes registered in the product line's running count,

@@ -233,11 +233,24 @@ TEST_F(Interrupted, UpdateKilledThenUninstalledStaysRemoved)
     killedAt(L"RegistrationRun");
     constexpr DWORD removed = 0;
     ASSERT_EQ(runToEnd(installFolder + L"\\Uninstall.exe", L"/VERYSILENT /LOG=C:\\uninstall.log"), removed);
+    // The earlier uninstaller cannot come back over the running one: the
+    // recovery leaves it waiting, and once the installation is removed the
+    // uninstaller lets that run go, backups, journal and marker.
     EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\uninstall.log"),
                                 {L"Recovery: an earlier installation run did not end; its journal: *",
-                                 L"Recovery: rolling the run back", L"Recovery: done", L"Uninstall log *",
+                                 L"Recovery: rolling the run back",
+                                 L"Recovery: Rollback: file " + installFolder + L"\\Uninstall.exe: NOT restored*",
+                                 L"Recovery: NOT everything could be put back*", L"Uninstall log *",
                                  L"Deleted the uninstall key, all its values with it: *",
-                                 L"Deleted the installation record Quorvex 6 Path", L"Exit code: 0"}));
+                                 L"Deleted the installation record Quorvex 6 Path",
+                                 L"Recovery: the installation that run would put back is removed*",
+                                 L"Recovery: run folder *", L"Exit code: 0"}))
+        << testing::PrintToString(runLogLines(L"C:\\uninstall.log"));
+    const std::wstring journalLine = L"Recovery: an earlier installation run did not end; its journal: ";
+    for (const std::wstring& line : runLogLines(L"C:\\uninstall.log"))
+        if (line.rfind(journalLine, 0) == 0)
+            EXPECT_FALSE(test::fileExists(line.substr(journalLine.size(), line.rfind(L'\\') - journalLine.size())))
+                << "the run folder with the earlier uninstaller stays";
     test::waitForCleanupCopies();
     const MachineSnapshot uninstalled = MachineSnapshot::take();
 

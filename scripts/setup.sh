@@ -4,8 +4,8 @@
 # both editions (i686 and x86_64), Wine (32-bit and 64-bit), Xvfb, the tools
 # the tests and screenshots use, and the signing tools (osslsigncode,
 # openssl; SoftHSM and the PKCS#11 engine for the test of signing with a
-# token). Whether the machine can run 32-bit programs is found out later, by
-# scripts/probe-32bit.sh.
+# token), and strace for scripts/sweep.sh. Whether the machine can run
+# 32-bit programs is found out later, by scripts/probe-32bit.sh.
 # Idempotent: when everything is present it returns in about a second.
 set -euo pipefail
 
@@ -15,6 +15,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   googletest locales-all dpkg-dev icoutils fonts-wine
   osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3
+  strace
 )
 
 SUDO=

@@ -381,8 +381,10 @@ void UninstallLog::recordShortcut(int which, const std::wstring& folder)
     JournalRecord announced(JournalRecordType::ShortcutRecorded, {}, 0, static_cast<std::uint32_t>(kind));
     bool written = false;
     Backup backup;
+    std::wstring earlierPath;
     for (const LogEntry& earlier : previousEntries_) {
         if (earlier.kind != kind) continue;
+        earlierPath = earlier.path;
         // A shortcut that is not this installation's stays where it is.
         if (!earlier.foreign && exists(earlier.path)) {
             try {
@@ -408,6 +410,9 @@ void UninstallLog::recordShortcut(int which, const std::wstring& folder)
         // journal on disk does not name.
     }
     LogEntry& entry = append(kind);
+    // The earlier shortcut goes back where it was, whether or not a new one
+    // is made, and wherever that lands.
+    if (!backup.path.empty()) entry.restoreTo = earlierPath;
     entry.backupPath = std::move(backup.path);
     entry.savedDacl = std::move(backup.dacl);
     if (observer_) observer_->recorded(entry);

@@ -185,12 +185,18 @@ TEST_F(JournalTest, EarlierShortcutIsMovedAwayAndBack)
     writeText(link, "new shortcut");
     log.confirm(true, link.c_str());
 
-    log.rollback();
-    // The earlier shortcut comes back under the path of this run's shortcut.
-    EXPECT_EQ(readBytes(link), bytesOf("earlier shortcut"));
+    EXPECT_TRUE(log.rollback());
+    // The earlier shortcut comes back where it was, as the recovery of a
+    // run that did not end puts it back; this run's shortcut and its new
+    // folder go.
+    EXPECT_EQ(readBytes(earlierLink), bytesOf("earlier shortcut"));
+    EXPECT_FALSE(fileExists(link));
+    EXPECT_FALSE(fileExists(menu));
 }
 
-TEST_F(JournalTest, ShortcutNeverCreatedLeavesItsBackupInTheTemporaryFolder)
+// The new shortcut was never made (its folder failed, the journal could not
+// name it): the earlier one, moved away before, comes back where it was.
+TEST_F(JournalTest, ShortcutNeverCreatedPutsTheEarlierOneBack)
 {
     const std::wstring earlierLink = kRoot + L"\\Trimora 6.lnk";
     writeText(earlierLink, "earlier");
@@ -202,10 +208,11 @@ TEST_F(JournalTest, ShortcutNeverCreatedLeavesItsBackupInTheTemporaryFolder)
     log.read(earlierLog.c_str());
     log.recordShortcut(2, kRoot);
     const std::wstring backup = log.newEntries().back().backupPath;
+    ASSERT_FALSE(fileExists(earlierLink));
     log.confirm(false);
-    log.rollback();
-    EXPECT_TRUE(fileExists(backup));
-    EXPECT_FALSE(fileExists(earlierLink));
+    EXPECT_TRUE(log.rollback());
+    EXPECT_FALSE(fileExists(backup));
+    EXPECT_EQ(readBytes(earlierLink), bytesOf("earlier"));
 }
 
 TEST_F(JournalTest, ConfirmSettlesOnlyTheEntryRecordedLast)

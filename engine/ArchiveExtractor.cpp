@@ -4,6 +4,7 @@
 #include "engine/Crc32.h"
 #include "sys/HResultError.h"
 #include "sys/PathGuard.h"
+#include "sys/PathIdentity.h"
 
 #include <windows.h>
 
@@ -55,6 +56,11 @@ void resolveTargets(std::vector<ArchiveEntry>& entries, FolderMacros& folders)
         const std::wstring full = fullPathOf(e.destination);
         if (full.empty() || !targets.insert(full).second) fail(CompressError::Unexpected);
     }
+    for (ArchiveEntry& e : entries)
+        e.inSharedFolder = std::any_of(folders.sharedFolders().begin(), folders.sharedFolders().end(),
+                                       [&](const SharedFolder& shared) {
+                                           return isSameOrBelow(parentOf(e.destination), shared.path);
+                                       });
     // A file where another entry needs a folder can never be written.
     for (const std::wstring& target : targets)
         for (std::wstring folder = parentOf(target); !folder.empty(); folder = parentOf(folder))

@@ -36,6 +36,9 @@ struct ArchiveEntry {
     std::uint32_t kind = 0;    // an EntryKind value
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
+    // Once resolved: the target lies in or below a folder its macro opens to
+    // the Users group, where any user may have put a name first. Not stored.
+    bool inSharedFolder = false;
 };
 
 // The fixed part before the table: header size and entry count.

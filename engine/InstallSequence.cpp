@@ -42,6 +42,17 @@
 namespace qv {
 namespace {
 
+// The /LOG line for a name set aside where a file is written: what stood
+// there is named, and that only that name went.
+std::wstring plantedNameRemovedText(const std::wstring& path, bool link)
+{
+    return L"Removed " +
+           std::wstring(link ? L"a link (the link itself; what it points at is left as it is)"
+                             : L"one name of a file with several names (its other names and its content are left as "
+                               L"they are)") +
+           L" that stood at \"" + path + L"\" in a folder every user may write; the file is installed in its place";
+}
+
 // Users may read, write and delete a shared data file (FILE_GENERIC_READ,
 // FILE_GENERIC_WRITE and DELETE), on the file alone.
 constexpr DWORD dataFileAccess = 0x13019F;
@@ -575,6 +586,27 @@ result InstallSequence::handle(const FileBegin& begin)
     const ArchiveEntry& entry = begin.entry;
     const std::wstring& path = entry.destination;
     UninstallLog& log = app_.uninstallLog;
+    const bool skippedSample =
+        entry.kind == static_cast<std::uint32_t>(EntryKind::SampleFile) && app_.installState == InstallState::OlderVersion;
+    // In a folder every user may write, a link (or one name of a file with
+    // several) at a data file's or sample document's name is somebody's
+    // plant, not an earlier file: its name is set aside and the file written
+    // as on a fresh machine, so that no user can block every installation.
+    // Elsewhere only an administrator could have put it there, and it fails
+    // the file as before.
+    NameAtPath planted = NameAtPath::Missing;
+    if (entry.inSharedFolder && !skippedSample &&
+        (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile) ||
+         entry.kind == static_cast<std::uint32_t>(EntryKind::SampleFile))) {
+        try {
+            const NameAtPath found = nameAt(path);
+            if (found == NameAtPath::Link || found == NameAtPath::SeveralNames) planted = found;
+        } catch (...) {
+            // A link on the way, or one that cannot be opened as itself:
+            // refused below, where the file is recorded, as everywhere.
+        }
+    }
+    const bool setAside = planted != NameAtPath::Missing;
 
     switch (static_cast<EntryKind>(entry.kind)) {
     case EntryKind::ProgramFile:
@@ -585,7 +617,7 @@ result InstallSequence::handle(const FileBegin& begin)
         target_.uninstallerPath = path;
         break;
     case EntryKind::DataFile:
-        if (fileExists(path)) {
+        if (!setAside && fileExists(path)) {
             // A data file the earlier installation left is the user's now:
             // it stays as it is, with its Users grant renewed.
             if (app_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
@@ -605,7 +637,7 @@ result InstallSequence::handle(const FileBegin& begin)
         }
         break;
     case EntryKind::SampleFile:
-        if (app_.installState == InstallState::OlderVersion) return result::Skip;
+        if (skippedSample) return result::Skip;
         break;
     case EntryKind::TemporaryFile:
         writeAhead(JournalRecord(JournalRecordType::TemporaryFile, path));
@@ -620,9 +652,13 @@ result InstallSequence::handle(const FileBegin& begin)
     const std::wstring text = copyingFileText(path);
     display_.SetStatusPath(text);
     display_.AppendLog(text, false);
-    if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile))
+    if (setAside) {
+        log.recordPlantedName(path, static_cast<std::int32_t>(entry.kind));
+        display_.NoteInLog(plantedNameRemovedText(path, planted == NameAtPath::Link));
+    } else if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile)) {
         log.recordFile(path, static_cast<std::int32_t>(entry.kind),
                        entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile));
+    }
     if (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile)) {
         dataFileBegin_ = bytesDone_;
         dataFileEnd_ = bytesDone_ + entry.size;

@@ -219,6 +219,46 @@ bool markForDeletion(HANDLE handle) noexcept
     return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
+bool deleteNameOnClose(HANDLE handle, DWORD attributes) noexcept
+{
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return markForDeletion(handle);
+    // A read-only file refuses deletion. Where the system can, its name goes
+    // without the attribute being touched at all.
+    // (FileDispositionInfoEx and its flag, from Windows 10 1809 on; the
+    // headers offer them only to programs that need that version.)
+    constexpr auto dispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    constexpr DWORD ignoreReadOnly = 0x10;
+    DWORD ignoring = FILE_DISPOSITION_FLAG_DELETE | ignoreReadOnly;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+        ::SetFileInformationByHandle(handle, dispositionInfoEx, &ignoring, sizeof ignoring))
+        return true;
+    if (!(attributes & FILE_ATTRIBUTE_READONLY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return markForDeletion(handle);
+    // Elsewhere the attribute is cleared for the moment of the marking and
+    // set again through the same handle: the file's other names (a hard
+    // link's target) keep it.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) return false;
+    const bool marked = markForDeletion(handle);
+    const DWORD error = ::GetLastError();
+    basic.FileAttributes = attributes;
+    ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    ::SetLastError(error);
+    return marked;
+}
+
+bool deleteRunFile(const std::wstring& path) noexcept
+{
+    UniqueFile file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll, nullptr,
+                                  OPEN_EXISTING, openAsItself, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    return deleteNameOnClose(file.get(), info.dwFileAttributes);
+}
+
 bool renameOpenFile(HANDLE file, const std::wstring& destination, bool replaceExisting)
 {
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (destination.size() + 1) * sizeof(wchar_t));
@@ -299,6 +339,20 @@ CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, D
     return opened;
 }
 
+NameAtPath nameAt(const std::wstring& path)
+{
+    const CheckedHandle opened =
+        openChecked(path, FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING, LinkItself | SeveralNames);
+    if (!opened) {
+        const DWORD error = ::GetLastError();
+        if (isMissing(error)) return NameAtPath::Missing;
+        throwHResult(HRESULT_FROM_WIN32(error));
+    }
+    if (opened.isLink) return NameAtPath::Link;
+    if (opened.isFolder()) return NameAtPath::Folder;
+    return opened.info.nNumberOfLinks > 1 ? NameAtPath::SeveralNames : NameAtPath::File;
+}
+
 RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
 {
     try {
@@ -307,21 +361,11 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
         if (!opened) return isMissing(::GetLastError()) ? RemoveOutcome::Missing : RemoveOutcome::Failed;
         if (!opened.isLink && opened.isFolder() != (what == Removable::EmptyFolder)) return RemoveOutcome::Failed;
 
-        // The installer marks the program and the uninstaller read-only, and
-        // a read-only file refuses deletion.
-        FILE_BASIC_INFO basic{};
-        const bool readOnly = !opened.isFolder() && (opened.info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-        if (readOnly) {
-            basic.FileAttributes = opened.info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
-            if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-            ::SetFileInformationByHandle(opened.handle.get(), FileBasicInfo, &basic, sizeof basic);
-        }
-        if (markForDeletion(opened.handle.get())) return RemoveOutcome::Removed;
-        if (readOnly) {
-            basic.FileAttributes = opened.info.dwFileAttributes;
-            ::SetFileInformationByHandle(opened.handle.get(), FileBasicInfo, &basic, sizeof basic);
-        }
-        return RemoveOutcome::Failed;
+        // The installer marks the program and the uninstaller read-only,
+        // and a read-only file refuses deletion; another name of the file
+        // keeps its attributes.
+        return deleteNameOnClose(opened.handle.get(), opened.info.dwFileAttributes) ? RemoveOutcome::Removed
+                                                                                  : RemoveOutcome::Failed;
     } catch (const HResultError& error) {
         return error.code() == HRESULT_FROM_WIN32(errorLinkRefused) ? RemoveOutcome::Refused
                                                                     : RemoveOutcome::Failed;

@@ -116,6 +116,13 @@ private:
 CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, DWORD creation,
                           unsigned linkUse = NoLinks, DWORD attributes = FILE_ATTRIBUTE_NORMAL);
 
+// What stands at path, seen as itself after its folders were checked:
+// nothing, a folder, a file with one name, a file with several names, or a
+// link (a reparse point; Windows only, see above). A link on the way throws
+// as openChecked does; so does, under Wine, a link at path itself.
+enum class NameAtPath { Missing, Folder, File, SeveralNames, Link };
+NameAtPath nameAt(const std::wstring& path);
+
 enum class RemoveOutcome { Removed, Missing, Refused, Failed };
 enum class Removable { File, EmptyFolder };
 
@@ -128,6 +135,18 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept;
 
 // Deletes what the handle holds when it is closed (a folder only when empty).
 bool markForDeletion(HANDLE handle) noexcept;
+
+// Marks the name the handle was opened by (a link itself, one name of a
+// file with several) for deletion, also when the file is read-only, without
+// leaving another name of it with changed attributes (attributes: as read
+// through the handle). False with the thread's last error.
+bool deleteNameOnClose(HANDLE handle, DWORD attributes) noexcept;
+
+// Deletes a file the run itself made in its private run folder (a backup, a
+// saved key), as itself: a backup that is one name of a file with several,
+// or a link moved there, goes without anything reaching its other names or
+// its target. Not for paths anybody else can write.
+bool deleteRunFile(const std::wstring& path) noexcept;
 
 // Gives the open file the name destination (a full path on the same volume),
 // replacing a file of that name only when asked. False with the thread's

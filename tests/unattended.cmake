@@ -99,3 +99,25 @@ if(TARGET qv_wizard_driver)
     ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
     TIMEOUT 600)
 endif()
+
+# Names a user planted where shared data files and sample documents go
+# (tests/unattended/planted_names_test.cpp): each in a fresh prefix, without
+# any display.
+if(TARGET qv_wizard_driver)
+  add_executable(planted_names_test ${CMAKE_CURRENT_SOURCE_DIR}/unattended/planted_names_test.cpp)
+  target_link_libraries(planted_names_test PRIVATE qv_wizard_driver GTest::gtest_main)
+  target_include_directories(planted_names_test PRIVATE ${CMAKE_BINARY_DIR}/product)
+  add_dependencies(planted_names_test QuorvexSetup qv_probe_6.3.0.0 qv_product)
+  target_compile_definitions(planted_names_test PRIVATE
+    QV_INSTALLER_EXE=L"Z:$<TARGET_FILE:QuorvexSetup>"
+    QV_OLD_PROGRAM_EXE=L"Z:$<TARGET_FILE:qv_probe_6.3.0.0>")
+  foreach(scenario IN ITEMS HardLinksOnAFreshMachineAreTakenAwayAndTheirFilesLeftAlone
+                            HardLinkAtAnEarlierInstallationsDataFileOnAnUpdate RollbackPutsThePlantedNamesBack
+                            SymbolicLinksPlantedOnTheLinuxSide)
+    add_test(NAME planted_names_${scenario} COMMAND planted_names_test --gtest_filter=PlantedNames.${scenario})
+    set_tests_properties(planted_names_${scenario} PROPERTIES
+      ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8"
+      ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+      TIMEOUT 600)
+  endforeach()
+endif()

@@ -83,17 +83,9 @@ bool copyByHandle(HANDLE source, const std::wstring& destination, DWORD attribut
     }
 }
 
-bool setAttributes(HANDLE file, DWORD attributes)
-{
-    FILE_BASIC_INFO basic{};  // zero times: left as they are
-    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
-}
-
 void deleteBackup(const std::wstring& backup) noexcept
 {
-    ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(backup.c_str());
+    deleteRunFile(backup);
 }
 
 // Puts a moved-away file back under destination, with the DACL it had.
@@ -123,10 +115,7 @@ bool restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
             if (!copyByHandle(backup.get(), destination, info.dwFileAttributes, nullptr)) return false;
             CheckedHandle restored = openChecked(destination, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
             if (restored) restoreDacl(restored.handle.get(), entry.savedDacl);
-            // A read-only backup could not be deleted.
-            if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                setAttributes(backup.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-            markForDeletion(backup.get());
+            deleteNameOnClose(backup.get(), info.dwFileAttributes);
             return true;
         }
         if (!sameFileName(parentOf(finalPathOf(backup.get())), folder)) {
@@ -202,7 +191,7 @@ bool UninstallLog::createFolder(const std::wstring& folder)
 }
 
 UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool copy,
-                                              const std::function<void(const Backup&)>& announce)
+                                              const std::function<void(const Backup&)>& announce, bool asItself)
 {
     Backup backup;
     if (!runFolder_) {
@@ -248,13 +237,16 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
         return backup;
     }
 
-    // Moving one name away leaves the file's other names alone.
+    // Moving one name away leaves the file's other names alone; a link
+    // taken as itself is moved, never what it points at.
     CheckedHandle file = openChecked(source, DELETE | GENERIC_READ | READ_CONTROL | FILE_WRITE_ATTRIBUTES, shareAll,
-                                     OPEN_EXISTING, SeveralNames);
+                                     OPEN_EXISTING, SeveralNames | (asItself ? LinkItself : NoLinks));
     if (!file) return failed();
     // A folder in the file's place is no file to save: it stays.
-    if (file.isFolder()) return failedOn(ERROR_ACCESS_DENIED);
-    backup.dacl = saveDacl(file.handle.get());
+    if (file.isFolder() && !file.isLink) return failedOn(ERROR_ACCESS_DENIED);
+    // The security of a name set aside as itself is its target's (or the
+    // link's own): it moves with the name and is never written again.
+    if (!asItself) backup.dacl = saveDacl(file.handle.get());
     if (announce) announce({name, backup.dacl});
     // Renamed through the checked handle, the file keeps its attributes.
     if (renameOpenFile(file.handle.get(), name, false)) {
@@ -262,14 +254,14 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
         return backup;
     }
     if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return failed();
+    // A link cannot be carried to another volume as itself.
+    if (file.isLink) return failedOn(ERROR_NOT_SAME_DEVICE);
     // The run folder lies on another volume: a complete, verified copy
     // first, then the original goes.
     const DWORD attributes = file.info.dwFileAttributes;
     if (!copyByHandle(file.handle.get(), name, attributes, staging, copyHook_)) return failed();
-    if (attributes & FILE_ATTRIBUTE_READONLY) setAttributes(file.handle.get(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!markForDeletion(file.handle.get())) {
+    if (!deleteNameOnClose(file.handle.get(), attributes)) {
         const DWORD error = ::GetLastError();
-        setAttributes(file.handle.get(), attributes);
         deleteBackup(name);
         ::SetLastError(error);
         return failed();
@@ -296,6 +288,16 @@ void UninstallLog::writeAhead(const JournalRecord& record)
 
 void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, bool copy)
 {
+    recordFileAs(path, entryKind, copy, false);
+}
+
+void UninstallLog::recordPlantedName(const std::wstring& path, std::int32_t entryKind)
+{
+    recordFileAs(path, entryKind, false, true);
+}
+
+void UninstallLog::recordFileAs(const std::wstring& path, std::int32_t entryKind, bool copy, bool setAside)
+{
     // The folders first, each journalled: in a run, one that cannot be made
     // (or announced) fails the file here, before anything else is changed.
     const std::wstring folder = boost::filesystem::path(path).parent_path().wstring();
@@ -316,12 +318,15 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
     // that cannot say what is about to happen.
     Backup backup;
     if (existed)
-        backup = takeBackup(path, copy, [&](const Backup& planned) {
-            announced.other = planned.path;
-            announced.data = planned.dacl;
-            writeAhead(announced);
-            written = true;
-        });
+        backup = takeBackup(
+            path, copy,
+            [&](const Backup& planned) {
+                announced.other = planned.path;
+                announced.data = planned.dacl;
+                writeAhead(announced);
+                written = true;
+            },
+            setAside);
     if (!written) {
         writeAhead(announced);
     } else if (backup.path.empty()) {
@@ -438,8 +443,7 @@ void UninstallLog::recordUninstallKey(HKEY key)
         if (!backupPath.empty()) {
             PrivilegeScope backup(SE_BACKUP_NAME);
             if (::RegSaveKeyW(key, backupPath.c_str(), nullptr) != ERROR_SUCCESS) {
-                ::SetFileAttributesW(backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(backupPath.c_str());
+                deleteRunFile(backupPath);
                 backupPath.clear();
             }
         }

@@ -414,8 +414,7 @@ bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& insta
     // The installation is final now: the backups are no longer needed.
     for (LogEntry& entry : newEntries_) {
         if (entry.backupPath.empty()) continue;
-        ::SetFileAttributesW(entry.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(entry.backupPath.c_str());
+        deleteRunFile(entry.backupPath);
         entry.backupPath.clear();
     }
     for (LogEntry& entry : merged) entry.backupPath.clear();

@@ -92,6 +92,12 @@ public:
 
     // --- the journal ------------------------------------------------------
     void recordFile(const std::wstring& path, std::int32_t entryKind, bool copy);
+    // Before a file is written where somebody planted a name (a link, or one
+    // name of a file with several): that name is moved into the run folder
+    // as itself, as a replaced file is, so that a rollback puts it back, and
+    // nothing reaches the file or folder behind it. Its security is left as
+    // it is. Throws as recordFile does.
+    void recordPlantedName(const std::wstring& path, std::int32_t entryKind);
     // Before the security of a file the run leaves in place is changed: its
     // owner and DACL, announced in the journal on disk, put back by a
     // rollback. Nothing for a file that cannot be read (a link on the way
@@ -184,7 +190,10 @@ private:
     bool undo(LogEntry& entry) noexcept;
     // announce is told the backup's name and the DACL before the file is
     // moved or copied.
-    Backup takeBackup(const std::wstring& source, bool copy, const std::function<void(const Backup&)>& announce = {});
+    // asItself: a link at source is moved as itself, its security not read.
+    Backup takeBackup(const std::wstring& source, bool copy, const std::function<void(const Backup&)>& announce = {},
+                      bool asItself = false);
+    void recordFileAs(const std::wstring& path, std::int32_t entryKind, bool copy, bool setAside);
     void writeAhead(const JournalRecord& record);
     bool createFolder(const std::wstring& folder);
 

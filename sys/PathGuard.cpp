@@ -213,6 +213,19 @@ void CheckedFolderCache::remember(const std::wstring& folder, const std::wstring
     if (!find(folder)) folders_.emplace_back(folder, finalPath);
 }
 
+bool deleteNameIgnoringReadOnly(HANDLE handle) noexcept
+{
+    // FILE_DISPOSITION_INFO_EX (Windows 10 1809 and later): deletes the name
+    // without the read-only attribute being cleared first. Older systems
+    // refuse, and the name stays.
+    constexpr auto fileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    constexpr DWORD deleteFlag = 0x1, ignoreReadOnly = 0x10;
+    struct {
+        DWORD Flags;
+    } disposition{deleteFlag | ignoreReadOnly};
+    return ::SetFileInformationByHandle(handle, fileDispositionInfoEx, &disposition, sizeof disposition) != FALSE;
+}
+
 bool markForDeletion(HANDLE handle) noexcept
 {
     FILE_DISPOSITION_INFO disposition{TRUE};
@@ -230,10 +243,31 @@ bool renameOpenFile(HANDLE file, const std::wstring& destination, bool replaceEx
     return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
+std::wstring folderHolding(const std::wstring& path)
+{
+    const std::wstring full = fullPathOf(path);
+    const std::size_t root = rootLength(full);
+    const std::wstring parent = parentOf(full);
+    return root != 0 && parent.size() < root ? full.substr(0, root) : parent;
+}
+
 CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, DWORD creation, unsigned linkUse,
                           DWORD attributes)
 {
     const std::wstring full = fullPathOf(path);
+    // A drive's (or share's) root has no folder above it to check, and is
+    // no link: opened as it is.
+    if (const std::size_t root = rootLength(full); root != 0 && root == full.size()) {
+        CheckedHandle opened;
+        if (creation != OPEN_EXISTING && creation != OPEN_ALWAYS) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return opened;
+        }
+        opened.handle.reset(::CreateFileW(full.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (opened.handle && !::GetFileInformationByHandle(opened.handle.get(), &opened.info)) throwLastError();
+        return opened;
+    }
     std::wstring folderFinal = walkFolders(full, activeCache);
 
     // What may be created here must be deletable through the same handle,
@@ -308,9 +342,13 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
         if (!opened.isLink && opened.isFolder() != (what == Removable::EmptyFolder)) return RemoveOutcome::Failed;
 
         // The installer marks the program and the uninstaller read-only, and
-        // a read-only file refuses deletion.
+        // a read-only file refuses deletion. The attribute belongs to the
+        // file behind every name: a file with other names keeps it, and
+        // only its name goes, where the system can delete it regardless.
         FILE_BASIC_INFO basic{};
         const bool readOnly = !opened.isFolder() && (opened.info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        if (readOnly && !opened.isLink && opened.info.nNumberOfLinks > 1)
+            return deleteNameIgnoringReadOnly(opened.handle.get()) ? RemoveOutcome::Removed : RemoveOutcome::Failed;
         if (readOnly) {
             basic.FileAttributes = opened.info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
             if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -330,21 +368,92 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
     }
 }
 
+namespace {
+
+// NtCreateFile's own types, as winternl.h would give them; the function is
+// looked up in ntdll.dll, which every process has loaded.
+struct NtUnicodeString {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+struct NtObjectAttributes {
+    ULONG Length;
+    HANDLE RootDirectory;
+    NtUnicodeString* ObjectName;
+    ULONG Attributes;
+    PVOID SecurityDescriptor;
+    PVOID SecurityQualityOfService;
+};
+struct NtIoStatusBlock {
+    union {
+        LONG Status;
+        PVOID Pointer;
+    };
+    ULONG_PTR Information;
+};
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, NtObjectAttributes*, NtIoStatusBlock*, PLARGE_INTEGER,
+                                    ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
+
+constexpr ULONG objCaseInsensitive = 0x40;
+constexpr ULONG fileCreate = 2;
+constexpr ULONG fileDirectoryFile = 0x1, fileSynchronousIoNonAlert = 0x20, fileOpenReparsePoint = 0x200000;
+
+template <class Fn>
+Fn ntdllFunction(const char* name) noexcept
+{
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+}  // namespace
+
 bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security) noexcept
 {
     try {
-        // Nothing is created through a link on the way.
-        const std::wstring above = walkFolders(folder, activeCache);
-        if (above.empty()) return false;
-        if (!::CreateDirectoryW(folder.c_str(), security)) return false;
-        // Where it was made: a folder above swapped for a link since the
-        // check shows here, and what was made there goes again.
-        UniqueFile made(::CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                      OPEN_EXISTING, openAsItself, nullptr));
-        if (!made) return false;
-        const std::wstring final = finalPathOf(made.get());
-        if (!sameFileName(parentOf(final), above) || !sameName(fullPathOf(folder), final)) {
-            markForDeletion(made.get());
+        const std::wstring full = fullPathOf(folder);
+        std::wstring name = nameOf(full);
+        if (full.empty() || name.empty() || name.size() > 255) {
+            ::SetLastError(ERROR_BAD_PATHNAME);
+            return false;
+        }
+        // The parent, checked and held open: while it is, it can be neither
+        // renamed nor deleted (nor can a folder above it), so the new folder
+        // is made in the folder that was checked, through its handle, never
+        // by a path that a link could redirect.
+        CheckedHandle parent = openChecked(folderHolding(full), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        if (!parent) return false;
+        if (!parent.isFolder()) {
+            ::SetLastError(ERROR_PATH_NOT_FOUND);
+            return false;
+        }
+        const auto create = ntdllFunction<NtCreateFileFn>("NtCreateFile");
+        const auto toError = ntdllFunction<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError");
+        if (!create || !toError) {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return false;
+        }
+        NtUnicodeString objectName{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                                   static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.data()};
+        NtObjectAttributes attributes{sizeof(NtObjectAttributes), parent.handle.get(), &objectName, objCaseInsensitive,
+                                      security ? security->lpSecurityDescriptor : nullptr, nullptr};
+        NtIoStatusBlock status{};
+        HANDLE made = nullptr;
+        const LONG result = create(&made, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &status, nullptr,
+                                   FILE_ATTRIBUTE_NORMAL, shareAll, fileCreate,
+                                   fileDirectoryFile | fileSynchronousIoNonAlert | fileOpenReparsePoint, nullptr, 0);
+        if (result < 0) {
+            ::SetLastError(toError(result));
+            return false;
+        }
+        UniqueFile created(made);
+        // Where it was made, as the system reports it: in the checked
+        // parent, under its own name.
+        const std::wstring final = finalPathOf(created.get());
+        if (!sameFileName(parentOf(final), finalPathOf(parent.handle.get())) || !sameName(full, final)) {
+            markForDeletion(created.get());
             ::SetLastError(errorLinkRefused);
             return false;
         }

@@ -90,16 +90,18 @@ bool setAttributes(HANDLE file, DWORD attributes)
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
+// Through a checked handle: the read-only attribute of a backup with other
+// names (a hard link moved away from the installation) is theirs, and stays.
 void deleteBackup(const std::wstring& backup) noexcept
 {
-    ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(backup.c_str());
+    removeChecked(backup, Removable::File);
 }
 
 // Puts a moved-away file back under destination, with the DACL it had.
-// The folders of the path are checked first, and where the file landed is
-// checked after: had a folder been swapped for a link meanwhile, the file
-// goes back into the run folder rather than stay elsewhere. False when the
+// The folders of the path are checked first and the destination's folder is
+// held open meanwhile; where the file landed is checked after: had a folder
+// been swapped for a link all the same, the file goes back into the run
+// folder rather than stay elsewhere. False when the
 // earlier file is not back under destination (it stays in the run folder):
 // a file there that could not go (held open, running, its deletion
 // pending), a refusal, a failed copy.
@@ -111,9 +113,17 @@ bool restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
                                             FILE_WRITE_ATTRIBUTES,
                                         shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!backup) return false;
-        const std::wstring folder = checkFoldersOnPath(destination);
+        // The destination's folder, checked and held open without leave to
+        // delete: until the rename is done it can be neither renamed nor
+        // deleted, nor can a folder above it, so none can be swapped for a
+        // link in between (as a staged file's open handle holds its folder).
+        const std::wstring full = fullPathOf(destination);
+        CheckedHandle pinned = openChecked(folderHolding(full), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           OPEN_EXISTING);
+        if (!pinned || !pinned.isFolder()) return false;
+        const std::wstring folder = finalPathOf(pinned.handle.get());
         if (folder.empty()) return false;
-        if (!renameOpenFile(backup.get(), fullPathOf(destination), false)) {
+        if (!renameOpenFile(backup.get(), full, false)) {
             if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
             // Another volume: the bytes go through a file created new where
             // they belong (never through a link) and take the name only
@@ -123,8 +133,11 @@ bool restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
             if (!copyByHandle(backup.get(), destination, info.dwFileAttributes, nullptr)) return false;
             CheckedHandle restored = openChecked(destination, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
             if (restored) restoreDacl(restored.handle.get(), entry.savedDacl);
-            // A read-only backup could not be deleted.
-            if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            // A read-only backup could not be deleted; one with other names
+            // keeps the attribute, which is theirs too, and only its name goes.
+            if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) && info.nNumberOfLinks > 1)
+                deleteNameIgnoringReadOnly(backup.get());
+            else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
                 setAttributes(backup.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             markForDeletion(backup.get());
             return true;
@@ -180,6 +193,8 @@ bool UninstallLog::createFolders(const std::wstring& folder)
         }
         if (!createFolder(current)) return false;
         ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, current.c_str(), nullptr);
+        // Made with the protection: nothing to take over.
+        if (!securedRoot_.empty()) securedFolders_.push_back(current);
         LogEntry& entry = append(CreatedFolder);
         entry.path = current;
         entry.done = true;
@@ -266,10 +281,13 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
     // first, then the original goes.
     const DWORD attributes = file.info.dwFileAttributes;
     if (!copyByHandle(file.handle.get(), name, attributes, staging, copyHook_)) return failed();
-    if (attributes & FILE_ATTRIBUTE_READONLY) setAttributes(file.handle.get(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!markForDeletion(file.handle.get())) {
+    // The attribute of a file with other names is theirs: only this name goes.
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    const bool shared = file.info.nNumberOfLinks > 1;
+    if (readOnly && !shared) setAttributes(file.handle.get(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!(readOnly && shared ? deleteNameIgnoringReadOnly(file.handle.get()) : markForDeletion(file.handle.get()))) {
         const DWORD error = ::GetLastError();
-        setAttributes(file.handle.get(), attributes);
+        if (readOnly && !shared) setAttributes(file.handle.get(), attributes);
         deleteBackup(name);
         ::SetLastError(error);
         return failed();
@@ -299,6 +317,7 @@ void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, 
     // The folders first, each journalled: in a run, one that cannot be made
     // (or announced) fails the file here, before anything else is changed.
     const std::wstring folder = boost::filesystem::path(path).parent_path().wstring();
+    if (runFolder_) secureFoldersDownTo(folder);
     if (!createFolders(folder) && !isFolder(folder) && runFolder_) {
         const DWORD error = ::GetLastError();
         // A refusal fails as a refused grant does (code 7).
@@ -373,6 +392,49 @@ void UninstallLog::recordSecurityChange(const std::wstring& path, std::int32_t e
     if (observer_) observer_->recorded(entry);
 }
 
+void UninstallLog::secureFoldersDownTo(const std::wstring& folder)
+{
+    if (securedRoot_.empty() || !isSameOrBelow(folder, securedRoot_)) return;
+    // From the root down: a folder is judged before anything below it.
+    std::vector<std::wstring> way;
+    for (std::wstring current = folder; isSameOrBelow(current, securedRoot_); current = parentOf(current)) {
+        way.push_back(current);
+        if (parentOf(current).empty()) break;
+    }
+    for (auto current = way.rbegin(); current != way.rend(); ++current) {
+        const bool known = std::any_of(securedFolders_.begin(), securedFolders_.end(),
+                                       [&](const std::wstring& f) { return sameFileName(f, *current); });
+        if (known) continue;
+        if (!isFolder(*current)) return;  // made by this run, with the protection
+        PrivilegeScope restore(SE_RESTORE_NAME);
+        PrivilegeScope backup(SE_BACKUP_NAME);
+        PrivilegeScope takeOwnership(SE_TAKE_OWNERSHIP_NAME);
+        CheckedHandle opened =
+            openChecked(*current, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll, OPEN_EXISTING);
+        if (!opened) throwLastError();
+        if (!opened.isFolder()) throwHResult(HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+        std::vector<BYTE> saved = saveOwnerAndDacl(opened.handle.get());
+        if (!leftToAdministrators(saved)) {
+            JournalRecord announced(JournalRecordType::FileRecorded, *current,
+                                    journal_flags::FileExisted | journal_flags::KeptInPlace,
+                                    static_cast<std::uint32_t>(takenOverFolderKind));
+            announced.data = saved;
+            writeAhead(announced);
+            LogEntry& entry = append(InstalledFile);
+            entry.path = *current;
+            entry.payloadKind = takenOverFolderKind;
+            entry.done = true;
+            entry.keptInPlace = true;
+            entry.securityOnly = true;
+            entry.savedDacl = std::move(saved);
+            writeAhead(JournalRecord(JournalRecordType::Settled, {}, journal_flags::Done));
+            if (observer_) observer_->recorded(entry);
+            secureFolder(opened.handle.get());
+        }
+        securedFolders_.push_back(*current);
+    }
+}
+
 void UninstallLog::recordShortcut(int which, const std::wstring& folder)
 {
     pending_ = true;
@@ -438,8 +500,7 @@ void UninstallLog::recordUninstallKey(HKEY key)
         if (!backupPath.empty()) {
             PrivilegeScope backup(SE_BACKUP_NAME);
             if (::RegSaveKeyW(key, backupPath.c_str(), nullptr) != ERROR_SUCCESS) {
-                ::SetFileAttributesW(backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(backupPath.c_str());
+                deleteBackup(backupPath);
                 backupPath.clear();
             }
         }
@@ -518,7 +579,10 @@ bool UninstallLog::undo(LogEntry& entry) noexcept
                 PrivilegeScope restoring(SE_RESTORE_NAME);
                 CheckedHandle kept =
                     openChecked(entry.path, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll, OPEN_EXISTING);
-                if (kept) restoreOwnerAndDacl(kept.handle.get(), entry.savedDacl);
+                // A folder only where the run took a folder over: never
+                // one swapped in for a kept file.
+                if (kept && kept.isFolder() == (entry.payloadKind == takenOverFolderKind))
+                    restoreOwnerAndDacl(kept.handle.get(), entry.savedDacl);
             } catch (...) {
             }
             if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);

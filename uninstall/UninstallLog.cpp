@@ -414,8 +414,9 @@ bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& insta
     // The installation is final now: the backups are no longer needed.
     for (LogEntry& entry : newEntries_) {
         if (entry.backupPath.empty()) continue;
-        ::SetFileAttributesW(entry.backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(entry.backupPath.c_str());
+        // Through a checked handle: a backup with other names keeps its
+        // attributes, which are theirs too.
+        removeChecked(entry.backupPath, Removable::File);
         entry.backupPath.clear();
     }
     for (LogEntry& entry : merged) entry.backupPath.clear();

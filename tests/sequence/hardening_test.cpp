@@ -628,6 +628,10 @@ TEST_F(HardLinkAtAnInstallationFile, KeepsItsAttributesWhenTheBackupIsDeleted)
     EXPECT_EQ(test::stateOf(linked), before);
     EXPECT_EQ(test::readFileBytes(linked), "not the installation's");
     EXPECT_EQ(test::readFileBytes(installPath + L"\\Lang\\Trimora_de.dll"), "german 6.4");
+    // Windows (10 1809 and later) deletes the backup's read-only name
+    // without clearing the attribute; Wine cannot, and the name stays in
+    // the run's folder there rather than the attribute going.
+    if (!test::runningUnderWine()) EXPECT_THAT(backupsLeft(), IsEmpty());
 }
 
 TEST_F(HardLinkAtAnInstallationFile, KeepsItsAttributesWhenTheRunIsRolledBack)

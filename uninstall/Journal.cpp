@@ -405,7 +405,7 @@ void UninstallLog::secureFoldersDownTo(const std::wstring& folder)
         const bool known = std::any_of(securedFolders_.begin(), securedFolders_.end(),
                                        [&](const std::wstring& f) { return sameFileName(f, *current); });
         if (known) continue;
-        if (!isFolder(*current)) return;  // made by this run, with the protection
+        if (!isFolder(*current)) return;  // not there yet: the run makes it, with the protection
         PrivilegeScope restore(SE_RESTORE_NAME);
         PrivilegeScope backup(SE_BACKUP_NAME);
         PrivilegeScope takeOwnership(SE_TAKE_OWNERSHIP_NAME);

@@ -175,7 +175,7 @@ void FolderMacros::grantPendingFolders(const std::wstring& targetFile)
     // Granted in the order the folders were registered.
     for (SharedFolder* shared : pending) {
         if (std::find(reached.begin(), reached.end(), shared) == reached.end()) continue;
-        grantUsersAccess(shared->path, kSharedFolderAccess, kSharedFolderInheritance);
+        grantUsersAccess(shared->path, kSharedFolderAccess, kSharedFolderInheritance, GrantOn::Folder);
         shared->granted = true;
     }
 }

@@ -15,6 +15,7 @@
 #include "framework/Format.h"
 #include "resources/resource.h"
 #include "engine/Crc32.h"
+#include "sys/FileSecurity.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
 #include "sys/PendingRenames.h"
@@ -66,6 +67,51 @@ bool fileExists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Whether a data file lies below a folder all users share (all-users
+// application data, public documents, the all-users desktop): only there
+// does its Users grant serve its purpose. One in a profile (the per-user
+// word list below the installing account's application data, or SYSTEM's)
+// keeps the security it inherits there: the grant would let every user of
+// the machine read and change another user's file.
+bool inSharedDataFolder(const std::wstring& path)
+{
+    for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+        wchar_t folder[MAX_PATH] = {};
+        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder)) && folder[0] &&
+            isSameOrBelow(path, folder))
+            return true;
+    }
+    return false;
+}
+
+// The uninstall entry's command line is the uninstaller's path unquoted,
+// as every earlier installer reads it. For "C:\Tools\Orvane Systems\..."
+// the list of installed programs starts "C:\Tools\Orvane.exe" when one
+// exists, and so on at every blank: one line for each folder holding such
+// a name in which others than the administrators may create a file.
+std::vector<std::wstring> unquotedCommandWarnings(const std::wstring& command)
+{
+    constexpr ACCESS_MASK creating = FILE_ADD_FILE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
+                                     MAXIMUM_ALLOWED;
+    std::vector<std::wstring> lines;
+    for (std::size_t blank = command.find(L' '); blank != std::wstring::npos; blank = command.find(L' ', blank + 1)) {
+        const std::wstring planted = command.substr(0, blank) + L".exe";
+        std::wstring folder = parentOf(planted);
+        if (!folder.empty() && folder.back() == L':') folder += L'\\';  // the drive's root, not its current folder
+        UniqueFile opened(::CreateFileW(folder.c_str(), READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!opened) continue;
+        if (leftToAdministrators(saveOwnerAndDacl(opened.get()), creating, false)) continue;
+        lines.push_back(L"Warning: the uninstall entry's command line " + command +
+                        L" is unquoted, as earlier installers read it, and users other than the administrators may "
+                        L"create files in " + folder + L": a program planted as " + planted +
+                        L" would be started in the uninstaller's place from the list of installed programs. A "
+                        L"folder below the program-files folder has no such risk.");
+    }
+    return lines;
 }
 
 // Whether the folder lies in a program-files folder, whose protection the
@@ -395,8 +441,11 @@ void InstallSequence::prepareJournal(const RunFolder& runFolder)
     log.setInstallationArea(area);
     // A folder made for the installation outside the program-files folder
     // (C:\Trimora, below C:\ where users may create and change) gets the
-    // protection it would have there; one that existed keeps its own.
-    log.protectNewFolders(insideProgramFiles(app_.installPath) ? std::wstring() : app_.installPath);
+    // protection it would have there; one that existed is taken over
+    // before a file goes into it when anyone else may change in it.
+    const bool outside = !insideProgramFiles(app_.installPath);
+    log.protectNewFolders(outside ? app_.installPath : std::wstring());
+    log.secureExistingFolders(outside ? app_.installPath : std::wstring());
     if (app_.startUpSettings.atRunPoint) log.setBackupCopyHook([this] { reached(RunPoint::CopyingBackup); });
 }
 
@@ -472,6 +521,8 @@ bool InstallSequence::writeRegistration()
                                  productCode, currentLanguage().languageIndex, app_.installPath);
     });
     reached(RunPoint::KeyWritten);
+    if (keyWritten && app_.runLog && !insideProgramFiles(app_.installPath))
+        for (const std::wstring& line : unquotedCommandWarnings(target_.uninstallerPath)) app_.runLog->write(line);
     // Written whether or not the key was: the next run finds the
     // installation through it.
     const bool recordWritten = guarded([this] { return writeInstallationRecord(); });
@@ -618,9 +669,11 @@ result InstallSequence::handle(const FileBegin& begin)
         break;
     case EntryKind::DataFile:
         if (!setAside && fileExists(path)) {
+            const bool shared = inSharedDataFolder(path);
             // A data file the earlier installation left is the user's now:
             // it stays as it is, with its Users grant renewed.
             if (app_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
+                if (!shared) return result::Skip;
                 // One a user has locked the administrators out of is taken
                 // back first: it must not block every later update. What
                 // its security was goes into the journal first.
@@ -632,7 +685,7 @@ result InstallSequence::handle(const FileBegin& begin)
             // installed by this run.
             log.recordFile(path, entry.kind, true);
             log.confirm(true);
-            grantUsersAccessReclaiming(path, dataFileAccess, 0);
+            if (shared) grantUsersAccessReclaiming(path, dataFileAccess, 0);
             return result::Skip;
         }
         break;
@@ -670,8 +723,8 @@ result InstallSequence::handle(const FileEnd& end)
 {
     const ArchiveEntry& entry = end.entry;
     dataFileBegin_ = dataFileEnd_ = 0;
-    if (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile))
-        grantUsersAccess(entry.destination, dataFileAccess, 0);
+    if (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile) && inSharedDataFolder(entry.destination))
+        grantUsersAccess(entry.destination, dataFileAccess, 0, GrantOn::File);
     if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile)) app_.uninstallLog.confirm(true);
     display_.AppendLog(stepOutcomeText(true), false);
     return result::Continue;

@@ -11,6 +11,7 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <string>
 
 namespace qv {
 
@@ -57,44 +58,46 @@ bool createShortcut(const std::wstring& target, const std::wstring& folder, cons
     // S_FALSE: the thread was already in a single-threaded apartment; it is
     // balanced by the CoUninitialize below all the same. RPC_E_CHANGED_MODE
     // (a multithreaded apartment) must not be uninitialised.
-    // Saved under a temporary name beside it (named to announce first) and
-    // moved into place complete: a process that ends meanwhile never leaves
-    // a cut-off shortcut under the link's name.
-    const std::wstring staging = stagingName(folder);
-    if (staging.empty()) return false;
-    try {
-        if (announce) announce(linkPath, staging);
-    } catch (...) {
-        return false;
-    }
-
     const HRESULT initialised = ::CoInitialize(nullptr);
     if (initialised != S_OK && initialised != S_FALSE) return false;
     auto uninitialise = scopeExit([] { ::CoUninitialize(); });
 
-    HRESULT hr;
+    // The link's bytes are made in memory: IPersistFile::Save would write
+    // them by path, through whatever a user put at that name meanwhile.
+    std::string bytes;
     {
         ComPtr<IShellLinkW> link;
-        hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.putVoid());
-        if (SUCCEEDED(hr)) {
-            link->SetPath(target.c_str());
-            link->SetWorkingDirectory(workingFolder);
-            ComPtr<IPersistFile> file;
-            hr = link.queryInterface(file);
-            if (SUCCEEDED(hr)) hr = file->Save(staging.c_str(), TRUE);
-        }
+        if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                      link.putVoid())))
+            return false;
+        link->SetPath(target.c_str());
+        link->SetWorkingDirectory(workingFolder);
+        ComPtr<IPersistStream> persist;
+        if (FAILED(link.queryInterface(persist))) return false;
+        ComPtr<IStream> stream;
+        if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()))) return false;
+        if (FAILED(persist->Save(stream.get(), TRUE))) return false;
+        HGLOBAL memory = nullptr;
+        if (FAILED(::GetHGlobalFromStream(stream.get(), &memory))) return false;
+        ULARGE_INTEGER size{};
+        if (FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &size))) return false;
+        const void* data = ::GlobalLock(memory);
+        if (!data) return false;
+        bytes.assign(static_cast<const char*>(data), static_cast<std::size_t>(size.QuadPart));
+        ::GlobalUnlock(memory);
     }  // the interfaces are released before COM is uninitialised
-    bool placed = false;
-    if (SUCCEEDED(hr)) {
-        try {
-            putInPlace(staging, linkPath);
-            placed = true;
-        } catch (...) {
-        }
-    }
-    if (!placed) {
-        removeChecked(staging, Removable::File);
+
+    // Written to a file created new under a temporary name in the checked
+    // folder (named to announce first), and moved into place complete by
+    // its handle: a process that ends meanwhile never leaves a cut-off
+    // shortcut under the link's name, and nothing is written through a
+    // link or another name of a file.
+    try {
+        StagedFile staged(linkPath, announce);
+        staged.write(bytes.data(), bytes.size());
+        staged.flush();
+        staged.commit();
+    } catch (...) {
         return false;
     }
     if (createdPath) *createdPath = linkPath;

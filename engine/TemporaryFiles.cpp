@@ -1,5 +1,6 @@
 #include "engine/TemporaryFiles.h"
 
+#include "sys/PathGuard.h"
 #include "sys/Security.h"
 
 #include <windows.h>
@@ -38,13 +39,11 @@ std::wstring freshFolderName()
     return L"orvane_{" + boost::uuids::to_wstring(generator()) + L"}";
 }
 
+// Through a checked handle: a link goes itself, and a file with other names
+// keeps its attributes (sys/PathGuard.h). A folder stays.
 void deleteFile(const std::wstring& path) noexcept
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!::DeleteFileW(path.c_str()) && readOnly) ::SetFileAttributesW(path.c_str(), attributes);
+    removeChecked(path, Removable::File);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <utility>
@@ -84,6 +85,7 @@ QV_ADVAPI_FUNCTION(GetAce);
 QV_ADVAPI_FUNCTION(AddAce);
 QV_ADVAPI_FUNCTION(AddAccessAllowedAce);
 QV_ADVAPI_FUNCTION(AddAccessAllowedAceEx);
+QV_ADVAPI_FUNCTION(AddAccessDeniedAceEx);
 QV_ADVAPI_FUNCTION(InitializeSecurityDescriptor);
 QV_ADVAPI_FUNCTION(IsValidSecurityDescriptor);
 QV_ADVAPI_FUNCTION(GetSecurityDescriptorDacl);
@@ -97,6 +99,7 @@ QV_ADVAPI_FUNCTION(SetFileSecurityW);
 QV_ADVAPI_FUNCTION(GetKernelObjectSecurity);
 QV_ADVAPI_FUNCTION(SetKernelObjectSecurity);
 QV_ADVAPI_FUNCTION(SetSecurityInfo);
+QV_ADVAPI_FUNCTION(ConvertSecurityDescriptorToStringSecurityDescriptorW);
 
 // Security identifiers.
 QV_ADVAPI_FUNCTION(AllocateAndInitializeSid);

@@ -3,6 +3,9 @@
 #include "sys/Advapi.h"
 #include "sys/HResultError.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace qv {
 namespace {
 
@@ -114,6 +117,113 @@ bool restoreDacl(HANDLE object, const std::vector<BYTE>& saved) noexcept
                                                const_cast<BYTE*>(saved.data())) != FALSE;
     } catch (...) {
         return false;
+    }
+}
+
+namespace {
+
+// NT SERVICE\TrustedInstaller, which owns the system's own folders.
+Sid trustedInstaller()
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    if (!advapi::AllocateAndInitializeSid(&nt, 6, 80, 956008885u, 3418522649u, 1831038044u, 1853292631u,
+                                          2271478464u, 0, 0, &sid))
+        throwLastError();
+    return Sid::fromSystem(sid);
+}
+
+bool isCreatorOwner(PSID sid) noexcept
+{
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    static const BYTE creatorOwner[] = {SID_REVISION, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
+    return std::equal(std::begin(creatorOwner), std::end(creatorOwner), bytes);
+}
+
+}  // namespace
+
+bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl) noexcept
+{
+    constexpr ACCESS_MASK changing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
+                                     FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                     GENERIC_ALL | MAXIMUM_ALLOWED;
+    return leftToAdministrators(ownerAndDacl, changing, true);
+}
+
+bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl, ACCESS_MASK changing, bool inheritedToo) noexcept
+{
+    try {
+        if (ownerAndDacl.empty()) return false;
+        auto* descriptor = const_cast<BYTE*>(ownerAndDacl.data());
+        if (!advapi::IsValidSecurityDescriptor(descriptor)) return false;
+        const Sid administrators = makeSid(WellKnownSid::Administrators);
+        const Sid system = makeSid(WellKnownSid::LocalSystem);
+        const Sid installer = trustedInstaller();
+        auto trusted = [&](PSID sid) {
+            return advapi::EqualSid(sid, administrators.get()) || advapi::EqualSid(sid, system.get()) ||
+                   advapi::EqualSid(sid, installer.get());
+        };
+
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !trusted(owner)) return false;
+
+        BOOL present = FALSE;
+        PACL dacl = nullptr;
+        if (!advapi::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return false;
+        if (!present || !dacl) return false;  // everyone may do everything
+        for (DWORD index = 0; index < dacl->AceCount; ++index) {
+            void* raw = nullptr;
+            if (!advapi::GetAce(dacl, index, &raw)) return false;
+            const auto* ace = static_cast<const ACE_HEADER*>(raw);
+            if (ace->AceType == ACCESS_DENIED_ACE_TYPE || ace->AceType == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+                ace->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE || ace->AceType == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE ||
+                ace->AceType == SYSTEM_AUDIT_ACE_TYPE || ace->AceType == SYSTEM_ALARM_ACE_TYPE)
+                continue;
+            // Any other allow entry of a simple form is judged by its SID;
+            // one of another form (object, callback, compound) is not
+            // trusted at all.
+            if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+            const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+            if (!(allowed->Mask & changing)) continue;
+            if (!inheritedToo && (ace->AceFlags & INHERIT_ONLY_ACE)) continue;
+            PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+            if (!advapi::IsValidSid(sid)) return false;
+            if (trusted(sid) || isCreatorOwner(sid)) continue;
+            return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void secureFolder(HANDLE folder)
+{
+    FolderSecurity security = FolderSecurity::likeProgramFiles();
+    const Sid administrators = makeSid(WellKnownSid::Administrators);
+    if (!advapi::SetSecurityDescriptorOwner(security.descriptor(), administrators.get(), FALSE)) throwLastError();
+    if (!advapi::SetKernelObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         security.descriptor()))
+        throwLastError();
+}
+
+std::wstring securityText(const std::vector<BYTE>& descriptor) noexcept
+{
+    try {
+        if (descriptor.empty()) return {};
+        const auto convert = advapi::ConvertSecurityDescriptorToStringSecurityDescriptorW.find();
+        if (!convert) return {};
+        LPWSTR text = nullptr;
+        if (!convert(const_cast<BYTE*>(descriptor.data()), SDDL_REVISION_1,
+                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr) ||
+            !text)
+            return {};
+        std::wstring result(text);
+        ::LocalFree(text);
+        return result;
+    } catch (...) {
+        return {};
     }
 }
 

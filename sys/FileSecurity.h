@@ -6,6 +6,9 @@
 //                    program-files folder (the protection program files have)
 //   saveDacl, restoreDacl  a file's DACL kept and put back through a handle
 //   saveOwnerAndDacl, restoreOwnerAndDacl  the same with the file's owner
+//   leftToAdministrators  whether only administrators may change an object
+//   secureFolder     makes an existing folder what a created one would be
+//   securityText     an owner and DACL as text, for the run's log
 //
 // A folder that is created first and protected afterwards can be opened by
 // anyone in between; CreateDirectoryW with a SECURITY_ATTRIBUTES leaves no
@@ -34,6 +37,7 @@ public:
 
     // For CreateDirectoryW; valid while this object lives.
     SECURITY_ATTRIBUTES* attributes() noexcept { return &attributes_; }
+    SECURITY_DESCRIPTOR* descriptor() noexcept { return descriptor_.get(); }
     const AclBuffer& acl() const noexcept { return acl_; }
     SECURITY_DESCRIPTOR_CONTROL control() const;
 
@@ -58,5 +62,29 @@ std::vector<BYTE> saveOwnerAndDacl(HANDLE object) noexcept;
 // (WRITE_OWNER and WRITE_DAC, or the restore privilege for an owner that is
 // another account). Never throws.
 bool restoreOwnerAndDacl(HANDLE object, const std::vector<BYTE>& saved) noexcept;
+
+// Whether an owner and DACL as saveOwnerAndDacl reads them leave the object
+// to the administrators: owned by BUILTIN\Administrators, SYSTEM or
+// TrustedInstaller, and no allow entry for anyone else (CREATOR OWNER aside:
+// what the administrators create is theirs) grants writing, adding,
+// deleting or changing permissions or owner, whether on the object itself or
+// inherited by what is created in it. A missing DACL allows everything;
+// unreadable bytes count as not left to them. Never throws.
+bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl) noexcept;
+// The same for the rights named (generic rights included as given), on
+// the object itself only (entries that only pass on to what is created in
+// it do not count) unless inheritedToo.
+bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl, ACCESS_MASK rights, bool inheritedToo) noexcept;
+
+// Gives the open folder (WRITE_OWNER and WRITE_DAC, or the restore
+// privilege) BUILTIN\Administrators as owner and the protected DACL of
+// FolderSecurity::likeProgramFiles, in one SetKernelObjectSecurity call:
+// written as built, so that nothing is carried into what the folder holds.
+// Throws HResultError.
+void secureFolder(HANDLE folder);
+
+// The owner and DACL of a descriptor in the system's text form
+// ("O:...D:..."); empty when it cannot be made. Never throws.
+std::wstring securityText(const std::vector<BYTE>& descriptor) noexcept;
 
 }  // namespace qv

@@ -1,5 +1,8 @@
 #include "sys/LogFile.h"
 
+#include "sys/HResultError.h"
+#include "sys/PathGuard.h"
+
 #include <bcrypt.h>
 
 #include <cwchar>
@@ -35,37 +38,18 @@ constexpr DWORD openFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT
 // Appending only: no write can land anywhere but at the end.
 constexpr DWORD appendAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
-std::wstring finalPath(HANDLE handle)
-{
-    wchar_t buffer[MAX_PATH * 2] = {};
-    const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer, MAX_PATH * 2, FILE_NAME_NORMALIZED);
-    return length > 0 && length < MAX_PATH * 2 ? std::wstring(buffer, length) : std::wstring();
-}
-
 // Whether the file opened for path is somewhere else than in path's folder
-// under path's name: a link at the last element was followed. Wine follows
-// a symbolic link to a file whatever the flags and reports it as a plain
-// file: only where the handle really leads tells. Folders on the way (a
-// junction the administrator chose) are the folder's own affair.
-bool reachedThroughLink(HANDLE file, const std::wstring& path)
+// (as its check found it: folderFinal) under path's name: a link at the
+// last element was followed, or a folder on the way was swapped for one
+// since the check. Wine follows a symbolic link to a file whatever the
+// flags and reports it as a plain file: only where the handle really leads
+// tells.
+bool reachedThroughLink(HANDLE file, const std::wstring& path, const std::wstring& folderFinal)
 {
-    wchar_t full[MAX_PATH] = {};
-    wchar_t* name = nullptr;
-    const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, &name);
-    if (length == 0 || length >= MAX_PATH || !name || name == full) return false;
-    const std::wstring fileName = name;
-    const std::wstring folder(full, static_cast<std::size_t>(name - full));
-    UniqueFile folderHandle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!folderHandle) return false;
-    std::wstring expected = finalPath(folderHandle.get());
-    const std::wstring actual = finalPath(file);
-    if (expected.empty() || actual.empty()) return false;
-    if (expected.back() != L'\\') expected += L'\\';
-    expected += fileName;
-    return ::CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), actual.c_str(),
-                                  static_cast<int>(actual.size()), TRUE) != CSTR_EQUAL;
+    const std::wstring full = fullPathOf(path);
+    const std::wstring actual = finalPathOf(file);
+    if (full.empty() || actual.empty() || folderFinal.empty()) return true;
+    return !sameFileName(parentOf(actual), folderFinal) || !sameFileName(nameOf(actual), nameOf(full));
 }
 
 // A plain file on a disk, with this one name.
@@ -105,6 +89,20 @@ std::unique_ptr<LogFile> LogFile::openNamed(const std::wstring& path, DWORD& err
     // The flag above keeps Windows from following a link at the last
     // element; Wine follows it all the same, so the name is looked at first
     // too (Wine reports a link as a reparse point).
+    // Every folder on the way is checked for links first (sys/PathGuard.h):
+    // a junction there would carry the administrator's log, and what it
+    // appends, into a folder of the user's choosing.
+    std::wstring folderFinal;
+    try {
+        folderFinal = checkFoldersOnPath(path);
+    } catch (const HResultError& refused) {
+        const HRESULT code = refused.code();
+        const bool win32 = HRESULT_FACILITY(code) == FACILITY_WIN32;
+        error = !win32 || code == HRESULT_FROM_WIN32(errorLinkRefused) || code == HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME)
+                    ? ERROR_NOT_SUPPORTED
+                    : HRESULT_CODE(code);
+        return nullptr;
+    }
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -133,7 +131,7 @@ std::unique_ptr<LogFile> LogFile::openNamed(const std::wstring& path, DWORD& err
         return nullptr;
     }
     DWORD refused = refusal(file.get());
-    if (!refused && reachedThroughLink(file.get(), path)) refused = ERROR_NOT_SUPPORTED;
+    if (!refused && reachedThroughLink(file.get(), path, folderFinal)) refused = ERROR_NOT_SUPPORTED;
     if (refused) {
         error = refused;
         return nullptr;

@@ -213,40 +213,46 @@ void CheckedFolderCache::remember(const std::wstring& folder, const std::wstring
     if (!find(folder)) folders_.emplace_back(folder, finalPath);
 }
 
+bool deleteNameIgnoringReadOnly(HANDLE handle) noexcept
+{
+    // FILE_DISPOSITION_INFO_EX (Windows 10 1809 and later): deletes the name
+    // without the read-only attribute being cleared first. Older systems
+    // refuse, and the name stays.
+    constexpr auto fileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    constexpr DWORD deleteFlag = 0x1, ignoreReadOnly = 0x10;
+    struct {
+        DWORD Flags;
+    } disposition{deleteFlag | ignoreReadOnly};
+    return ::SetFileInformationByHandle(handle, fileDispositionInfoEx, &disposition, sizeof disposition) != FALSE;
+}
+
 bool markForDeletion(HANDLE handle) noexcept
 {
     FILE_DISPOSITION_INFO disposition{TRUE};
     return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
-bool deleteNameOnClose(HANDLE handle, DWORD attributes) noexcept
+bool deleteNameOnClose(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) noexcept
 {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return markForDeletion(handle);
-    // A read-only file refuses deletion. Where the system can, its name goes
-    // without the attribute being touched at all.
-    // (FileDispositionInfoEx and its flag, from Windows 10 1809 on; the
-    // headers offer them only to programs that need that version.)
-    constexpr auto dispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-    constexpr DWORD ignoreReadOnly = 0x10;
-    DWORD ignoring = FILE_DISPOSITION_FLAG_DELETE | ignoreReadOnly;
-    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-        ::SetFileInformationByHandle(handle, dispositionInfoEx, &ignoring, sizeof ignoring))
-        return true;
-    if (!(attributes & FILE_ATTRIBUTE_READONLY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    const DWORD attributes = info.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY))
         return markForDeletion(handle);
-    // Elsewhere the attribute is cleared for the moment of the marking and
-    // set again through the same handle: the file's other names (a hard
-    // link's target) keep it.
+    // A read-only file refuses deletion. Where the system can, its name goes
+    // without the attribute being touched at all; the attribute of a file
+    // with other names is theirs too, so nothing else is tried for one.
+    if (deleteNameIgnoringReadOnly(handle)) return true;
+    const bool severalNames = !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks > 1;
+    if (severalNames) return false;
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) return false;
-    const bool marked = markForDeletion(handle);
+    if (markForDeletion(handle)) return true;
     const DWORD error = ::GetLastError();
     basic.FileAttributes = attributes;
     ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
     ::SetLastError(error);
-    return marked;
+    return false;
 }
 
 bool deleteRunFile(const std::wstring& path) noexcept
@@ -256,7 +262,7 @@ bool deleteRunFile(const std::wstring& path) noexcept
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-    return deleteNameOnClose(file.get(), info.dwFileAttributes);
+    return deleteNameOnClose(file.get(), info);
 }
 
 bool renameOpenFile(HANDLE file, const std::wstring& destination, bool replaceExisting)
@@ -270,10 +276,31 @@ bool renameOpenFile(HANDLE file, const std::wstring& destination, bool replaceEx
     return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
+std::wstring folderHolding(const std::wstring& path)
+{
+    const std::wstring full = fullPathOf(path);
+    const std::size_t root = rootLength(full);
+    const std::wstring parent = parentOf(full);
+    return root != 0 && parent.size() < root ? full.substr(0, root) : parent;
+}
+
 CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, DWORD creation, unsigned linkUse,
                           DWORD attributes)
 {
     const std::wstring full = fullPathOf(path);
+    // A drive's (or share's) root has no folder above it to check, and is
+    // no link: opened as it is.
+    if (const std::size_t root = rootLength(full); root != 0 && root == full.size()) {
+        CheckedHandle opened;
+        if (creation != OPEN_EXISTING && creation != OPEN_ALWAYS) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return opened;
+        }
+        opened.handle.reset(::CreateFileW(full.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (opened.handle && !::GetFileInformationByHandle(opened.handle.get(), &opened.info)) throwLastError();
+        return opened;
+    }
     std::wstring folderFinal = walkFolders(full, activeCache);
 
     // What may be created here must be deletable through the same handle,
@@ -364,7 +391,7 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
         // The installer marks the program and the uninstaller read-only,
         // and a read-only file refuses deletion; another name of the file
         // keeps its attributes.
-        return deleteNameOnClose(opened.handle.get(), opened.info.dwFileAttributes) ? RemoveOutcome::Removed
+        return deleteNameOnClose(opened.handle.get(), opened.info) ? RemoveOutcome::Removed
                                                                                   : RemoveOutcome::Failed;
     } catch (const HResultError& error) {
         return error.code() == HRESULT_FROM_WIN32(errorLinkRefused) ? RemoveOutcome::Refused
@@ -374,21 +401,92 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
     }
 }
 
+namespace {
+
+// NtCreateFile's own types, as winternl.h would give them; the function is
+// looked up in ntdll.dll, which every process has loaded.
+struct NtUnicodeString {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+struct NtObjectAttributes {
+    ULONG Length;
+    HANDLE RootDirectory;
+    NtUnicodeString* ObjectName;
+    ULONG Attributes;
+    PVOID SecurityDescriptor;
+    PVOID SecurityQualityOfService;
+};
+struct NtIoStatusBlock {
+    union {
+        LONG Status;
+        PVOID Pointer;
+    };
+    ULONG_PTR Information;
+};
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, NtObjectAttributes*, NtIoStatusBlock*, PLARGE_INTEGER,
+                                    ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
+
+constexpr ULONG objCaseInsensitive = 0x40;
+constexpr ULONG fileCreate = 2;
+constexpr ULONG fileDirectoryFile = 0x1, fileSynchronousIoNonAlert = 0x20, fileOpenReparsePoint = 0x200000;
+
+template <class Fn>
+Fn ntdllFunction(const char* name) noexcept
+{
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+}  // namespace
+
 bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security) noexcept
 {
     try {
-        // Nothing is created through a link on the way.
-        const std::wstring above = walkFolders(folder, activeCache);
-        if (above.empty()) return false;
-        if (!::CreateDirectoryW(folder.c_str(), security)) return false;
-        // Where it was made: a folder above swapped for a link since the
-        // check shows here, and what was made there goes again.
-        UniqueFile made(::CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES, shareAll, nullptr,
-                                      OPEN_EXISTING, openAsItself, nullptr));
-        if (!made) return false;
-        const std::wstring final = finalPathOf(made.get());
-        if (!sameFileName(parentOf(final), above) || !sameName(fullPathOf(folder), final)) {
-            markForDeletion(made.get());
+        const std::wstring full = fullPathOf(folder);
+        std::wstring name = nameOf(full);
+        if (full.empty() || name.empty() || name.size() > 255) {
+            ::SetLastError(ERROR_BAD_PATHNAME);
+            return false;
+        }
+        // The parent, checked and held open: while it is, it can be neither
+        // renamed nor deleted (nor can a folder above it), so the new folder
+        // is made in the folder that was checked, through its handle, never
+        // by a path that a link could redirect.
+        CheckedHandle parent = openChecked(folderHolding(full), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        if (!parent) return false;
+        if (!parent.isFolder()) {
+            ::SetLastError(ERROR_PATH_NOT_FOUND);
+            return false;
+        }
+        const auto create = ntdllFunction<NtCreateFileFn>("NtCreateFile");
+        const auto toError = ntdllFunction<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError");
+        if (!create || !toError) {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return false;
+        }
+        NtUnicodeString objectName{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                                   static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.data()};
+        NtObjectAttributes attributes{sizeof(NtObjectAttributes), parent.handle.get(), &objectName, objCaseInsensitive,
+                                      security ? security->lpSecurityDescriptor : nullptr, nullptr};
+        NtIoStatusBlock status{};
+        HANDLE made = nullptr;
+        const LONG result = create(&made, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &status, nullptr,
+                                   FILE_ATTRIBUTE_NORMAL, shareAll, fileCreate,
+                                   fileDirectoryFile | fileSynchronousIoNonAlert | fileOpenReparsePoint, nullptr, 0);
+        if (result < 0) {
+            ::SetLastError(toError(result));
+            return false;
+        }
+        UniqueFile created(made);
+        // Where it was made, as the system reports it: in the checked
+        // parent, under its own name.
+        const std::wstring final = finalPathOf(created.get());
+        if (!sameFileName(parentOf(final), finalPathOf(parent.handle.get())) || !sameName(full, final)) {
+            markForDeletion(created.get());
             ::SetLastError(errorLinkRefused);
             return false;
         }

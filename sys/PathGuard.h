@@ -126,7 +126,8 @@ NameAtPath nameAt(const std::wstring& path);
 enum class RemoveOutcome { Removed, Missing, Refused, Failed };
 enum class Removable { File, EmptyFolder };
 
-// Deletes a file (its read-only attribute cleared first) or an empty folder,
+// Deletes a file (its read-only attribute cleared first, for a file with
+// one name only: another name's file keeps its attributes) or an empty folder,
 // as asked, through a handle from openChecked with LinkItself and
 // SeveralNames: a link goes itself, never its target, and a link on the way
 // refuses. A folder where a file is expected (or the reverse) stays: Failed.
@@ -135,12 +136,18 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept;
 
 // Deletes what the handle holds when it is closed (a folder only when empty).
 bool markForDeletion(HANDLE handle) noexcept;
+// Deletes the name the handle was opened by even when the file is
+// read-only, without clearing the attribute (which the file's other names
+// share). False where the system cannot (before Windows 10 1809).
+bool deleteNameIgnoringReadOnly(HANDLE handle) noexcept;
 
 // Marks the name the handle was opened by (a link itself, one name of a
-// file with several) for deletion, also when the file is read-only, without
-// leaving another name of it with changed attributes (attributes: as read
-// through the handle). False with the thread's last error.
-bool deleteNameOnClose(HANDLE handle, DWORD attributes) noexcept;
+// file with several) for deletion, also when the file is read-only (info:
+// as read through the handle). The read-only attribute is cleared for the
+// marking only on a file with one name; one with other names keeps it, and
+// its name stays where the system cannot delete it regardless (before
+// Windows 10 1809, and under Wine). False with the thread's last error.
+bool deleteNameOnClose(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) noexcept;
 
 // Deletes a file the run itself made in its private run folder (a backup, a
 // saved key), as itself: a backup that is one name of a file with several,
@@ -154,11 +161,18 @@ bool deleteRunFile(const std::wstring& path) noexcept;
 bool renameOpenFile(HANDLE file, const std::wstring& destination, bool replaceExisting);
 
 // Creates the folder (its parent must exist) with the given security (null:
-// inherited), after its folders were checked, and verifies by the new
-// folder's final path that it was made where asked; one made elsewhere (a
-// folder above swapped for a link meanwhile) is removed again. False when
-// it could not be made or was refused; never throws.
+// inherited) through its parent's handle: the parent is opened checked
+// (openChecked) and held open, unrenamable and undeletable, while the
+// folder is created relative to it (NtCreateFile with the parent as root
+// directory), never by path. Verified afterwards by the new folder's final
+// path; one made elsewhere is removed again. False when it could not be
+// made or was refused; never throws.
 bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* security = nullptr) noexcept;
+
+// The folder that holds path, as a path that opens it: a drive's root keeps
+// its backslash ("C:\", where parentOf gives "C:", which names the drive's
+// current folder).
+std::wstring folderHolding(const std::wstring& path);
 
 // The path without its last element (empty when it has one element only),
 // and that last element: split at the last backslash.

@@ -39,16 +39,19 @@ bool setAttributes(HANDLE file, DWORD attributes)
 void moveIntoPlace(HANDLE file, const std::wstring& target, const std::wstring& folderFinal, DWORD attributes)
 {
     // What stands at the target, seen through a checked handle: a link
-    // there or on the way refuses, and so does a file with other names,
-    // whose read-only attribute is theirs too.
+    // there or on the way refuses. A file with other names (a hard link
+    // planted at the name) loses this name only, its content and
+    // attributes, which its other names share, untouched; read-only, it
+    // cannot be replaced and stays.
     DWORD restoreAttributes = 0;
     {
-        CheckedHandle existing =
-            openChecked(target, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll, OPEN_EXISTING);
+        CheckedHandle existing = openChecked(target, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
+                                             OPEN_EXISTING, SeveralNames);
         if (existing) {
             // A folder in the file's place is no file to replace: it stays.
             if (existing.isFolder()) failWith(ERROR_ACCESS_DENIED);
             const DWORD current = existing.info.dwFileAttributes;
+            if ((current & FILE_ATTRIBUTE_READONLY) && existing.info.nNumberOfLinks > 1) failWith(ERROR_ACCESS_DENIED);
             // Windows refuses to replace a read-only file.
             if (current & FILE_ATTRIBUTE_READONLY) {
                 if (!setAttributes(existing.handle.get(), current & ~FILE_ATTRIBUTE_READONLY)) failWithLastError();

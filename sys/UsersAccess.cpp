@@ -5,6 +5,7 @@
 #include "sys/PathGuard.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -163,11 +164,122 @@ bool grantUsersAccess(HANDLE object, DWORD mask, BYTE aceFlags)
     return true;
 }
 
-bool grantUsersAccess(const std::wstring& path, DWORD mask, BYTE aceFlags)
+namespace {
+
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A folder where a file was to be granted, or a file where a folder was.
+void refuseUnless(const CheckedHandle& opened, GrantOn on)
 {
-    CheckedHandle opened = openChecked(path, READ_CONTROL | WRITE_DAC,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (opened.isFolder() != (on == GrantOn::Folder)) throwHResult(HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+}
+
+bool isCreatorSid(PSID sid, BYTE rid) noexcept
+{
+    // S-1-3-rid: the creator owner (0) and creator group (1) placeholders.
+    static const SID_IDENTIFIER_AUTHORITY creator = SECURITY_CREATOR_SID_AUTHORITY;
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    if (bytes[0] != SID_REVISION || bytes[1] != 1) return false;
+    if (!std::equal(bytes + 2, bytes + 8, creator.Value)) return false;
+    DWORD subAuthority;
+    std::copy_n(bytes + 8, sizeof subAuthority, reinterpret_cast<BYTE*>(&subAuthority));
+    return subAuthority == rid;
+}
+
+ACCESS_MASK mapGenericFileRights(ACCESS_MASK mask) noexcept
+{
+    ACCESS_MASK mapped = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if (mask & GENERIC_READ) mapped |= FILE_GENERIC_READ;
+    if (mask & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
+    if (mask & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
+    if (mask & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
+    return mapped;
+}
+
+// The DACL of an open object as a self-relative descriptor.
+AclBuffer readDacl(HANDLE object)
+{
+    DWORD needed = 0;
+    if (!advapi::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) &&
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        throwLastError();
+    AclBuffer descriptor = zeroedBuffer(std::max<DWORD>(needed, sizeof(SECURITY_DESCRIPTOR)));
+    if (!advapi::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, descriptor.data(),
+                                         static_cast<DWORD>(descriptor.size()), &needed))
+        throwLastError();
+    return descriptor;
+}
+
+PACL daclOf(AclBuffer& descriptor)
+{
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!advapi::GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted)) throwLastError();
+    return present ? dacl : nullptr;
+}
+
+}  // namespace
+
+DWORD inheritedEntriesSize(const ACL* folderDacl, PSID owner)
+{
+    if (!folderDacl) return 0;
+    ACL_SIZE_INFORMATION info{};
+    if (!advapi::GetAclInformation(const_cast<PACL>(folderDacl), &info, sizeof info, AclSizeInformation))
+        throwLastError();
+    // Each entry at most as long as it was, or as an allow entry for owner.
+    return info.AclBytesInUse + info.AceCount * (8 + advapi::GetLengthSid(owner));
+}
+
+void appendInheritedEntries(PACL acl, const ACL* folderDacl, PSID owner)
+{
+    if (!folderDacl) return;
+    PACL source = const_cast<PACL>(folderDacl);
+    ACL_SIZE_INFORMATION info{};
+    if (!advapi::GetAclInformation(source, &info, sizeof info, AclSizeInformation)) throwLastError();
+    const DWORD revision = std::max<DWORD>(ACL_REVISION, source->AclRevision);
+    constexpr BYTE inheritanceFlags =
+        OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | NO_PROPAGATE_INHERIT_ACE | INHERIT_ONLY_ACE;
+    for (DWORD index = 0; index < info.AceCount; ++index) {
+        void* raw = nullptr;
+        if (!advapi::GetAce(source, index, &raw)) throwLastError();
+        const auto* ace = static_cast<const ACE_HEADER*>(raw);
+        // Files inherit what is marked for objects; the rest stays with
+        // folders.
+        if (!(ace->AceFlags & OBJECT_INHERIT_ACE)) continue;
+        const BYTE flags = static_cast<BYTE>((ace->AceFlags & ~inheritanceFlags) | INHERITED_ACE);
+        PSID sid = aceSid(ace);
+        if (sid && isCreatorSid(sid, 1)) continue;  // the creator group: the file has none of its own
+        const bool simple = ace->AceType == ACCESS_ALLOWED_ACE_TYPE || ace->AceType == ACCESS_DENIED_ACE_TYPE;
+        if (sid && isCreatorSid(sid, 0)) {
+            // The creator owner stands for the file's owner.
+            if (!simple) continue;
+            const ACCESS_MASK mask = mapGenericFileRights(reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace)->Mask);
+            const bool ok = ace->AceType == ACCESS_ALLOWED_ACE_TYPE
+                                ? advapi::AddAccessAllowedAceEx(acl, ACL_REVISION, flags, mask, owner)
+                                : advapi::AddAccessDeniedAceEx(acl, ACL_REVISION, flags, mask, owner);
+            if (!ok) throwLastError();
+            continue;
+        }
+        std::vector<BYTE> copy(reinterpret_cast<const BYTE*>(ace), reinterpret_cast<const BYTE*>(ace) + ace->AceSize);
+        auto* header = reinterpret_cast<ACE_HEADER*>(copy.data());
+        header->AceFlags = flags;
+        // Every entry type keeps its mask right after the header.
+        if (copy.size() >= sizeof(ACE_HEADER) + sizeof(ACCESS_MASK)) {
+            ACCESS_MASK mask;
+            std::copy_n(copy.data() + sizeof(ACE_HEADER), sizeof mask, reinterpret_cast<BYTE*>(&mask));
+            mask = mapGenericFileRights(mask);
+            std::copy_n(reinterpret_cast<const BYTE*>(&mask), sizeof mask, copy.data() + sizeof(ACE_HEADER));
+        }
+        if (!advapi::AddAce(acl, revision, MAXDWORD, copy.data(), header->AceSize)) throwLastError();
+    }
+}
+
+bool grantUsersAccess(const std::wstring& path, DWORD mask, BYTE aceFlags, GrantOn on)
+{
+    CheckedHandle opened = openChecked(path, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
     if (!opened) throwLastError();
+    refuseUnless(opened, on);
     return grantUsersAccess(opened.handle.get(), mask, aceFlags);
 }
 
@@ -175,31 +287,61 @@ bool reclaimForAdministrators(const std::wstring& path, DWORD mask, BYTE aceFlag
 {
     // Opened with backup semantics, the restore privilege grants WRITE_DAC
     // and WRITE_OWNER whatever the DACL says, and the backup privilege
-    // READ_CONTROL, which the inheritance below needs.
+    // READ_CONTROL on the folder, whose inheritable entries the file gets.
     PrivilegeScope restore(SE_RESTORE_NAME);
     PrivilegeScope backup(SE_BACKUP_NAME);
     PrivilegeScope takeOwnership(SE_TAKE_OWNERSHIP_NAME);
-    CheckedHandle opened = openChecked(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    CheckedHandle folder = openChecked(folderHolding(path), READ_CONTROL, shareAll, OPEN_EXISTING);
+    if (!folder) throwLastError();
+    refuseUnless(folder, GrantOn::Folder);
+    CheckedHandle opened = openChecked(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll, OPEN_EXISTING);
     if (!opened) throwLastError();
+    // A folder swapped in for the file since it was checked gets nothing:
+    // whatever is written on a folder reaches what lies below it.
+    refuseUnless(opened, GrantOn::File);
+    // The file lies in the folder whose entries it gets.
+    const std::wstring folderPath = finalPathOf(folder.handle.get());
+    if (folderPath.empty() || !sameFileName(parentOf(finalPathOf(opened.handle.get())), folderPath))
+        throwHResult(HRESULT_FROM_WIN32(errorLinkRefused));
 
     const Sid administrators = makeSid(WellKnownSid::Administrators);
     const Sid users = makeSid(WellKnownSid::Users);
-    AclBuffer acl = buildUsersAcl(nullptr, users.get(), mask, aceFlags);
-    // One call: the owner, the explicit entry, and the folder's inherited
-    // entries in place of whatever the user had put there.
-    const DWORD status = advapi::SetSecurityInfo(
-        opened.handle.get(), SE_FILE_OBJECT,
-        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-        administrators.get(), nullptr, aclPointer(acl), nullptr);
-    if (status != ERROR_SUCCESS) throwHResult(HRESULT_FROM_WIN32(status));
+    AclBuffer folderDescriptor = readDacl(folder.handle.get());
+    const ACL* folderDacl = daclOf(folderDescriptor);
+
+    // The explicit entry for users, then what the folder hands its files,
+    // as the system would have worked it out, written as built: nothing of
+    // it is carried anywhere else.
+    AclBuffer own = buildUsersAcl(nullptr, users.get(), mask, aceFlags);
+    ACL_SIZE_INFORMATION ownInfo{};
+    if (!advapi::GetAclInformation(aclPointer(own), &ownInfo, sizeof ownInfo, AclSizeInformation)) throwLastError();
+    const DWORD size = ownInfo.AclBytesInUse + inheritedEntriesSize(folderDacl, administrators.get());
+    AclBuffer buffer = zeroedBuffer(size);
+    PACL acl = aclPointer(buffer);
+    const DWORD revision = folderDacl ? std::max<DWORD>(ACL_REVISION, folderDacl->AclRevision) : ACL_REVISION;
+    if (!advapi::InitializeAcl(acl, size, revision)) throwLastError();
+    void* ownAce = nullptr;
+    if (!advapi::GetAce(aclPointer(own), 0, &ownAce)) throwLastError();
+    copyAce(acl, revision, static_cast<const ACE_HEADER*>(ownAce));
+    appendInheritedEntries(acl, folderDacl, administrators.get());
+
+    auto descriptor = newSecurityDescriptor();
+    setDescriptorDacl(descriptor.get(), acl);
+    if (!advapi::SetSecurityDescriptorOwner(descriptor.get(), administrators.get(), FALSE)) throwLastError();
+    // Inherits from its folder again: not protected, its inherited entries
+    // marked as such.
+    if (!advapi::SetSecurityDescriptorControl(descriptor.get(), SE_DACL_AUTO_INHERITED, SE_DACL_AUTO_INHERITED))
+        throwLastError();
+    if (!advapi::SetKernelObjectSecurity(opened.handle.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         descriptor.get()))
+        throwLastError();
     return true;
 }
 
 bool grantUsersAccessReclaiming(const std::wstring& path, DWORD mask, BYTE aceFlags)
 {
     try {
-        return grantUsersAccess(path, mask, aceFlags);
+        return grantUsersAccess(path, mask, aceFlags, GrantOn::File);
     } catch (const HResultError& error) {
         if (error.code() != E_ACCESSDENIED) throw;
     }

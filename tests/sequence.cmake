@@ -88,9 +88,23 @@ target_compile_definitions(install_hardening_test PRIVATE QV_REGISTRAR_EXE="Z:$<
 foreach(scenario IN ITEMS
     LinkAtTheSharedDataFolder LinkAtTheSampleFolder TamperedLogLinesAreKeptAsTheyAreAndNeverActedOn
     SharedTemporaryFolderWithEveryBackupNameTakenFirst ProgramPathOf259CharactersWithBlanks
-    KeptDataFileStaysInPlaceOnRollback InstallationFolderOutsideProgramFiles)
+    KeptDataFileStaysInPlaceOnRollback InstallationFolderOutsideProgramFiles
+    FolderSwappedInForADataFileAtItsTakeBack UnquotedUninstallStringBesideAFolderUsersMayWriteIsWarnedOf
+    HardLinkAtAShortcutsNameLosesOnlyItsName)
   add_test(NAME install_hardening_${scenario} COMMAND install_hardening_test --gtest_filter=Hardening.${scenario})
   set_tests_properties(install_hardening_${scenario} PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endforeach()
+foreach(scenario IN ITEMS KeepsItsAttributesWhenTheBackupIsDeleted KeepsItsAttributesWhenTheRunIsRolledBack)
+  add_test(NAME install_hardening_HardLinkAtAnInstallationFile_${scenario}
+           COMMAND install_hardening_test --gtest_filter=HardLinkAtAnInstallationFile.${scenario})
+  set_tests_properties(install_hardening_HardLinkAtAnInstallationFile_${scenario} PROPERTIES
+                       ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
+endforeach()
+foreach(scenario IN ITEMS IsTakenOverBeforeAnythingIsWrittenIntoIt RollbackGivesItsOwnerAndDaclBack)
+  add_test(NAME install_hardening_ExistingInstallationFolder_${scenario}
+           COMMAND install_hardening_test --gtest_filter=ExistingInstallationFolder.${scenario})
+  set_tests_properties(install_hardening_ExistingInstallationFolder_${scenario} PROPERTIES
+                       ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
 endforeach()
 
 # What a run leaves when a file it replaces is held open.

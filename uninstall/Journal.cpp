@@ -89,9 +89,10 @@ void deleteBackup(const std::wstring& backup) noexcept
 }
 
 // Puts a moved-away file back under destination, with the DACL it had.
-// The folders of the path are checked first, and where the file landed is
-// checked after: had a folder been swapped for a link meanwhile, the file
-// goes back into the run folder rather than stay elsewhere. False when the
+// The folders of the path are checked first and the destination's folder is
+// held open meanwhile; where the file landed is checked after: had a folder
+// been swapped for a link all the same, the file goes back into the run
+// folder rather than stay elsewhere. False when the
 // earlier file is not back under destination (it stays in the run folder):
 // a file there that could not go (held open, running, its deletion
 // pending), a refusal, a failed copy.
@@ -103,9 +104,17 @@ bool restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
                                             FILE_WRITE_ATTRIBUTES,
                                         shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!backup) return false;
-        const std::wstring folder = checkFoldersOnPath(destination);
+        // The destination's folder, checked and held open without leave to
+        // delete: until the rename is done it can be neither renamed nor
+        // deleted, nor can a folder above it, so none can be swapped for a
+        // link in between (as a staged file's open handle holds its folder).
+        const std::wstring full = fullPathOf(destination);
+        CheckedHandle pinned = openChecked(folderHolding(full), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           OPEN_EXISTING);
+        if (!pinned || !pinned.isFolder()) return false;
+        const std::wstring folder = finalPathOf(pinned.handle.get());
         if (folder.empty()) return false;
-        if (!renameOpenFile(backup.get(), fullPathOf(destination), false)) {
+        if (!renameOpenFile(backup.get(), full, false)) {
             if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
             // Another volume: the bytes go through a file created new where
             // they belong (never through a link) and take the name only
@@ -115,7 +124,7 @@ bool restoreBackup(const LogEntry& entry, const std::wstring& destination) noexc
             if (!copyByHandle(backup.get(), destination, info.dwFileAttributes, nullptr)) return false;
             CheckedHandle restored = openChecked(destination, READ_CONTROL | WRITE_DAC, shareAll, OPEN_EXISTING);
             if (restored) restoreDacl(restored.handle.get(), entry.savedDacl);
-            deleteNameOnClose(backup.get(), info.dwFileAttributes);
+            deleteNameOnClose(backup.get(), info);
             return true;
         }
         if (!sameFileName(parentOf(finalPathOf(backup.get())), folder)) {
@@ -169,6 +178,8 @@ bool UninstallLog::createFolders(const std::wstring& folder)
         }
         if (!createFolder(current)) return false;
         ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, current.c_str(), nullptr);
+        // Made with the protection: nothing to take over.
+        if (!securedRoot_.empty()) securedFolders_.push_back(current);
         LogEntry& entry = append(CreatedFolder);
         entry.path = current;
         entry.done = true;
@@ -260,7 +271,7 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
     // first, then the original goes.
     const DWORD attributes = file.info.dwFileAttributes;
     if (!copyByHandle(file.handle.get(), name, attributes, staging, copyHook_)) return failed();
-    if (!deleteNameOnClose(file.handle.get(), attributes)) {
+    if (!deleteNameOnClose(file.handle.get(), file.info)) {
         const DWORD error = ::GetLastError();
         deleteBackup(name);
         ::SetLastError(error);
@@ -301,6 +312,7 @@ void UninstallLog::recordFileAs(const std::wstring& path, std::int32_t entryKind
     // The folders first, each journalled: in a run, one that cannot be made
     // (or announced) fails the file here, before anything else is changed.
     const std::wstring folder = boost::filesystem::path(path).parent_path().wstring();
+    if (runFolder_) secureFoldersDownTo(folder);
     if (!createFolders(folder) && !isFolder(folder) && runFolder_) {
         const DWORD error = ::GetLastError();
         // A refusal fails as a refused grant does (code 7).
@@ -376,6 +388,49 @@ void UninstallLog::recordSecurityChange(const std::wstring& path, std::int32_t e
     entry.savedDacl = std::move(saved);
     writeAhead(JournalRecord(JournalRecordType::Settled, {}, journal_flags::Done));
     if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::secureFoldersDownTo(const std::wstring& folder)
+{
+    if (securedRoot_.empty() || !isSameOrBelow(folder, securedRoot_)) return;
+    // From the root down: a folder is judged before anything below it.
+    std::vector<std::wstring> way;
+    for (std::wstring current = folder; isSameOrBelow(current, securedRoot_); current = parentOf(current)) {
+        way.push_back(current);
+        if (parentOf(current).empty()) break;
+    }
+    for (auto current = way.rbegin(); current != way.rend(); ++current) {
+        const bool known = std::any_of(securedFolders_.begin(), securedFolders_.end(),
+                                       [&](const std::wstring& f) { return sameFileName(f, *current); });
+        if (known) continue;
+        if (!isFolder(*current)) return;  // not there yet: the run makes it, with the protection
+        PrivilegeScope restore(SE_RESTORE_NAME);
+        PrivilegeScope backup(SE_BACKUP_NAME);
+        PrivilegeScope takeOwnership(SE_TAKE_OWNERSHIP_NAME);
+        CheckedHandle opened =
+            openChecked(*current, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll, OPEN_EXISTING);
+        if (!opened) throwLastError();
+        if (!opened.isFolder()) throwHResult(HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+        std::vector<BYTE> saved = saveOwnerAndDacl(opened.handle.get());
+        if (!leftToAdministrators(saved)) {
+            JournalRecord announced(JournalRecordType::FileRecorded, *current,
+                                    journal_flags::FileExisted | journal_flags::KeptInPlace,
+                                    static_cast<std::uint32_t>(takenOverFolderKind));
+            announced.data = saved;
+            writeAhead(announced);
+            LogEntry& entry = append(InstalledFile);
+            entry.path = *current;
+            entry.payloadKind = takenOverFolderKind;
+            entry.done = true;
+            entry.keptInPlace = true;
+            entry.securityOnly = true;
+            entry.savedDacl = std::move(saved);
+            writeAhead(JournalRecord(JournalRecordType::Settled, {}, journal_flags::Done));
+            if (observer_) observer_->recorded(entry);
+            secureFolder(opened.handle.get());
+        }
+        securedFolders_.push_back(*current);
+    }
 }
 
 void UninstallLog::recordShortcut(int which, const std::wstring& folder)
@@ -522,7 +577,10 @@ bool UninstallLog::undo(LogEntry& entry) noexcept
                 PrivilegeScope restoring(SE_RESTORE_NAME);
                 CheckedHandle kept =
                     openChecked(entry.path, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll, OPEN_EXISTING);
-                if (kept) restoreOwnerAndDacl(kept.handle.get(), entry.savedDacl);
+                // A folder only where the run took a folder over: never
+                // one swapped in for a kept file.
+                if (kept && kept.isFolder() == (entry.payloadKind == takenOverFolderKind))
+                    restoreOwnerAndDacl(kept.handle.get(), entry.savedDacl);
             } catch (...) {
             }
             if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);

@@ -1,6 +1,7 @@
 #include "uninstall/JournalLogger.h"
 
 #include "app/Product.h"
+#include "sys/FileSecurity.h"
 #include "sys/Handles.h"
 
 #include <windows.h>
@@ -54,6 +55,8 @@ std::wstring undoneText(const LogEntry& entry)
     case ProgramShortcut:
     case UninstallShortcut:
     case DesktopShortcut:
+        if (entry.keptInPlace && entry.payloadKind == takenOverFolderKind)
+            return L"folder given back its earlier owner and DACL";
         if (entry.keptInPlace) return L"kept in place, with the DACL it had";
         if (entry.unsavedOriginal && !entry.done) return L"left as it was: the run did not change it";
         if (!entry.restoreTo.empty() && !entry.backupPath.empty())
@@ -82,6 +85,14 @@ void JournalLogger::recorded(const LogEntry& entry) noexcept
     try {
         if (entry.kind == CreatedFolder) {
             write_(L"Journal: created folder " + entry.path);
+            return;
+        }
+        if (entry.securityOnly && entry.payloadKind == takenOverFolderKind) {
+            const std::wstring earlier = securityText(entry.savedDacl);
+            write_(L"Journal: the existing folder " + entry.path +
+                   L" is taken over for the administrators (owner Administrators, the protection of a "
+                   L"created folder): it was " +
+                   (earlier.empty() ? std::wstring(L"unreadable") : earlier));
             return;
         }
         std::wstring text = L"Journal: recorded " + subject(entry);

@@ -33,6 +33,10 @@ enum LogEntryKind : std::int32_t {
     ClassesRootKeys = 6,
 };
 
+// The payload kind of a security-only entry for a folder the run took over
+// (UninstallLog::secureExistingFolders), journalled like a kept file's.
+inline constexpr std::int32_t takenOverFolderKind = -1;
+
 struct LogEntry {
     std::int32_t kind = CreatedFolder;
     std::wstring path;
@@ -132,6 +136,9 @@ public:
     // created through it). False, with the thread's last error, when a
     // folder could not be announced or made; never throws.
     bool createFolders(const std::wstring& folder);
+    // The take-over of secureExistingFolders for the folders down to
+    // folder; throws (HResultError) when one cannot be taken over.
+    void secureFoldersDownTo(const std::wstring& folder);
     // Returns the backup's path, or empty when none could be made. Without a
     // source only a fresh unused name is returned. Backups are made in the
     // run folder only (useRunFolder); without one there is none. A source
@@ -156,6 +163,13 @@ public:
     // protection of the program-files folder instead of their parent's:
     // for an installation folder outside it. Empty: none.
     void protectNewFolders(std::wstring folder) { protectedFolder_ = std::move(folder); }
+    // Existing folders from this one down (the installation folder outside
+    // the program-files folder) that a file is about to be written into are
+    // taken over first when anyone but the administrators owns them or may
+    // change in them: owner Administrators and the protection a created
+    // folder gets, the earlier owner and DACL journalled (an entry with
+    // takenOverFolderKind) and put back by a rollback. Empty: none.
+    void secureExistingFolders(std::wstring folder) { securedRoot_ = std::move(folder); }
 
     // --- read access --------------------------------------------------------
     const std::wstring& installFolder() const noexcept { return installFolder_; }
@@ -205,6 +219,8 @@ private:
     std::wstring previousLabel_;
     const RunFolder* runFolder_ = nullptr;
     std::wstring protectedFolder_;
+    std::wstring securedRoot_;
+    std::vector<std::wstring> securedFolders_;  // checked or taken over in this run
     JournalObserver* observer_ = nullptr;
     RecoveryJournal* recoveryJournal_ = nullptr;
     bool newKeyAnnounced_ = false;

@@ -91,6 +91,12 @@ TEST(EditionFiles, EveryShippedExecutableIsBuiltForTheEditionAndSigned)
     EXPECT_EQ(PeImage(edition().staged(L"Uninstall.exe")).subsystem(), IMAGE_SUBSYSTEM_WINDOWS_GUI);
 }
 
+// The system's KnownDLLs (and msvcrt.dll, one of them too): never looked for
+// beside the program that imports them.
+const std::vector<std::string> KnownDlls = {"advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll",
+                                            "kernel32.dll", "msvcrt.dll",  "ole32.dll",   "oleaut32.dll",
+                                            "shell32.dll",  "shlwapi.dll", "user32.dll"};
+
 TEST(EditionFiles, InstallerBindsVersionAndBcryptOnlyAtTheirFirstCall)
 {
     // A load-time import that is no KnownDLL would be looked for beside the
@@ -98,12 +104,9 @@ TEST(EditionFiles, InstallerBindsVersionAndBcryptOnlyAtTheirFirstCall)
     // and bcrypt.dll are bound at their first call, once the installer has
     // limited the search to the system folder.
     const PeImage installer(edition().installer());
-    const std::vector<std::string> known = {"advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll",
-                                            "kernel32.dll", "msvcrt.dll",  "ole32.dll",   "oleaut32.dll",
-                                            "shell32.dll",  "shlwapi.dll", "user32.dll"};
     const std::vector<PeImport> imports = installer.imports();
     ASSERT_FALSE(imports.empty());
-    for (const PeImport& import : imports) EXPECT_THAT(known, Contains(import.dll)) << "a load-time import";
+    for (const PeImport& import : imports) EXPECT_THAT(KnownDlls, Contains(import.dll)) << "a load-time import";
 
     const std::vector<PeImport> delayed = installer.delayImports();
     ASSERT_EQ(delayed.size(), 2u);
@@ -117,6 +120,22 @@ TEST(EditionFiles, InstallerBindsVersionAndBcryptOnlyAtTheirFirstCall)
         else
             ADD_FAILURE() << "unexpected delay-load import " << import.dll;
     }
+}
+
+TEST(EditionFiles, UninstallerBindsVersionAndBcryptOnlyAtTheirFirstCall)
+{
+    // The installer and the recovery start the uninstaller as administrator
+    // from the installation folder: a bcrypt.dll or version.dll put beside
+    // it must never be loaded. Both are bound at their first call, after
+    // the uninstaller has limited the search to the system folder.
+    const PeImage uninstaller(edition().staged(L"Uninstall.exe"));
+    const std::vector<PeImport> imports = uninstaller.imports();
+    ASSERT_FALSE(imports.empty());
+    for (const PeImport& import : imports) EXPECT_THAT(KnownDlls, Contains(import.dll)) << "a load-time import";
+
+    std::vector<std::string> delayed;
+    for (const PeImport& import : uninstaller.delayImports()) delayed.push_back(import.dll);
+    EXPECT_THAT(delayed, UnorderedElementsAre("version.dll", "bcrypt.dll"));
 }
 
 TEST(EditionFiles, LanguageLibrariesImportNothing)

@@ -67,8 +67,9 @@ protected:
     const std::wstring sampleFolder = shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Trimora Examples";
     const std::wstring wordList = dataFolder + L"\\Words_en.qwl";
     const std::wstring welcome = sampleFolder + L"\\Welcome.qvn";
-    // Files of somebody else's that the planted names stand for: read-only
-    // and hidden, so that a change of their attributes shows too.
+    // Files of somebody else's that the planted names stand for, hidden
+    // (and the letter read-only), so that a change of their attributes
+    // shows too.
     const std::wstring victims = L"C:\\Victims";
     const std::wstring words = victims + L"\\words.txt";
     const std::wstring letter = victims + L"\\letter.txt";
@@ -76,11 +77,17 @@ protected:
     void SetUp() override
     {
         test::makeFolders(victims);
-        for (const std::wstring& victim : {words, letter}) {
+        for (const std::wstring& victim : {words, letter})
             test::writeText(victim, "not the installation's: " + std::string(victim.begin(), victim.end()));
-            ::SetFileAttributesW(victim.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-        }
+        ::SetFileAttributesW(words.c_str(), FILE_ATTRIBUTE_HIDDEN);
+        ::SetFileAttributesW(letter.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     }
+
+    // Once the run is complete the planted name it moved away is deleted.
+    // A read-only file's name goes only where the system deletes it without
+    // the attribute being cleared (Windows 10 1809 on); Wine cannot, and
+    // there it stays in the run's private folder.
+    static DWORD namesLeftOfReadOnlyVictim() { return test::runningUnderWine() ? 2u : 1u; }
 
     void plantHardLinks()
     {
@@ -117,7 +124,7 @@ TEST_F(PlantedNames, HardLinksOnAFreshMachineAreTakenAwayAndTheirFilesLeftAlone)
     EXPECT_EQ(test::stateOf(words), wordsBefore);
     EXPECT_EQ(test::stateOf(letter), letterBefore);
     EXPECT_EQ(identityOf(words).names, 1u);
-    EXPECT_EQ(identityOf(letter).names, 1u);
+    EXPECT_EQ(identityOf(letter).names, namesLeftOfReadOnlyVictim());
     expectInstalledFromTheArchive(wordList, L"\\Data\\Words_en.qwl");
     expectInstalledFromTheArchive(welcome, L"\\Samples\\Welcome.qvn");
     expectRemovalLogged(wordList);

@@ -122,6 +122,29 @@ TEST_F(LogFileTest, RefusesALinkAndNeverCreatesWhatItPointsTo)
     EXPECT_FALSE(test::fileExists(missing)) << "the file a dangling link names was created";
 }
 
+// A link to a folder on the way (a junction on Windows) is refused as well:
+// the log is neither created nor appended to where it leads. Under Wine,
+// which reports a folder link as a reparse point and follows it, this
+// proves the check of every folder by its attributes and final path; on
+// Windows the junction is refused as a reparse point.
+TEST_F(LogFileTest, RefusesALinkOnTheWay)
+{
+    std::wstring links = std::wstring(QV_LOG_LINKS_DIR) + L"\\";
+    for (wchar_t& c : links)
+        if (c == L'/') c = L'\\';
+    const std::wstring existing = links + L"real-folder\\kept.log";
+    test::writeText(existing, "keep me");
+    ::DeleteFileW((links + L"real-folder\\install.log").c_str());
+
+    DWORD error = 0;
+    EXPECT_FALSE(LogFile::openNamed(links + L"linked-folder\\install.log", error));
+    EXPECT_EQ(error, DWORD(ERROR_NOT_SUPPORTED));
+    EXPECT_FALSE(test::fileExists(links + L"real-folder\\install.log"));
+    EXPECT_FALSE(LogFile::openNamed(links + L"linked-folder\\kept.log", error));
+    EXPECT_EQ(error, DWORD(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(readBytes(existing), bytesOf("keep me"));
+}
+
 TEST_F(LogFileTest, UniqueFilesAreNewAndUnforeseeable)
 {
     DWORD error = 1;

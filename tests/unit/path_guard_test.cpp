@@ -86,11 +86,11 @@ TEST_P(PlantedLink, IsNeverOpenedWrittenGrantedOrDeletedThrough)
     EXPECT_TRUE(refusedAsLink([&] { openChecked(path, GENERIC_WRITE, 0, GetParam().creation); }));
     if (GetParam().dangling && runningUnderWine()) {
         // Wine finds nothing at a link that leads nowhere: no grant either.
-        EXPECT_THROW(grantUsersAccess(path, FILE_ALL_ACCESS, 3), HResultError);
+        EXPECT_THROW(grantUsersAccess(path, FILE_ALL_ACCESS, 3, GrantOn::Folder), HResultError);
         EXPECT_EQ(removeChecked(path, Removable::File), RemoveOutcome::Missing);
         return;
     }
-    EXPECT_TRUE(refusedAsLink([&] { grantUsersAccess(path, FILE_ALL_ACCESS, 3); }));
+    EXPECT_TRUE(refusedAsLink([&] { grantUsersAccess(path, FILE_ALL_ACCESS, 3, GrantOn::Folder); }));
 
     const RemoveOutcome removed = removeChecked(path, Removable::File);
     if (GetParam().linkAtTheEnd && !runningUnderWine()) {
@@ -158,7 +158,7 @@ TEST_F(PathGuard, AFileWithAnotherNameIsNeverWrittenNorGranted)
     const std::wstring twin = root + L"\\real\\twin.txt";
     ASSERT_TRUE(::CreateHardLinkW(twin.c_str(), precious.c_str(), nullptr));
     EXPECT_TRUE(refusedAsLink([&] { openChecked(twin, GENERIC_WRITE, 0, OPEN_EXISTING); }));
-    EXPECT_TRUE(refusedAsLink([&] { grantUsersAccess(twin, 0x13019F, 0); }));
+    EXPECT_TRUE(refusedAsLink([&] { grantUsersAccess(twin, 0x13019F, 0, GrantOn::File); }));
     EXPECT_TRUE(openChecked(twin, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, SeveralNames));
     // Deleting one name leaves the other.
     EXPECT_EQ(removeChecked(twin, Removable::File), RemoveOutcome::Removed);

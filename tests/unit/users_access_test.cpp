@@ -1,5 +1,6 @@
 #include "sys/UsersAccess.h"
 
+#include "sys/Advapi.h"
 #include "sys/HResultError.h"
 
 #include "support/TestFiles.h"
@@ -147,6 +148,50 @@ INSTANTIATE_TEST_SUITE_P(
                 {{'U', true, 0x1F01FF, kInherit}, {'A', true, FILE_ALL_ACCESS, kInherited}}}),
     [](const testing::TestParamInfo<AclCase>& info) { return std::string(info.param.name); });
 
+// What a file inherits from its folder's list, as the take-back writes it
+// (the system is asked to work nothing out, so that nothing propagates).
+TEST(InheritedEntries, FilesGetTheObjectInheritableEntriesOnly)
+{
+    constexpr BYTE oi = OBJECT_INHERIT_ACE, ci = CONTAINER_INHERIT_ACE, io = INHERIT_ONLY_ACE,
+                   np = NO_PROPAGATE_INHERIT_ACE;
+    std::vector<BYTE> folder = makeAcl({{'S', true, FILE_ALL_ACCESS, 0},              // the folder's own
+                                        {'A', true, GENERIC_ALL, oi | ci | io},       // generic, mapped
+                                        {'E', false, FILE_WRITE_DATA, oi | np},       // deny, one level
+                                        {'T', true, FILE_GENERIC_READ, ci},           // folders only
+                                        {'U', true, FILE_GENERIC_READ, oi | kInherited}});
+    std::vector<BYTE> built(1024);
+    PACL acl = reinterpret_cast<PACL>(built.data());
+    ASSERT_TRUE(::InitializeAcl(acl, static_cast<DWORD>(built.size()), ACL_REVISION));
+    qv::appendInheritedEntries(acl, reinterpret_cast<const ACL*>(folder.data()), sidFor('A').sid);
+    EXPECT_LE(bytesInUse(built),
+              qv::inheritedEntriesSize(reinterpret_cast<const ACL*>(folder.data()), sidFor('A').sid));
+    built.resize(bytesInUse(built));
+    std::vector<BYTE> expected = makeAcl({{'A', true, FILE_ALL_ACCESS, kInherited},
+                                          {'E', false, FILE_WRITE_DATA, kInherited},
+                                          {'U', true, FILE_GENERIC_READ, kInherited}});
+    reinterpret_cast<PACL>(built.data())->AclSize = static_cast<WORD>(built.size());
+    EXPECT_EQ(built, expected);
+}
+
+TEST(InheritedEntries, CreatorOwnerBecomesTheOwnerAndCreatorGroupIsLeftOut)
+{
+    StringSid creatorOwner(L"S-1-3-0"), creatorGroup(L"S-1-3-1");
+    std::vector<BYTE> folder(256);
+    PACL source = reinterpret_cast<PACL>(folder.data());
+    ASSERT_TRUE(::InitializeAcl(source, static_cast<DWORD>(folder.size()), ACL_REVISION));
+    ASSERT_TRUE(::AddAccessAllowedAceEx(source, ACL_REVISION, kInherit | INHERIT_ONLY_ACE, GENERIC_ALL,
+                                        creatorOwner.sid));
+    ASSERT_TRUE(::AddAccessAllowedAceEx(source, ACL_REVISION, kInherit, FILE_GENERIC_READ, creatorGroup.sid));
+    std::vector<BYTE> built(512);
+    PACL acl = reinterpret_cast<PACL>(built.data());
+    ASSERT_TRUE(::InitializeAcl(acl, static_cast<DWORD>(built.size()), ACL_REVISION));
+    qv::appendInheritedEntries(acl, source, sidFor('A').sid);
+    built.resize(bytesInUse(built));
+    std::vector<BYTE> expected = makeAcl({{'A', true, FILE_ALL_ACCESS, kInherited}});
+    reinterpret_cast<PACL>(built.data())->AclSize = static_cast<WORD>(built.size());
+    EXPECT_EQ(built, expected);
+}
+
 TEST(BuildUsersAclWithoutList, NullDaclCountsAsEmpty)
 {
     const qv::AclBuffer built = qv::buildUsersAcl(nullptr, sidFor('U').sid, 0x1F01FF, kInherit);
@@ -252,10 +297,10 @@ protected:
 
 TEST_F(GrantUsersAccess, FileAndFolderGetOneUsersEntry_ReadBackOnlyOffWine)
 {
-    EXPECT_TRUE(qv::grantUsersAccess((root_ / L"File.dat").native(), 0x13019F, 0));
-    EXPECT_TRUE(qv::grantUsersAccess((root_ / L"Folder").native(), 0x1F01FF, kInherit));
+    EXPECT_TRUE(qv::grantUsersAccess((root_ / L"File.dat").native(), 0x13019F, 0, qv::GrantOn::File));
+    EXPECT_TRUE(qv::grantUsersAccess((root_ / L"Folder").native(), 0x1F01FF, kInherit, qv::GrantOn::Folder));
     // Granting twice still leaves one entry.
-    EXPECT_TRUE(qv::grantUsersAccess((root_ / L"Folder").native(), 0x1F01FF, kInherit));
+    EXPECT_TRUE(qv::grantUsersAccess((root_ / L"Folder").native(), 0x1F01FF, kInherit, qv::GrantOn::Folder));
     if (qv::test::runningUnderWine())
         GTEST_SKIP() << "Wine accepts the new DACL but reads back a made-up one; the list "
                         "itself is checked on bytes above";
@@ -285,7 +330,7 @@ TEST_F(GrantUsersAccess, ProtectedFolderStaysProtected_ReadBackOnlyOffWine)
     ASSERT_TRUE(::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
     ASSERT_TRUE(::SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, &descriptor));
 
-    EXPECT_TRUE(qv::grantUsersAccess(folder.native(), 0x1F01FF, kInherit));
+    EXPECT_TRUE(qv::grantUsersAccess(folder.native(), 0x1F01FF, kInherit, qv::GrantOn::Folder));
     if (qv::test::runningUnderWine())
         GTEST_SKIP() << "Wine drops the protected flag and the entries it was given";
 
@@ -299,7 +344,7 @@ TEST_F(GrantUsersAccess, ProtectedFolderStaysProtected_ReadBackOnlyOffWine)
 TEST_F(GrantUsersAccess, MissingPathThrowsTheWin32Error)
 {
     try {
-        qv::grantUsersAccess((root_ / L"Missing.dat").native(), 0x13019F, 0);
+        qv::grantUsersAccess((root_ / L"Missing.dat").native(), 0x13019F, 0, qv::GrantOn::File);
         FAIL() << "no exception";
     } catch (const qv::HResultError& e) {
         EXPECT_EQ(e.code(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
@@ -340,6 +385,65 @@ TEST_F(GrantUsersAccess, AFileTakenOverIsTakenBackAndGranted_ReadBackOnlyOffWine
     auto entries = usersEntries(after);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0]->Mask, 0x13019Fu);
+}
+
+// Records every call that would make the system carry a DACL into what lies
+// below a folder, and every DACL written on a folder.
+struct PropagationWatch {
+    PropagationWatch()
+    {
+        calls = 0;
+        real = qv::advapi::SetKernelObjectSecurity.find();
+        qv::advapi::SetSecurityInfo.replaceForTesting(&countSetSecurityInfo);
+        qv::advapi::SetKernelObjectSecurity.replaceForTesting(&refuseOnFolders);
+    }
+    ~PropagationWatch()
+    {
+        qv::advapi::SetSecurityInfo.replaceForTesting(nullptr);
+        qv::advapi::SetKernelObjectSecurity.replaceForTesting(nullptr);
+    }
+    static DWORD WINAPI countSetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL)
+    {
+        ++calls;
+        return ERROR_SUCCESS;
+    }
+    static BOOL WINAPI refuseOnFolders(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor)
+    {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (::GetFileInformationByHandle(object, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++calls;
+        return real(object, what, descriptor);
+    }
+    static inline int calls = 0;
+    static inline decltype(&::SetKernelObjectSecurity) real = nullptr;
+};
+
+// A folder where a data file was (swapped in by a user) gets neither the
+// grant nor the take-back, nor is anything written through it. Under Wine
+// this proves the refusal and that no call is made that could propagate;
+// that Windows would have propagated through SetSecurityInfo is its own
+// documented behaviour.
+TEST_F(GrantUsersAccess, AFolderInTheDataFilesPlaceIsRefusedByEveryGrantPath)
+{
+    const fs::path folder = root_ / L"Folder";
+    PropagationWatch watch;
+    auto refusedAsFolder = [](auto&& grant) {
+        try {
+            grant();
+        } catch (const qv::HResultError& e) {
+            return e.code() == HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+        }
+        return false;
+    };
+    EXPECT_TRUE(refusedAsFolder([&] { qv::grantUsersAccess(folder.native(), 0x13019F, 0, qv::GrantOn::File); }));
+    EXPECT_TRUE(refusedAsFolder([&] { qv::grantUsersAccessReclaiming(folder.native(), 0x13019F, 0); }));
+    EXPECT_TRUE(refusedAsFolder([&] { qv::reclaimForAdministrators(folder.native(), 0x13019F, 0); }));
+    // And a file where a shared folder is to be granted.
+    EXPECT_TRUE(refusedAsFolder(
+        [&] { qv::grantUsersAccess((root_ / L"File.dat").native(), 0x1F01FF, kInherit, qv::GrantOn::Folder); }));
+    EXPECT_EQ(PropagationWatch::calls, 0);
+    // The take-back of a file writes through SetKernelObjectSecurity only.
+    EXPECT_TRUE(qv::reclaimForAdministrators((root_ / L"File.dat").native(), 0x13019F, 0));
+    EXPECT_EQ(PropagationWatch::calls, 0);
 }
 
 }  // namespace

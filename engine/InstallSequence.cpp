@@ -605,7 +605,8 @@ result InstallSequence::handle(const FileBegin& begin)
         }
         break;
     case EntryKind::SampleFile:
-        if (app_.installState == InstallState::OlderVersion) return result::Skip;
+        // /NOSAMPLES: nothing lands on the all-users desktop.
+        if (app_.installState == InstallState::OlderVersion || app_.options.noSamples) return result::Skip;
         break;
     case EntryKind::TemporaryFile:
         writeAhead(JournalRecord(JournalRecordType::TemporaryFile, path));

@@ -1,10 +1,8 @@
 #include "app/CommandLine.h"
 
 #include "app/Languages.h"
-#include "sys/Handles.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <boost/algorithm/string/classification.hpp>
@@ -27,6 +25,26 @@ void trimBlanks(std::wstring& text)
     boost::algorithm::trim_if(text, boost::algorithm::is_any_of(L" \t"));
 }
 
+bool isBlank(wchar_t c) noexcept
+{
+    return c == L' ' || c == L'\t';
+}
+
+// The command line after the program's name, which the runtime reads by its
+// own rule: up to the next quote when it begins with one, else up to a blank.
+const wchar_t* afterProgramName(const wchar_t* commandLine) noexcept
+{
+    const wchar_t* c = commandLine ? commandLine : L"";
+    if (*c == L'"') {
+        ++c;
+        while (*c && *c != L'"') ++c;
+        if (*c) ++c;
+    } else {
+        while (*c && !isBlank(*c)) ++c;
+    }
+    return c;
+}
+
 // Every character may stand in a path; wildcards may not.
 bool validPathCharacters(const std::wstring& text)
 {
@@ -37,12 +55,16 @@ bool validPathCharacters(const std::wstring& text)
     return true;
 }
 
-// "C:\..." or "\\server\share\...", and neither "\\?\" nor "\\.\": those
-// name devices and raw paths, never an installation folder.
+// "C:\..." or "\\server\share...", and neither "\\?\" nor "\\.\": those
+// name devices and raw paths, never an installation folder. A network path
+// needs its share: "\\server" alone names no folder.
 bool hasDriveOrShare(const std::wstring& path)
 {
     if (path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\') return true;
-    return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
+    if (path.size() <= 2 || path[0] != L'\\' || path[1] != L'\\' || path[2] == L'?' || path[2] == L'.') return false;
+    const std::size_t shareBegin = path.find(L'\\', 2);
+    if (shareBegin == std::wstring::npos || shareBegin == 2) return false;
+    return shareBegin + 1 < path.size() && path[shareBegin + 1] != L'\\';
 }
 
 std::optional<std::wstring> fullPath(const std::wstring& text)
@@ -51,6 +73,19 @@ std::optional<std::wstring> fullPath(const std::wstring& text)
     const DWORD length = ::GetFullPathNameW(text.c_str(), MAX_PATH, buffer, nullptr);
     if (length == 0 || length >= MAX_PATH) return std::nullopt;
     return std::wstring(buffer, length);
+}
+
+// A /LOG file: a full path as for /DIR (a relative one would land in
+// whatever folder the deployment tool starts the installer in), qualified.
+std::optional<std::wstring> logFileFromText(std::wstring text)
+{
+    trimBlanks(text);
+    for (wchar_t& c : text)
+        if (c == L'/') c = L'\\';
+    // A name ending in a backslash is a folder's.
+    if (text.empty() || text.back() == L'\\') return std::nullopt;
+    if (!hasDriveOrShare(text) || !validPathCharacters(text)) return std::nullopt;
+    return fullPath(text);
 }
 
 // The Start-menu folder below Programs: relative, one or more names, no
@@ -75,7 +110,15 @@ std::optional<std::wstring> startMenuGroupFromText(std::wstring text)
     return text;
 }
 
-enum class Switch { Silent, VerySilent, Dir, Lang, NoStartMenu, NoDesktop, Group, Log, Help, Count };
+enum class Switch {
+    Silent, VerySilent, Dir, Lang, NoStartMenu, NoDesktop, Group, Log, Help,
+    NoIcons, NoSamples, AllUsers, CurrentUser,
+    // Switches deployment tools send to installers of this style, which
+    // mean nothing here: there is no setup loader, no message box in a
+    // silent run, no restart and no Cancel button to take away.
+    NoSetupLoader, SuppressMessageBoxes, NoRestart, NoCancel,
+    Count
+};
 
 struct SwitchName {
     const wchar_t* name;
@@ -89,7 +132,11 @@ constexpr SwitchName switchNames[] = {
     {L"/LANG", Switch::Lang, true},          {L"/NOSTARTMENU", Switch::NoStartMenu, false},
     {L"/NODESKTOP", Switch::NoDesktop, false}, {L"/GROUP", Switch::Group, true},
     {L"/LOG", Switch::Log, true},            {L"/?", Switch::Help, false},
-    {L"/HELP", Switch::Help, false},
+    {L"/HELP", Switch::Help, false},         {L"/NOICONS", Switch::NoIcons, false},
+    {L"/NOSAMPLES", Switch::NoSamples, false}, {L"/ALLUSERS", Switch::AllUsers, false},
+    {L"/CURRENTUSER", Switch::CurrentUser, false}, {L"/SP-", Switch::NoSetupLoader, false},
+    {L"/SUPPRESSMSGBOXES", Switch::SuppressMessageBoxes, false}, {L"/NORESTART", Switch::NoRestart, false},
+    {L"/NOCANCEL", Switch::NoCancel, false},
 };
 
 }  // namespace
@@ -97,11 +144,80 @@ constexpr SwitchName switchNames[] = {
 std::vector<std::wstring> commandLineArguments(const wchar_t* commandLine)
 {
     std::vector<std::wstring> arguments;
-    int count = 0;
-    UniqueLocal list(reinterpret_cast<HLOCAL>(::CommandLineToArgvW(commandLine ? commandLine : L"", &count)));
-    auto** argv = static_cast<wchar_t**>(list.get());
-    for (int i = 1; argv && i < count; ++i) arguments.emplace_back(argv[i]);
+    const wchar_t* c = afterProgramName(commandLine);
+    for (;;) {
+        while (isBlank(*c)) ++c;
+        if (!*c) break;
+        std::wstring argument;
+        bool quoted = false;
+        while (*c && (quoted || !isBlank(*c))) {
+            if (*c == L'\\') {
+                std::size_t backslashes = 0;
+                while (*c == L'\\') {
+                    ++backslashes;
+                    ++c;
+                }
+                if (*c != L'"') {
+                    argument.append(backslashes, L'\\');
+                } else if (quoted && (isBlank(c[1]) || !c[1])) {
+                    // "C:\Program Files\Tools\" /VERYSILENT: a value that
+                    // ends in a backslash before its closing quote. The
+                    // runtime would read \" as a quote and swallow the rest
+                    // of the line; no switch's value holds a quote, so the
+                    // folder it obviously names is taken.
+                    argument.append(backslashes, L'\\');
+                    quoted = false;
+                    ++c;
+                } else {
+                    argument.append(backslashes / 2, L'\\');
+                    if (backslashes % 2) argument += L'"';
+                    else quoted = !quoted;
+                    ++c;
+                }
+            } else if (*c == L'"') {
+                // Inside quotes, "" is a quote and ends them.
+                if (quoted && c[1] == L'"') {
+                    argument += L'"';
+                    ++c;
+                }
+                quoted = !quoted;
+                ++c;
+            } else {
+                argument += *c++;
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
     return arguments;
+}
+
+std::optional<RunMode> silentSwitchInRawText(const wchar_t* commandLine)
+{
+    std::optional<RunMode> found;
+    const wchar_t* c = afterProgramName(commandLine);
+    while (*c) {
+        while (*c && (isBlank(*c) || *c == L'"')) ++c;
+        const wchar_t* begin = c;
+        while (*c && !isBlank(*c) && *c != L'"') ++c;
+        const std::wstring token(begin, c);
+        if (sameText(token, L"/VERYSILENT")) found = RunMode::VerySilent;
+        else if (!found && (sameText(token, L"/S") || sameText(token, L"/SILENT"))) found = RunMode::Silent;
+    }
+    return found;
+}
+
+CommandLineOptions readCommandLine(const wchar_t* commandLine)
+{
+    CommandLineOptions options = parseCommandLine(commandLineArguments(commandLine));
+    if (options.silent()) return options;
+    // A silent switch that the splitting hid inside another argument (a
+    // quote left open, say): the run is silent all the same, and refused.
+    if (const std::optional<RunMode> asked = silentSwitchInRawText(commandLine)) {
+        options.mode = *asked;
+        options.errors.push_back(L"A silent switch stands inside another argument (check the quotes): " +
+                                 std::wstring(afterProgramName(commandLine)));
+    }
+    return options;
 }
 
 std::optional<std::uint32_t> languageFromText(const std::wstring& text)
@@ -212,14 +328,36 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
             else options.errors.push_back(L"Not a usable Start-menu folder (a folder below Programs): " + value);
             break;
         case Switch::Log:
-            options.log = true;
-            if (!logAlone) {
-                if (auto file = fullPath(value)) options.logFile = *file;
-                else options.errors.push_back(L"Not a usable log file name: " + value);
+            // A refused name logs nowhere: not into a file of its own either.
+            if (logAlone) {
+                options.log = true;
+            } else if (auto file = logFileFromText(value)) {
+                options.log = true;
+                options.logFile = *file;
+            } else {
+                options.errors.push_back(L"Not a usable log file name (a full path is needed): " + value);
             }
             break;
         case Switch::Help:
             options.help = true;
+            break;
+        case Switch::NoIcons:
+            options.noStartMenu = options.noDesktop = true;
+            options.noIcons = true;
+            break;
+        case Switch::NoSamples:
+            options.noSamples = true;
+            break;
+        case Switch::CurrentUser:
+            options.errors.push_back(L"/CURRENTUSER: this product is installed for all users of the machine only "
+                                     L"(leave the switch out, or give /ALLUSERS)");
+            break;
+        case Switch::AllUsers:
+        case Switch::NoSetupLoader:
+        case Switch::SuppressMessageBoxes:
+        case Switch::NoRestart:
+        case Switch::NoCancel:
+            options.withoutEffect.push_back(argument);
             break;
         case Switch::Count:
             break;
@@ -228,7 +366,8 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
 
     if (silent && verySilent) options.errors.push_back(L"/S (/SILENT) and /VERYSILENT exclude each other.");
     if (options.startMenuGroup && options.noStartMenu)
-        options.errors.push_back(L"/GROUP and /NOSTARTMENU exclude each other.");
+        options.errors.push_back(options.noIcons ? L"/GROUP and /NOICONS exclude each other."
+                                                 : L"/GROUP and /NOSTARTMENU exclude each other.");
     options.mode = verySilent ? RunMode::VerySilent : silent ? RunMode::Silent : RunMode::Interactive;
     return options;
 }
@@ -236,9 +375,7 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
 bool askedForNoWindow() noexcept
 {
     try {
-        for (const std::wstring& argument : commandLineArguments(::GetCommandLineW()))
-            if (sameText(argument, L"/S") || sameText(argument, L"/SILENT") || sameText(argument, L"/VERYSILENT"))
-                return true;
+        return silentSwitchInRawText(::GetCommandLineW()).has_value();
     } catch (...) {
     }
     return false;
@@ -263,22 +400,36 @@ std::wstring installerHelpText()
            L"      No shortcuts in the Start menu.\n"
            L"/NODESKTOP\n"
            L"      No shortcut on the desktop.\n"
+           L"/NOICONS\n"
+           L"      No shortcuts at all (/NOSTARTMENU and /NODESKTOP).\n"
+           L"/NOSAMPLES\n"
+           L"      Leaves the sample documents out: nothing lands on the all-users desktop.\n"
            L"/LOG\n"
            L"      Logs the run to a new file in the temporary folder.\n"
            L"/LOG=\"file\"\n"
-           L"      Logs the run to this file (added at its end when it exists).\n"
+           L"      Logs the run to this file, a full path (added at its end when it exists).\n"
+           L"/ALLUSERS, /SP-, /SUPPRESSMSGBOXES, /NORESTART, /NOCANCEL\n"
+           L"      Accepted as deployment tools send them; they change nothing here: the installation is\n"
+           L"      for all users, a silent run shows no message box, nothing restarts Windows.\n"
+           L"/CURRENTUSER\n"
+           L"      Refused: the product is installed for all users only.\n"
            L"/? or /HELP\n"
            L"      This window.\n"
            L"\n"
            L"Exit codes of a run started with a switch:\n"
            L"\n"
-           L"0\tinstalled (also after /? and /HELP)\n"
+           L"0\tinstalled\n"
            L"1\tthe processor lacks SSE2\n"
            L"-11\tthe installer could not initialise itself\n"
+           L"112\tnot enough free space (nothing was changed)\n"
            L"170\tthe product is running\n"
+           L"183\tthe installed product keeps its folder: /DIR names another one\n"
+           L"206\tthe /GROUP shortcuts' paths would be too long\n"
+           L"267\t/DIR names a file, or a folder below a file\n"
            L"740\tnot started as an administrator\n"
+           L"1223\t/? or /HELP: nothing installed\n"
            L"1602\tcancelled by the user\n"
-           L"1603\tthe installation failed and was rolled back\n"
+           L"1603\tthe installation failed and was rolled back, or an unexpected error (see the log)\n"
            L"1618\tanother installation is in progress\n"
            L"1622\tthe log file cannot be created (nothing was changed)\n"
            L"1627\tinstalled, but a step after the file copying failed (see the log)\n"

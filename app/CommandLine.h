@@ -5,8 +5,13 @@
 // Functions:
 //   commandLineArguments   the arguments after the program's name
 //   parseCommandLine       the record for a list of arguments
-//   askedForNoWindow       /S, /SILENT or /VERYSILENT among this process's
-//                          arguments, for the checks made before start-up
+//   readCommandLine        the record for a whole command line, silent
+//                          whenever a silent switch stands anywhere in it
+//   silentSwitchInRawText  /S, /SILENT or /VERYSILENT anywhere in a command
+//                          line, however its quotes split it
+//   askedForNoWindow       /S, /SILENT or /VERYSILENT anywhere in this
+//                          process's command line, for the checks made
+//                          before start-up
 //   installerHelpText      what the help window lists
 //
 // Switches are case-insensitive and may come in any order; a value follows
@@ -37,7 +42,12 @@ struct CommandLineOptions {
     std::optional<std::uint32_t> language;     // /LANG, an offered language index
     std::optional<std::wstring> startMenuGroup;// /GROUP, relative to the Start menu's Programs folder
     bool noStartMenu = false;                  // /NOSTARTMENU
-    bool noDesktop = false;                    // /NODESKTOP
+    bool noDesktop = false;                    // /NODESKTOP (or /NOICONS)
+    bool noIcons = false;                      // /NOICONS: /NOSTARTMENU and /NODESKTOP
+    bool noSamples = false;                    // /NOSAMPLES: the sample documents stay out
+    // Switches accepted as deployment tools send them, which change nothing
+    // here (/ALLUSERS, /SP-, /SUPPRESSMSGBOXES, /NORESTART, /NOCANCEL), as given.
+    std::vector<std::wstring> withoutEffect;
     bool log = false;                          // /LOG or /LOG=file
     std::wstring logFile;                      // /LOG=file, qualified; empty: a new file in %TEMP%
     // One sentence per unknown, repeated, conflicting or malformed switch.
@@ -48,14 +58,29 @@ struct CommandLineOptions {
 };
 
 // The arguments after the program's name, split as the C runtime splits
-// them (CommandLineToArgvW).
+// them (CommandLineToArgvW), but for one case: inside quotes, backslashes
+// before a quote that a blank or the line's end follows stay backslashes and
+// the quote closes ("/DIR=C:\Tools\" /S gives /DIR=C:\Tools\ and /S, where
+// the runtime would give one argument ending in a quote and " /S").
 std::vector<std::wstring> commandLineArguments(const wchar_t* commandLine);
 
 CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments);
 
-// True when this process was started with /S, /SILENT or /VERYSILENT. For
-// the load-time checks, which run before anything else exists: they then
-// end the process with their exit code instead of a message box.
+// parseCommandLine of the command line's arguments; a run that they leave
+// interactive while a silent switch stands somewhere in the raw text (a
+// quote left open swallowed it) becomes silent and refused, so that it ends
+// with its exit code instead of a window nobody sees.
+CommandLineOptions readCommandLine(const wchar_t* commandLine);
+
+// The mode that /S, /SILENT or /VERYSILENT asks for when one stands in the
+// command line after the program's name as a word of its own between
+// blanks and quotes (/VERYSILENT first); nothing otherwise.
+std::optional<RunMode> silentSwitchInRawText(const wchar_t* commandLine);
+
+// True when this process's command line holds /S, /SILENT or /VERYSILENT
+// (silentSwitchInRawText). For the load-time checks, which run before
+// anything else exists, and for the last-resort handlers: they then end the
+// process with their exit code instead of a message box.
 bool askedForNoWindow() noexcept;
 
 // The language index that a /LANG value names: a Windows language
@@ -67,8 +92,9 @@ std::optional<std::uint32_t> languageFromText(const std::wstring& text);
 // browser takes a typed folder: blanks and a trailing "\" removed, a bare
 // drive made its root, qualified to a full path of at most 259 characters
 // holding no invalid character nor wildcard. Unlike the browser it wants a
-// drive or network path: a relative one would depend on whatever folder the
-// deployment tool starts the installer in. Nothing for a refused text.
+// drive or network path (with its share: \\server\share): a relative one
+// would depend on whatever folder the deployment tool starts the installer
+// in. Nothing for a refused text.
 std::optional<std::wstring> installFolderFromText(const std::wstring& text);
 
 // The switches and the exit codes, in English, for the help window.

@@ -4,6 +4,7 @@
 #include "app/LocalizedStrings.h"
 #include "app/OwnerWindow.h"
 #include "app/UiHooks.h"
+#include "framework/MessageBox.h"
 #include "framework/WinApp.h"
 #include "sys/Handles.h"
 #include "sys/VersionInfo.h"
@@ -74,6 +75,7 @@ int showMessage(LPCWSTR text, UINT style)
 
 int showMessage(const std::wstring& text, UINT style)
 {
+    if (MessageBoxStandIn standIn = messageBoxStandIn()) return standIn(text, style);
     UiHooks& hooks = uiHooks();
     HWND owner = nullptr, topLevel = nullptr;
     if (hooks.ownerHook)

@@ -10,9 +10,13 @@
 #include "app/Languages.h"
 #include "app/LocalizedStrings.h"
 #include "app/Product.h"
+#include "engine/InstallSequence.h"
 #include "engine/RunRecovery.h"
+#include "engine/SpaceCheck.h"
 #include "framework/Dialog.h"
 #include "framework/Format.h"
+#include "framework/MessageBox.h"
+#include "framework/UnhandledException.h"
 #include "resources/resource.h"
 #include "sys/Handles.h"
 #include "sys/LogFile.h"
@@ -25,6 +29,9 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <algorithm>
+#include <exception>
+#include <memory>
 #include <locale>
 #include <stdexcept>
 #include <string>
@@ -313,6 +320,11 @@ public:
         log(L"Command line: " + std::wstring(::GetCommandLineW()));
         log(std::wstring(L"Mode: ") + modeText(options_.mode));
         if (app_.runLog) log(L"Log file: " + app_.runLog->path());
+        if (!options_.withoutEffect.empty()) {
+            std::wstring accepted;
+            for (const std::wstring& s : options_.withoutEffect) accepted += L" " + s;
+            log(L"Accepted, without effect here:" + accepted);
+        }
     }
 
     // A bad command line, or /? and /HELP: the help window in an
@@ -330,7 +342,7 @@ public:
             if (errors.empty()) app_.messageBox(installerHelpText(), MB_OK | MB_ICONINFORMATION);
             else showInvalid(errors);
         }
-        return errors.empty() ? finish(ExitInstalled, L"Help requested: nothing installed")
+        return errors.empty() ? finish(ExitHelpShown, L"Help requested: nothing installed")
                               : finish(ExitBadCommandLine, L"The command line is not valid: nothing installed");
     }
 
@@ -359,9 +371,15 @@ public:
             std::to_wstring(currentLanguage().languageIndex) + L")");
     }
 
-    // The switches that change the session's choices. An error ends the
-    // run as a bad command line.
-    std::wstring applyChoices() const
+    // The switches that change the session's choices, checked against the
+    // machine. A refusal (its exit code and why) ends the run.
+    struct Refusal {
+        int code = ExitInstalled;
+        std::wstring why;
+        explicit operator bool() const noexcept { return !why.empty(); }
+    };
+
+    Refusal applyChoices() const
     {
         if (options_.installFolder) {
             // The folder page keeps an installed product's folder too.
@@ -369,16 +387,92 @@ public:
                                    app_.installState == InstallState::OlderVersion;
             if (!installed) app_.installPath = *options_.installFolder;
             else if (!samePath(*options_.installFolder, app_.installPath))
-                return L"/DIR: the installed product keeps its folder " + app_.installPath;
+                return {ExitInstalledElsewhere, L"/DIR: the installed product keeps its folder " + app_.installPath};
+            if (const std::wstring file = fileOnTheWay(app_.installPath); !file.empty())
+                return {ExitFolderIsAFile, L"/DIR: a file stands where a folder is needed: " + file};
         }
         if (options_.startMenuGroup) {
             const std::wstring programs = startMenuProgramsFolder();
-            if (programs.empty()) return L"/GROUP: the system names no Start-menu Programs folder";
+            if (programs.empty())
+                return {ExitBadCommandLine, L"/GROUP: the system names no Start-menu Programs folder"};
             app_.startMenuFolder = appendElement(programs, *options_.startMenuGroup);
             app_.createStartMenuShortcut = true;
+            // The shortcut files' paths, as the install sequence makes them,
+            // must fit a path (259 characters).
+            const std::size_t longestName =
+                std::max(productLabel(false).size(),
+                         formatText(loadLocalizedString(IDS_UNINSTALL_SHORTCUT), {productLabel(true)}).size());
+            if (app_.startMenuFolder.size() + 1 + longestName + 4 > MAX_PATH - 1)
+                return {ExitPathTooLong, L"/GROUP: the shortcuts' paths in " + app_.startMenuFolder +
+                                             L" would be longer than " + std::to_wstring(MAX_PATH - 1) +
+                                             L" characters"};
         }
         if (options_.noStartMenu) app_.createStartMenuShortcut = false;
         if (options_.noDesktop) app_.createDesktopShortcut = false;
+        return {};
+    }
+
+    // The nearest existing element of folder, when it is a file (the folder
+    // itself or one above it): no folder can be made there. Empty otherwise.
+    // A network path is looked up too: the administrator named it.
+    static std::wstring fileOnTheWay(std::wstring folder)
+    {
+        while (!folder.empty()) {
+            const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES)
+                return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? std::wstring() : folder;
+            const std::size_t slash = folder.find_last_of(L'\\');
+            if (slash == std::wstring::npos || slash < 3) break;
+            folder.resize(slash);
+        }
+        return {};
+    }
+
+    // The free space on every volume the installation writes to, against
+    // the archive's sizes, before the first file. A refusal when one is
+    // short; nothing when enough, or when the archive cannot be read (the
+    // installation's verification pass then fails it as it always did).
+    Refusal checkFreeSpace() const
+    {
+        std::vector<ArchiveEntry> targets;
+        try {
+            std::unique_ptr<std::istream> archive = openPayloadArchive();
+            if (!archive) return {};
+            wchar_t temp[MAX_PATH + 1] = {};
+            const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+            const std::wstring samples =
+                formatText(loadLocalizedString(IDS_EXAMPLES_FOLDER), {productLabel(true)});
+            targets = payloadTargets(*archive, app_.installPath, samples,
+                                     length > 0 && length <= MAX_PATH ? std::wstring(temp, length) : app_.installPath);
+        } catch (...) {
+            return {};
+        }
+        // What the run leaves out does not count: the samples with
+        // /NOSAMPLES or on an update, a data file that is already there.
+        targets.erase(std::remove_if(targets.begin(), targets.end(),
+                                     [this](const ArchiveEntry& e) {
+                                         const auto kind = static_cast<EntryKind>(e.kind);
+                                         if (kind == EntryKind::SampleFile)
+                                             return options_.noSamples ||
+                                                    app_.installState == InstallState::OlderVersion;
+                                         return kind == EntryKind::DataFile &&
+                                                ::GetFileAttributesW(e.destination.c_str()) != INVALID_FILE_ATTRIBUTES;
+                                     }),
+                      targets.end());
+        for (const VolumeSpace& volume : spaceOnVolumes(targets)) {
+            const std::wstring where = volume.volume.empty() ? L"(unknown volume)" : volume.volume;
+            if (!volume.known) {
+                log(L"Free space on " + where + L": not told by the system; " + std::to_wstring(volume.needed) +
+                    L" bytes needed");
+                continue;
+            }
+            log(L"Free space on " + where + L": " + std::to_wstring(volume.available) + L" bytes, " +
+                std::to_wstring(volume.needed) + L" needed");
+            if (!volume.enough())
+                return {ExitNotEnoughSpace, L"not enough free space on " + where + L": " +
+                                                std::to_wstring(volume.needed) + L" bytes needed, " +
+                                                std::to_wstring(volume.available) + L" free"};
+        }
         return {};
     }
 
@@ -399,6 +493,7 @@ public:
         log(L"Start-menu shortcuts: " + std::wstring(yesNo(app_.createStartMenuShortcut)) +
             (app_.createStartMenuShortcut ? L", in " + app_.startMenuFolder : std::wstring()));
         log(L"Desktop shortcut: " + std::wstring(yesNo(app_.createDesktopShortcut)));
+        if (options_.noSamples) log(L"Sample documents: left out (/NOSAMPLES)");
     }
 
     // The exit code of a run that reached the installation (or the wizard).
@@ -428,12 +523,100 @@ private:
     const CommandLineOptions& options_;
 };
 
+// What stands in for a message box in a silent run: a line of the log, and
+// the answer that goes no further (No, Cancel, Abort; OK for a notice).
+int logInsteadOfBox(const std::wstring& text, UINT type)
+{
+    try {
+        CInstallApp* app = installApp();
+        if (app && app->runLog) app->runLog->write(L"Not shown (silent run): " + text);
+    } catch (...) {
+    }
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+    case MB_RETRYCANCEL:
+    case MB_YESNOCANCEL:
+    case MB_CANCELTRYCONTINUE: return IDCANCEL;
+    case MB_YESNO: return IDNO;
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    default: return IDOK;
+    }
+}
+
+// The last resort of a silent run: an exception that nothing caught (or a
+// noexcept function that threw) ends the process with the failure code and
+// a line of the log, never with the C runtime's abort box.
+[[noreturn]] void endSilentRunOnTerminate()
+{
+    try {
+        CInstallApp* app = installApp();
+        if (app && app->runLog) {
+            app->runLog->write(L"Unexpected error: the run ends");
+            app->runLog->write(L"Exit code: " + std::to_wstring(ExitFailedRolledBack));
+        }
+    } catch (...) {
+    }
+    ::ExitProcess(static_cast<UINT>(ExitFailedRolledBack));
+}
+
+// A run that nobody watches: no box waits for a button, no crash dialog.
+void enterUnattendedMode()
+{
+    setMessageBoxStandIn(&logInsteadOfBox);
+    std::set_terminate(&endSilentRunOnTerminate);
+    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
+std::wstring currentExceptionText()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        const char* what = e.what();
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, what, -1, nullptr, 0);
+        if (length > 1) {
+            std::wstring wide(static_cast<std::size_t>(length), L'\0');
+            ::MultiByteToWideChar(CP_ACP, 0, what, -1, wide.data(), length);
+            wide.resize(static_cast<std::size_t>(length) - 1);
+            return wide;
+        }
+    } catch (...) {
+    }
+    return L"an exception without a text";
+}
+
+bool runStartUp(CInstallApp& app, const StartUpSettings& settings);
+
 }  // namespace
 
 bool startUp(CInstallApp& app, const StartUpSettings& settings)
 {
-    app.options = parseCommandLine(commandLineArguments(::GetCommandLineW()));
+    try {
+        return runStartUp(app, settings);
+    } catch (...) {
+        // An exception nothing expected: a line of the log and the failure
+        // code; the box only when a person watches.
+        try {
+            const std::wstring text = currentExceptionText();
+            if (app.runLog) {
+                app.runLog->write(L"Unexpected error: " + text);
+                app.runLog->write(L"Exit code: " + std::to_wstring(ExitFailedRolledBack));
+            }
+            if (!app.options.silent()) reportUnhandledException();
+        } catch (...) {
+        }
+        app.exitCode = ExitFailedRolledBack;
+        return false;
+    }
+}
+
+namespace {
+
+bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
+{
+    app.options = readCommandLine(::GetCommandLineW());
     const CommandLineOptions& options = app.options;
+    if (options.silent()) enterUnattendedMode();
     StartUpRun run(app);
     if (!run.openLog()) return false;
     run.logStart();
@@ -502,10 +685,11 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
     app.createDesktopShortcut = true;
     app.advancedMode = false;
 
-    const std::wstring refusedChoice = run.applyChoices();
-    if (!refusedChoice.empty()) {
-        if (!options.silent()) run.showInvalid(refusedChoice + L"\n");
-        return run.finish(ExitBadCommandLine, L"The command line is not valid: " + refusedChoice);
+    if (const auto refusal = run.applyChoices()) {
+        if (refusal.code != ExitBadCommandLine)
+            return run.refuse(refusal.why, MB_ICONEXCLAMATION | MB_OK, refusal.code);
+        if (!options.silent()) run.showInvalid(refusal.why + L"\n");
+        return run.finish(ExitBadCommandLine, L"The command line is not valid: " + refusal.why);
     }
     run.logChoices();
 
@@ -514,6 +698,11 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
     if (options.silent() && app.installState == InstallState::NewerVersion)
         return run.finish(ExitNewerVersionInstalled, L"Nothing installed: " + app.previousVersionText +
                                                          L" is newer than " + productLabel(false));
+    // Checked before anything is written: a volume that cannot take the
+    // files refuses the run instead of failing it half-way.
+    if (options.silent()) {
+        if (const auto refusal = run.checkFreeSpace()) return run.finish(refusal.code, L"Refused: " + refusal.why);
+    }
     if (options.mode == RunMode::VerySilent) {
         if (settings.installWithoutWindow && settings.installWithoutWindow(app)) app.installed = true;
         return run.finishWithOutcome(L"Silent installation ended");
@@ -532,5 +721,7 @@ bool startUp(CInstallApp& app, const StartUpSettings& settings)
     }
     return run.finishWithOutcome(options.silent() ? L"Progress window closed" : L"Wizard closed");
 }
+
+}  // namespace
 
 }  // namespace qv

@@ -637,8 +637,10 @@ result InstallSequence::handle(const FileBegin& begin)
     const ArchiveEntry& entry = begin.entry;
     const std::wstring& path = entry.destination;
     UninstallLog& log = app_.uninstallLog;
-    const bool skippedSample =
-        entry.kind == static_cast<std::uint32_t>(EntryKind::SampleFile) && app_.installState == InstallState::OlderVersion;
+    // Samples are left out of an update, and of any run with /NOSAMPLES:
+    // nothing lands on the all-users desktop then.
+    const bool skippedSample = entry.kind == static_cast<std::uint32_t>(EntryKind::SampleFile) &&
+                               (app_.installState == InstallState::OlderVersion || app_.options.noSamples);
     // In a folder every user may write, a link (or one name of a file with
     // several) at a data file's or sample document's name is somebody's
     // plant, not an earlier file: its name is set aside and the file written

@@ -14,6 +14,12 @@ struct ModelessState {
     std::vector<HWND> disabled;  // what the outermost disable switched off
 };
 
+MessageBoxStandIn& standInSlot() noexcept
+{
+    static MessageBoxStandIn standIn = nullptr;
+    return standIn;
+}
+
 ModelessState& modeless() noexcept
 {
     static ModelessState state;
@@ -78,8 +84,19 @@ void enableModeless(bool enable) noexcept
     state.disabled.clear();
 }
 
+void setMessageBoxStandIn(MessageBoxStandIn standIn) noexcept
+{
+    standInSlot() = standIn;
+}
+
+MessageBoxStandIn messageBoxStandIn() noexcept
+{
+    return standInSlot();
+}
+
 int appMessageBox(const std::wstring& text, UINT type)
 {
+    if (MessageBoxStandIn standIn = standInSlot()) return standIn(text, type);
     if ((type & MB_ICONMASK) == 0) {
         switch (type & MB_TYPEMASK) {
         case MB_OK:

@@ -15,6 +15,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   googletest locales-all dpkg-dev icoutils fonts-wine
   osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3
+  python3-yaml python3-jsonschema
   strace
 )
 

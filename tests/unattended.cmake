@@ -23,7 +23,9 @@ if(TARGET qv_wizard_driver)
     RefusalsAreLoggedWithTheirCode
     NewerVersionInstalledIsLeftAlone
     CorruptPayloadFailsAndChangesNothing
-    FailedStepAfterTheFilesIsNotReportedAsSuccess)
+    FailedStepAfterTheFilesIsNotReportedAsSuccess
+    PackageManagerLineWithTrailingBackslashInstalls
+    NoIconsNoSamplesAndTheOtherAcceptedSwitches)
   foreach(scenario IN LISTS QV_UNATTENDED_WITHOUT_DISPLAY)
     add_test(NAME unattended_${scenario} COMMAND unattended_test --gtest_filter=Unattended.${scenario})
     set_tests_properties(unattended_${scenario} PROPERTIES
@@ -31,6 +33,16 @@ if(TARGET qv_wizard_driver)
       ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
       TIMEOUT 600)
   endforeach()
+
+  # A drive letter standing for a 2 MiB volume of its own, smaller than the
+  # payload (tests/reliability/other-volume.sh), without any display.
+  add_test(NAME unattended_VolumeTooSmallIsRefusedBeforeAnythingIsWritten
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/reliability/other-volume.sh --small 2m ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:unattended_test> --gtest_filter=Unattended.VolumeTooSmallIsRefusedBeforeAnythingIsWritten)
+  set_tests_properties(unattended_VolumeTooSmallIsRefusedBeforeAnythingIsWritten PROPERTIES
+    ENVIRONMENT "QV_WINE_PREFIX=fresh;LANG=en_US.UTF-8"
+    ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+    TIMEOUT 600 SKIP_RETURN_CODE 77)
 
   set(QV_UNATTENDED_WITH_DISPLAY
     SilentShowsTheProgressWindowOnlyAndClosesItself

@@ -3,6 +3,7 @@
 #include "app/InstallApp.h"
 #include "app/SessionState.h"
 #include "app/UiHooks.h"
+#include "framework/UnhandledException.h"
 #include "resources/resource.h"
 #include "sys/Dpi.h"
 
@@ -62,7 +63,14 @@ void CProgressDlg::install()
     // message comes first, and the installation keeps the queue busy.
     ::ShowWindow(hwnd(), SW_SHOW);
     ::UpdateWindow(hwnd());
-    const bool installed = page_.runInstallation();
+    bool installed = false;
+    try {
+        installed = page_.runInstallation();
+    } catch (...) {
+        // Reported (in a silent run: logged), and the window closes all the
+        // same: nobody is there to close it.
+        reportUnhandledException();
+    }
     if (installed) app_.installed = true;
     EndDialog(installed ? 1 : 2);
 }

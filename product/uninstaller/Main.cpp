@@ -1,6 +1,7 @@
 // Uninstall.exe, the uninstaller of Quorvex 6.04 (Trimora).
 //
 //   Uninstall.exe [/S | /SILENT | /VERYSILENT] [/LOG | /LOG="file"] [/? | /HELP]
+//                 [/SUPPRESSMSGBOXES] [/NORESTART] [/NOCANCEL] [/SP-] [/ALLUSERS]
 //       removes what Uninstall.ulog beside it lists, after asking; /S and
 //       /VERYSILENT ask and tell nothing and show no window (for
 //       administrators and scripts). Shared data files stay. The exit codes
@@ -20,6 +21,8 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,15 +43,20 @@ std::wstring uninstallerHelpText()
            L"      Logs the run to this file (added at its end when it exists).\n"
            L"/? or /HELP\n"
            L"      This window.\n"
+           L"/SUPPRESSMSGBOXES, /NORESTART, /NOCANCEL, /SP-, /ALLUSERS\n"
+           L"      Accepted as deployment tools send them; they change nothing here.\n"
            L"\n"
            L"Exit codes:\n"
            L"\n"
-           L"0\tremoved (also after /? and /HELP)\n"
-           L"1\tthe user answered No\n"
+           L"0\tremoved\n"
            L"2\tno readable Uninstall.ulog: nothing removed\n"
-           L"3\tthe product is running: nothing removed\n"
            L"4\tremoved, but something could not be deleted, or a line of\n"
            L"\tUninstall.ulog that is not this installation's was left alone (see the log)\n"
+           L"170\tthe product is running: nothing removed\n"
+           L"1223\t/? or /HELP: nothing removed\n"
+           L"1602\tthe user answered No\n"
+           L"1603\tan unexpected error (see the log)\n"
+           L"1618\tan installer is running: nothing removed\n"
            L"1622\tthe log file cannot be created: nothing removed\n"
            L"1639\tthe command line is not valid: nothing removed\n";
 }
@@ -65,12 +73,55 @@ int finish(qv::LogFile* log, UninstallResult result)
     return code;
 }
 
+// A run that nobody watches ends on an exception nothing caught with the
+// failure code, never with the C runtime's abort box.
+qv::LogFile* unattendedLog = nullptr;
+
+[[noreturn]] void endSilentRunOnTerminate()
+{
+    try {
+        if (unattendedLog) {
+            unattendedLog->write(L"Unexpected error: the run ends");
+            unattendedLog->write(L"Exit code: " + std::to_wstring(static_cast<int>(UninstallResult::UnexpectedError)));
+        }
+    } catch (...) {
+    }
+    ::ExitProcess(static_cast<UINT>(UninstallResult::UnexpectedError));
+}
+
+int uninstall(std::unique_ptr<qv::LogFile>& log);
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     qv::product::restrictDllSearch();
+    std::unique_ptr<qv::LogFile> log;
+    const bool silent = qv::askedForNoWindow();
+    if (silent) {
+        std::set_terminate(&endSilentRunOnTerminate);
+        ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    }
+    try {
+        return uninstall(log);
+    } catch (...) {
+        std::wstring text = L"an exception without a text";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            text.assign(e.what(), e.what() + std::strlen(e.what()));
+        } catch (...) {
+        }
+        if (log) log->write(L"Unexpected error: " + text);
+        if (!silent) show(L"An unexpected error occurred: " + text, MB_ICONERROR);
+        return finish(log.get(), UninstallResult::UnexpectedError);
+    }
+}
 
+namespace {
+
+int uninstall(std::unique_ptr<qv::LogFile>& log)
+{
     const std::vector<std::wstring> args = qv::commandLineArguments(::GetCommandLineW());
     const std::wstring cleanup = L"/cleanup:";
     if (!args.empty() && args[0].compare(0, cleanup.size(), cleanup) == 0) {
@@ -79,15 +130,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     }
 
     // The installer's switches, of which the uninstaller takes its own.
-    const qv::CommandLineOptions options = qv::parseCommandLine(args);
+    const qv::CommandLineOptions options = qv::readCommandLine(::GetCommandLineW());
     std::vector<std::wstring> errors = options.errors;
     if (options.installFolder || options.language || options.startMenuGroup || options.noStartMenu ||
-        options.noDesktop)
-        errors.push_back(L"/DIR, /LANG, /GROUP, /NOSTARTMENU and /NODESKTOP are switches of the installer.");
+        options.noDesktop || options.noSamples)
+        errors.push_back(L"/DIR, /LANG, /GROUP, /NOSTARTMENU, /NODESKTOP, /NOICONS and /NOSAMPLES are switches "
+                         L"of the installer.");
     const bool silent = options.silent();
 
     // The log first, before anything is looked at or changed.
-    std::unique_ptr<qv::LogFile> log;
     if (options.log) {
         DWORD error = ERROR_SUCCESS;
         log = qv::LogFile::open(options.logFile,
@@ -103,6 +154,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         log->write(L"Uninstaller " + qv::modulePath());
         log->write(L"Command line: " + std::wstring(::GetCommandLineW()));
         log->write(silent ? L"Mode: silent, no window" : L"Mode: interactive");
+        if (silent) unattendedLog = log.get();
+        if (!options.withoutEffect.empty()) {
+            std::wstring accepted;
+            for (const std::wstring& s : options.withoutEffect) accepted += L" " + s;
+            log->write(L"Accepted, without effect here:" + accepted);
+        }
     }
 
     if (!errors.empty()) {
@@ -116,10 +173,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     }
     if (options.help) {
         if (!silent) show(uninstallerHelpText(), MB_ICONINFORMATION);
-        return finish(log.get(), UninstallResult::Removed);
+        return finish(log.get(), UninstallResult::HelpShown);
     }
 
     qv::product::Uninstaller uninstaller(qv::modulePath(), silent);
     uninstaller.setLog(log.get());
     return finish(log.get(), uninstaller.run());
 }
+
+}  // namespace

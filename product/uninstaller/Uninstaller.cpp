@@ -126,7 +126,8 @@ UninstallResult Uninstaller::run()
         return UninstallResult::NoLog;
     };
     if (!loadLog()) return noLog();
-    if (!waitUntilNothingRuns()) return UninstallResult::ProductRunning;
+    if (!waitUntilNothingRuns())
+        return installerRan_ ? UninstallResult::InstallerRunning : UninstallResult::ProductRunning;
     // The recovery may have put an earlier log back: it is read again.
     if (recoverUnfinishedRun() && !loadLog()) return noLog();
     note(L"Uninstall log " + logPath_ + L": " + std::to_wstring(log_.previousEntries().size()) +
@@ -208,6 +209,7 @@ bool Uninstaller::waitUntilNothingRuns()
         if (!installerRuns && productProcessesRunning() == 0) return true;
         if (silent_ || ::MessageBoxW(nullptr, strings_.format(IDS_UNINSTALL_RUNNING, label_).c_str(),
                                      label_.c_str(), MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+            installerRan_ = installerRuns;
             note(installerRuns ? L"An installer is running: nothing removed"
                                : L"The product is running: nothing removed");
             return false;

@@ -35,17 +35,20 @@
 
 namespace qv::product {
 
+// The numbers are the installer's for the same cases (app/ExitCodes.h):
+// one meaning per number, for both programs.
 enum class UninstallResult : int {
     Removed = 0,
-    Declined = 1,       // the user answered No
-    NoLog = 2,          // Uninstall.ulog missing or unreadable: nothing removed
-    ProductRunning = 3, // Trimora (or an installer) runs: nothing removed
-    Incomplete = 4,     // removed, but something could not be deleted, or a
-                        // log entry was not this installation's to remove
-    // Before anything is looked at; the numbers Windows Installer gives the
-    // same cases, as the installer's do (app/ExitCodes.h).
-    LogFileFailed = 1622,   // /LOG: the log file cannot be created
-    BadCommandLine = 1639,  // an unknown, repeated or malformed switch
+    NoLog = 2,               // Uninstall.ulog missing or unreadable: nothing removed
+    Incomplete = 4,          // removed, but something could not be deleted, or a
+                             // log entry was not this installation's to remove
+    ProductRunning = 170,    // ERROR_BUSY: Trimora runs: nothing removed
+    HelpShown = 1223,        // /? or /HELP: nothing removed
+    Declined = 1602,         // ERROR_INSTALL_USEREXIT: the user answered No
+    UnexpectedError = 1603,  // ERROR_INSTALL_FAILURE: an exception nothing expected, logged
+    InstallerRunning = 1618, // ERROR_INSTALL_ALREADY_RUNNING: nothing removed
+    LogFileFailed = 1622,    // ERROR_INSTALL_LOG_FAILURE: /LOG cannot be created
+    BadCommandLine = 1639,   // ERROR_INVALID_COMMAND_LINE
 };
 
 class Uninstaller {
@@ -95,6 +98,7 @@ private:
     // temporary folder, made at its first line.
     std::optional<LogOnDemand> recoveryLog_;
     bool runLeftUnfinished_ = false;
+    bool installerRan_ = false;  // what waitUntilNothingRuns found, when it gave up
 };
 
 // Number of processes registered in the product line's running count,

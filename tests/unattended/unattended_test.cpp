@@ -15,6 +15,7 @@
 #include "support/ProductTestSupport.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"
+#include "support/UnixSide.h"
 #include "support/WindowDriver.h"
 #include "sys/Dpi.h"
 #include "uninstall/UninstallLog.h"
@@ -47,9 +48,10 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-constexpr DWORD Installed = 0, ProcessorRefused = 1, ProductRunning = 170, NotAdministrator = 740, Cancelled = 1602,
-                FailedRolledBack = 1603, AnotherInstaller = 1618, LogFileFailed = 1622, StepFailed = 1627,
-                NewerVersion = 1638, BadCommandLine = 1639;
+constexpr DWORD Installed = 0, ProcessorRefused = 1, NotEnoughSpace = 112, ProductRunning = 170,
+                InstalledElsewhere = 183, PathTooLong = 206, FolderIsAFile = 267, NotAdministrator = 740,
+                HelpShown = 1223, Cancelled = 1602, FailedRolledBack = 1603, AnotherInstaller = 1618,
+                LogFileFailed = 1622, StepFailed = 1627, NewerVersion = 1638, BadCommandLine = 1639;
 constexpr DWORD NoUninstallLog = 2;
 
 const std::wstring installer = QV_INSTALLER_EXE;
@@ -96,7 +98,7 @@ protected:
     // folder: the 27 files its Uninstall.ulog lists, each in place; the
     // installation record; the uninstall key with the values the list of
     // installed programs and deployment tools read.
-    void expectInstalled(const std::wstring& folder)
+    void expectInstalled(const std::wstring& folder, std::size_t expectedFiles = 27)
     {
         const std::wstring program = folder + L"\\Trimora.exe";
         const std::wstring uninstaller = folder + L"\\Uninstall.exe";
@@ -114,7 +116,7 @@ protected:
                 << testing::PrintToString(e.path);
             bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         }
-        EXPECT_EQ(files, 27u);
+        EXPECT_EQ(files, expectedFiles);
 
         EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, MakerKey, RecordName), program);
         EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, ProductKey, L"DisplayName"), L"Trimora 6.04");
@@ -230,11 +232,12 @@ TEST_F(Unattended, GermanIntoAFolderWithBlanksAndAccentsWithoutDesktopShortcut)
 
     // The installed product keeps its folder, as on the folder page: another
     // one is refused, the same one (in another spelling) reinstalls.
-    EXPECT_EQ(install(L"/VERYSILENT /DIR=C:\\Elsewhere /LOG=C:\\elsewhere.log"), BadCommandLine);
+    // That depends on the machine, not on the command line: its own code.
+    EXPECT_EQ(install(L"/VERYSILENT /DIR=C:\\Elsewhere /LOG=C:\\elsewhere.log"), InstalledElsewhere);
     EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\elsewhere.log"),
                                 {L"Detected: the same version is installed: reinstallation",
-                                 L"The command line is not valid: /DIR: the installed product keeps its folder " + folder,
-                                 L"Exit code: 1639"}));
+                                 L"Refused: /DIR: the installed product keeps its folder " + folder,
+                                 L"Exit code: 183"}));
     EXPECT_FALSE(exists(L"C:\\Elsewhere"));
     // Dutch is offered but the installer has no texts in it: as when it is
     // picked in the wizard, the installation goes on, and is recorded, in
@@ -268,12 +271,20 @@ TEST_F(Unattended, RefusalsChangeNothing)
         {installer, L"/VERYSILENT /LANG=da", BadCommandLine, {}},
         {installer, L"/S /VERYSILENT", BadCommandLine, {}},
         {installer, L"/VERYSILENT /NODESKTOP /NODESKTOP", BadCommandLine, {}},
-        // The trap of a folder ending in a backslash inside quotes: \" is a
-        // quote for the runtime, and the rest of the line joins the folder.
-        {installer, L"/VERYSILENT \"/DIR=C:\\Program Files\\Tools\\\" /NODESKTOP", BadCommandLine, {}},
+        // A log file's name ending in a backslash before its closing quote,
+        // the silent switch after it: no window, the code.
+        {installer, L"/LOG=\"C:\\logs\\\" /VERYSILENT", BadCommandLine, {}},
+        // A quote left open swallows the silent switch: silent all the same.
+        {installer, L"\"/DIR=C:\\open quote /VERYSILENT", BadCommandLine, {}},
+        {installer, L"/VERYSILENT /CURRENTUSER", BadCommandLine, {}},
+        {installer, L"/VERYSILENT /LOG=relative.log", BadCommandLine, {}},
+        {installer, L"/VERYSILENT /DIR=\\\\server", BadCommandLine, {}},
+        // Refusals that depend on the machine, each with its own code.
+        {installer, L"/VERYSILENT /DIR=C:\\victim.ini\\Trimora", FolderIsAFile, {}},
+        {installer, L"/VERYSILENT /GROUP=" + std::wstring(200, L'G'), PathTooLong, {}},
         {installer, L"/VERYSILENT \"/LOG=C:\\no such folder\\install.log\"", LogFileFailed, {}},
         {installer, L"/VERYSILENT /LOG=" + planted, LogFileFailed, {}},
-        {installer, L"/VERYSILENT /?", Installed, {}},
+        {installer, L"/VERYSILENT /?", HelpShown, {}},
         // The installer's test build answers "not an administrator" here
         // (under Wine the user always is one).
         {QV_SETUP_PROBE_EXE, L"/VERYSILENT", NotAdministrator, {{L"QV_PROBE_NOT_ADMINISTRATOR", L"1"}}},
@@ -286,7 +297,9 @@ TEST_F(Unattended, RefusalsChangeNothing)
         {stagedUninstaller, L"/VERYSILENT /FOO", BadCommandLine, {}},
         {stagedUninstaller, L"/S /DIR=C:\\Trimora", BadCommandLine, {}},
         {stagedUninstaller, L"/VERYSILENT \"/LOG=C:\\no such folder\\uninstall.log\"", LogFileFailed, {}},
-        {stagedUninstaller, L"/VERYSILENT /?", 0, {}},
+        {stagedUninstaller, L"/VERYSILENT /?", HelpShown, {}},
+        {stagedUninstaller, L"/VERYSILENT /NOSAMPLES", BadCommandLine, {}},
+        {stagedUninstaller, L"/VERYSILENT /CURRENTUSER", BadCommandLine, {}},
         // The staged uninstaller has no Uninstall.ulog beside it.
         {stagedUninstaller, L"/VERYSILENT", NoUninstallLog, {}},
     };
@@ -296,6 +309,77 @@ TEST_F(Unattended, RefusalsChangeNothing)
 
     EXPECT_THAT(test::diff(before, test::MachineSnapshot::take()), IsEmpty());
     EXPECT_EQ(test::readBytes(victim), std::vector<char>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+}
+
+// The line package managers send, with a folder that ends in a backslash
+// before its closing quote and the silent switch after it: installed, no
+// window (there is no display), the accepted switches in the log.
+TEST_F(Unattended, PackageManagerLineWithTrailingBackslashInstalls)
+{
+    const std::wstring folder = L"C:\\Deployed Tools\\Trimora";
+    ASSERT_EQ(install(L"/DIR=\"" + folder + L"\\\" /SP- /VERYSILENT /SUPPRESSMSGBOXES /NORESTART "
+                      L"/LOG=\"C:\\pm.log\""),
+              Installed);
+    expectInstalled(folder);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\pm.log"),
+                                {L"Mode: very silent: no window",
+                                 L"Accepted, without effect here: /SP- /SUPPRESSMSGBOXES /NORESTART",
+                                 L"Installation folder: " + folder, L"Free space on C:\\: *", L"Exit code: 0"}));
+}
+
+// /NOICONS, /NOSAMPLES and the other accepted switches: no shortcut, no
+// sample on the public desktop, neither in the uninstall log nor in the
+// run's log; the uninstaller takes the same no-op switches.
+TEST_F(Unattended, NoIconsNoSamplesAndTheOtherAcceptedSwitches)
+{
+    ASSERT_EQ(install(L"/VERYSILENT /NOCANCEL /ALLUSERS /NOICONS /NOSAMPLES /LOG=C:\\bare.log"), Installed);
+    expectInstalled(installFolder, 21);
+    EXPECT_FALSE(exists(menuFolder));
+    EXPECT_FALSE(exists(desktop + L"\\Trimora 6.04.lnk"));
+    EXPECT_FALSE(exists(desktop + L"\\Trimora Examples"));
+    UninstallLog log;
+    log.read((installFolder + L"\\Uninstall.ulog").c_str());
+    for (const LogEntry& e : log.previousEntries()) {
+        EXPECT_THAT(e.path, ::testing::Not(HasSubstr(L".qvn"))) << "no sample in the uninstall log";
+        EXPECT_NE(e.kind, DesktopShortcut);
+        EXPECT_NE(e.kind, ProgramShortcut);
+    }
+    const std::vector<std::wstring> lines = runLogLines(L"C:\\bare.log");
+    EXPECT_TRUE(containsInOrder(lines, {L"Accepted, without effect here: /NOCANCEL /ALLUSERS",
+                                        L"Start-menu shortcuts: no", L"Desktop shortcut: no",
+                                        L"Sample documents: left out (/NOSAMPLES)", L"Exit code: 0"}));
+    for (const std::wstring& line : lines) EXPECT_THAT(line, ::testing::Not(HasSubstr(L".qvn")));
+
+    const std::wstring uninstall = L"\"" + installFolder + L"\\Uninstall.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART";
+    EXPECT_EQ(test::runProcess(uninstall), std::optional<DWORD>(0u));
+    test::waitForCleanupCopies();
+    EXPECT_FALSE(exists(installFolder));
+}
+
+// A volume too small for the payload (a drive letter standing for a small
+// tmpfs, tests/reliability/other-volume.sh): refused before anything is
+// written on it, with the disk-full code and a log line.
+TEST_F(Unattended, VolumeTooSmallIsRefusedBeforeAnythingIsWritten)
+{
+    const std::string volume = test::otherVolumeFolder();
+    ASSERT_FALSE(volume.empty()) << "run through tests/reliability/other-volume.sh --small";
+    ASSERT_TRUE(test::mapDriveLetter(L'S', volume));
+    const test::MachineSnapshot before = test::MachineSnapshot::take();
+    ASSERT_EQ(install(L"/VERYSILENT /DIR=S:\\Trimora /LOG=C:\\space.log"), NotEnoughSpace);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\space.log"),
+                                {L"Installation folder: S:\\Trimora", L"Free space on S:\\: *",
+                                 L"Refused: not enough free space on S:\\: *", L"Exit code: 112"}));
+    EXPECT_FALSE(exists(L"S:\\Trimora"));
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileW(L"S:\\*", &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do EXPECT_TRUE(found.cFileName[0] == L'.') << testing::PrintToString(std::wstring(found.cFileName));
+        while (::FindNextFileW(find, &found));
+        ::FindClose(find);
+    }
+    // Only the log was written on the machine.
+    for (const std::wstring& change : test::diff(before, test::MachineSnapshot::take()))
+        EXPECT_THAT(change, HasSubstr(L"space.log"));
 }
 
 TEST_F(Unattended, RefusalsAreLoggedWithTheirCode)
@@ -461,10 +545,15 @@ TEST_F(Unattended, HelpWindowsListSwitchesAndExitCodes)
         DWORD code;
     };
     const std::vector<Case> cases = {
-        {installer, L"/?", {L"/VERYSILENT", L"/DIR=\"folder\"", L"/LANG=language", L"1603\t", L"1639\t"}, Installed},
+        {installer, L"/?",
+         {L"/VERYSILENT", L"/DIR=\"folder\"", L"/LANG=language", L"/NOSAMPLES", L"/SUPPRESSMSGBOXES", L"/CURRENTUSER",
+          L"112\t", L"1223\t", L"1603\t", L"1639\t"},
+         HelpShown},
         {installer, L"/HELP /FOO", {L"The command line is not valid:\nUnknown switch: /FOO\n", L"/NODESKTOP"},
          BadCommandLine},
-        {stagedUninstaller, L"/?", {L"/VERYSILENT", L"4\tremoved, but something could not be deleted", L"1622\t"}, 0},
+        {stagedUninstaller, L"/?",
+         {L"/VERYSILENT", L"4\tremoved, but something could not be deleted", L"170\t", L"1618\t", L"1622\t"},
+         HelpShown},
     };
     for (const Case& c : cases) {
         test::ChildProcess process(L"\"" + c.program + L"\" " + c.arguments);

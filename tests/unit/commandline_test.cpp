@@ -26,6 +26,74 @@ TEST(CommandLine, SplitsAsTheRuntimeDoes)
     EXPECT_THAT(commandLineArguments(L"Install.exe /DIR=\"C:\\Program Files\\X\" /S"),
                 ElementsAre(L"/DIR=C:\\Program Files\\X", L"/S"));
     EXPECT_THAT(commandLineArguments(L"Install.exe"), IsEmpty());
+    EXPECT_THAT(commandLineArguments(L"Install.exe a\\\\\"b c\" \\\"d\\\\e"),
+                ElementsAre(L"a\\b c", L"\"d\\\\e"));
+}
+
+// A value ending in a backslash before its closing quote: the runtime would
+// read \" as a quote and make one argument of the rest of the line, so that
+// a silent switch after it went unseen and the run opened the help window
+// under a deployment tool, where nobody sees it.
+TEST(CommandLine, TrailingBackslashBeforeTheClosingQuoteNamesTheFolder)
+{
+    struct Case {
+        const wchar_t* line;
+        Arguments arguments;
+    };
+    const Case cases[] = {
+        {L"setup.exe /DIR=\"C:\\Program Files\\Tools\\\" /VERYSILENT",
+         {L"/DIR=C:\\Program Files\\Tools\\", L"/VERYSILENT"}},
+        {L"\"C:\\My setup\\setup.exe\" \"/DIR=C:\\Program Files\\Tools\\\" /S \"/LOG=C:\\logs\\x.log\"",
+         {L"/DIR=C:\\Program Files\\Tools\\", L"/S", L"/LOG=C:\\logs\\x.log"}},
+        // Escaped as the runtime wants it: the same folder.
+        {L"setup.exe /DIR=\"C:\\Tools\\\\\" /S", {L"/DIR=C:\\Tools\\\\", L"/S"}},
+        {L"setup.exe /LOG=\"C:\\logs\\\"", {L"/LOG=C:\\logs\\"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(commandLineArguments(c.line), c.arguments) << testing::PrintToString(std::wstring(c.line));
+    }
+    const CommandLineOptions o = readCommandLine(cases[0].line);
+    EXPECT_THAT(o.errors, IsEmpty());
+    EXPECT_EQ(o.mode, RunMode::VerySilent);
+    EXPECT_EQ(o.installFolder, L"C:\\Program Files\\Tools");
+    // A log file's name cannot end in a backslash: refused, silently.
+    const CommandLineOptions log = readCommandLine(L"setup.exe /LOG=\"C:\\logs\\\" /VERYSILENT");
+    EXPECT_EQ(log.mode, RunMode::VerySilent);
+    EXPECT_EQ(log.errors.size(), 1u);
+    EXPECT_FALSE(log.log) << "a refused name logs nowhere, not into a new file either";
+}
+
+// However the quotes split the line, a silent switch in it makes the run
+// silent; what cannot be read is refused.
+TEST(CommandLine, SilentSwitchAnywhereInTheRawLineMakesTheRunSilent)
+{
+    const CommandLineOptions open = readCommandLine(L"setup.exe \"/LOG=C:\\x.log /VERYSILENT");
+    EXPECT_EQ(open.mode, RunMode::VerySilent);
+    ASSERT_EQ(open.errors.size(), 1u);
+    EXPECT_THAT(open.errors[0], HasSubstr(L"silent switch stands inside another argument"));
+    EXPECT_EQ(readCommandLine(L"setup.exe \"/DIR=C:\\A\"B /s").mode, RunMode::Silent);
+    EXPECT_EQ(silentSwitchInRawText(L"\"C:\\x\\setup.exe\" \"/SILENT\""), RunMode::Silent);
+    EXPECT_EQ(silentSwitchInRawText(L"setup.exe /S /VERYSILENT"), RunMode::VerySilent);
+    // Not a switch of its own, and the program's own name does not count.
+    EXPECT_FALSE(silentSwitchInRawText(L"setup.exe /DIR=C:\\S /SILENTLY"));
+    EXPECT_FALSE(silentSwitchInRawText(L"\"C:\\ /S \\setup.exe\" /LOG"));
+    EXPECT_EQ(readCommandLine(L"setup.exe").mode, RunMode::Interactive);
+}
+
+// What package managers and scripts send to installers of this style.
+TEST(CommandLine, SwitchesDeploymentToolsSendAreAccepted)
+{
+    const CommandLineOptions o = parseCommandLine(
+        {L"/SP-", L"/VERYSILENT", L"/SUPPRESSMSGBOXES", L"/NORESTART", L"/NOCANCEL", L"/ALLUSERS", L"/noicons",
+         L"/NOSAMPLES"});
+    EXPECT_THAT(o.errors, IsEmpty());
+    EXPECT_EQ(o.mode, RunMode::VerySilent);
+    EXPECT_THAT(o.withoutEffect, ElementsAre(L"/SP-", L"/SUPPRESSMSGBOXES", L"/NORESTART", L"/NOCANCEL", L"/ALLUSERS"));
+    EXPECT_TRUE(o.noStartMenu);
+    EXPECT_TRUE(o.noDesktop);
+    EXPECT_TRUE(o.noSamples);
+    EXPECT_FALSE(parseCommandLine({L"/S"}).noSamples);
+    EXPECT_THAT(parseCommandLine({L"/NOICONS", L"/NOSTARTMENU", L"/NODESKTOP"}).errors, IsEmpty());
 }
 
 TEST(CommandLine, NoArgumentsIsTheWizardAsAlways)
@@ -93,6 +161,11 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderCase{L"C:/Apps/Trimora", L"C:\\Apps\\Trimora"},
                       FolderCase{L"D:", L"D:\\"},
                       FolderCase{L"\\\\server\\share\\Trimora", L"\\\\server\\share\\Trimora"},
+                      FolderCase{L"\\\\server\\share", L"\\\\server\\share"},
+                      // A network path without its share names no folder.
+                      FolderCase{L"\\\\server", nullptr},
+                      FolderCase{L"\\\\server\\", nullptr},
+                      FolderCase{L"\\\\server\\\\Trimora", nullptr},
                       // Relative: it would depend on the folder the tool starts in.
                       FolderCase{L"Trimora", nullptr},
                       FolderCase{L"..\\Trimora", nullptr},
@@ -164,7 +237,17 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{{L"/DIR=C:\\A", L"/DIR=C:\\B"}, L"more than once"},
                       RefusedCase{{L"/S", L"/SILENT"}, L"more than once"},
                       RefusedCase{{L"/S", L"/VERYSILENT"}, L"exclude each other"},
-                      RefusedCase{{L"/GROUP=Tools", L"/NOSTARTMENU"}, L"exclude each other"}));
+                      RefusedCase{{L"/GROUP=Tools", L"/NOSTARTMENU"}, L"exclude each other"},
+                      RefusedCase{{L"/GROUP=Tools", L"/NOICONS"}, L"/GROUP and /NOICONS exclude each other"},
+                      RefusedCase{{L"/CURRENTUSER"}, L"/CURRENTUSER: this product is installed for all users"},
+                      RefusedCase{{L"/SP"}, L"Unknown switch: /SP"},
+                      RefusedCase{{L"/NORESTART=1"}, L"takes no value"},
+                      // A log file by a full path only, as /DIR.
+                      RefusedCase{{L"/LOG=install.log"}, L"Not a usable log file name"},
+                      RefusedCase{{L"/LOG=..\\install.log"}, L"Not a usable log file name"},
+                      RefusedCase{{L"/LOG=\\install.log"}, L"Not a usable log file name"},
+                      RefusedCase{{L"/LOG=\\\\server"}, L"Not a usable log file name"},
+                      RefusedCase{{L"/LOG=C:\\logs\\"}, L"Not a usable log file name"}));
 
 // A refused switch still leaves the mode known, so that a silent run ends
 // without a window.

@@ -266,7 +266,7 @@ TEST_F(HandMadeInstallation, AsksFirstAndRemovesNothingWhenTheAnswerIsNo)
     // Its boxes are drawn for their screen's DPI, by the uninstaller's manifest.
     EXPECT_EQ(dpiAwareness(question), perMonitorAwareByManifest());
     ::SendMessageW(::GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
-    EXPECT_EQ(run.waitForExit(30000), 1u);
+    EXPECT_EQ(run.waitForExit(30000), 1602u);  // ERROR_INSTALL_USEREXIT
     expectUntouched();
 }
 
@@ -294,7 +294,7 @@ TEST_F(HandMadeInstallation, RefusesWhileTheProgramRuns)
 {
     StartedProcess running(L"\"" + program + L"\"");
     ASSERT_NE(findProcessWindow(running.id(), kMainWindowClass, 20000), nullptr);
-    EXPECT_EQ(runProcess(uninstallCommand(L" /S")), 3u);
+    EXPECT_EQ(runProcess(uninstallCommand(L" /S")), 170u);  // ERROR_BUSY, as the installer
     expectUntouched();
 }
 

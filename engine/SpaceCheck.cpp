@@ -1,0 +1,109 @@
+#include "engine/SpaceCheck.h"
+
+#include "engine/Archive.h"
+#include "engine/ArchiveExtractor.h"
+#include "engine/CompressError.h"
+#include "engine/FolderMacros.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <system_error>
+
+namespace qv {
+namespace {
+
+// Thrown out of the decompression once the header is complete: the files'
+// bytes are not needed.
+struct HeaderComplete {};
+
+std::wstring parentOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// The volume root of the nearest folder of path that exists; empty when
+// none does or the system cannot tell.
+std::wstring volumeOf(const std::wstring& path)
+{
+    std::wstring existing = parentOf(path);
+    while (!existing.empty() && ::GetFileAttributesW(existing.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::wstring up = parentOf(existing);
+        if (up.size() >= existing.size()) break;
+        existing = up;
+    }
+    if (existing.size() == 2 && existing[1] == L':') existing += L'\\';
+    if (existing.empty()) return {};
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(existing.c_str(), volume, MAX_PATH + 1)) return {};
+    std::wstring root = volume;
+    if (!root.empty() && root.back() != L'\\') root += L'\\';
+    return root;
+}
+
+}  // namespace
+
+std::vector<ArchiveEntry> payloadTargets(std::istream& archive, const std::wstring& installPath,
+                                         const std::wstring& samplePath, const std::wstring& tempPath)
+{
+    std::string header;
+    std::uint64_t headerSize = 0;
+    try {
+        decompressChunks(archive, [&](const char* p, std::streamsize n) {
+            while (n > 0) {
+                const std::size_t wanted =
+                    headerSize == 0 ? 8 - header.size() : static_cast<std::size_t>(headerSize - header.size());
+                const std::size_t take = std::min<std::size_t>(wanted, static_cast<std::size_t>(n));
+                header.append(p, take);
+                p += take;
+                n -= static_cast<std::streamsize>(take);
+                if (headerSize == 0 && header.size() == 8) headerSize = readHeaderSize(header.data());
+                if (headerSize != 0 && header.size() == headerSize) throw HeaderComplete{};
+            }
+        });
+    } catch (const HeaderComplete&) {
+    }
+    if (headerSize == 0 || header.size() != headerSize)
+        throw std::system_error(make_error_code(CompressError::Unexpected));
+    std::vector<ArchiveEntry> entries = parseHeader(header);
+    FolderMacros folders(installPath, samplePath, tempPath);
+    resolveTargets(entries, folders);
+    return entries;
+}
+
+std::vector<VolumeSpace> spaceOnVolumes(const std::vector<ArchiveEntry>& targets)
+{
+    std::vector<VolumeSpace> volumes;
+    std::vector<std::uint64_t> clusters;
+    for (const ArchiveEntry& entry : targets) {
+        const std::wstring root = volumeOf(entry.destination);
+        auto found = std::find_if(volumes.begin(), volumes.end(), [&](const VolumeSpace& v) {
+            return ::CompareStringOrdinal(v.volume.c_str(), -1, root.c_str(), -1, TRUE) == CSTR_EQUAL;
+        });
+        if (found == volumes.end()) {
+            VolumeSpace volume;
+            volume.volume = root;
+            volume.needed = SpaceReservePerVolume;
+            ULARGE_INTEGER available{}, total{}, free{};
+            if (!root.empty() && ::GetDiskFreeSpaceExW(root.c_str(), &available, &total, &free)) {
+                volume.available = available.QuadPart;
+                volume.known = true;
+            }
+            DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+            std::uint64_t cluster = 4096;
+            if (!root.empty() && ::GetDiskFreeSpaceW(root.c_str(), &sectorsPerCluster, &bytesPerSector,
+                                                     &freeClusters, &totalClusters) &&
+                sectorsPerCluster && bytesPerSector)
+                cluster = std::uint64_t(sectorsPerCluster) * bytesPerSector;
+            volumes.push_back(volume);
+            clusters.push_back(cluster);
+            found = volumes.end() - 1;
+        }
+        const std::uint64_t cluster = clusters[static_cast<std::size_t>(found - volumes.begin())];
+        found->needed += (entry.size + cluster - 1) / cluster * cluster;
+    }
+    return volumes;
+}
+
+}  // namespace qv

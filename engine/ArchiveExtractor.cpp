@@ -217,23 +217,15 @@ std::error_code verifyArchiveContents(std::istream& source, const std::wstring& 
 
     // The header is collected as the extraction collects it (its size is
     // bounded before a byte of it is kept); everything after it is counted.
-    std::string header;
-    std::uint64_t headerSize = 0, decompressed = 0;
+    HeaderCollector header;
+    std::uint64_t decompressed = 0;
     bool broken = false;
     try {
         decompressChunks(source, [&](const char* p, std::streamsize n) {
             decompressed += static_cast<std::uint64_t>(n);
-            if (broken || (headerSize != 0 && header.size() == headerSize)) return;
+            if (broken || header.complete()) return;
             try {
-                while (n > 0 && (headerSize == 0 || header.size() < headerSize)) {
-                    const std::size_t wanted =
-                        headerSize == 0 ? 8 - header.size() : static_cast<std::size_t>(headerSize - header.size());
-                    const std::size_t take = std::min<std::size_t>(wanted, static_cast<std::size_t>(n));
-                    header.append(p, take);
-                    p += take;
-                    n -= static_cast<std::streamsize>(take);
-                    if (headerSize == 0 && header.size() == 8) headerSize = readHeaderSize(header.data());
-                }
+                header.take(p, static_cast<std::size_t>(n));
             } catch (const std::system_error&) {
                 broken = true;
             }
@@ -242,10 +234,10 @@ std::error_code verifyArchiveContents(std::istream& source, const std::wstring& 
         return unsound;
     }
     if (!source.good() || source.rdbuf()->sgetc() != std::istream::traits_type::eof()) return unsound;
-    if (broken || headerSize == 0 || header.size() != headerSize) return malformed;
+    if (broken || !header.complete()) return malformed;
     try {
-        std::vector<ArchiveEntry> entries = parseHeader(header);
-        if (decompressed != archiveTotal(headerSize, entries)) return malformed;
+        std::vector<ArchiveEntry> entries = parseHeader(header.bytes());
+        if (decompressed != archiveTotal(header.size(), entries)) return malformed;
         FolderMacros folders(installPath, samplePath, tempPath);
         resolveTargets(entries, folders);
     } catch (const std::system_error& e) {

@@ -2,6 +2,7 @@
 
 #include "engine/CompressError.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -103,6 +104,19 @@ std::uint64_t readHeaderSize(const char* first8Bytes)
     std::uint64_t size = getLE(first8Bytes, 8);
     if (size < archivePrefixSize || size > maxHeaderSize) malformed();
     return size;
+}
+
+std::size_t HeaderCollector::take(const char* p, std::size_t n)
+{
+    std::size_t taken = 0;
+    while (taken < n && !complete()) {
+        const std::uint64_t wanted = size_ == 0 ? 8 - bytes_.size() : size_ - bytes_.size();
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, n - taken));
+        bytes_.append(p + taken, part);
+        taken += part;
+        if (size_ == 0 && bytes_.size() == 8) size_ = readHeaderSize(bytes_.data());
+    }
+    return taken;
 }
 
 std::vector<ArchiveEntry> parseHeader(std::string_view header)

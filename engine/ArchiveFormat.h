@@ -60,6 +60,23 @@ inline constexpr std::uint64_t maxHeaderSize = 4 * 1024 * 1024;
 // is checked before a single header byte is buffered.
 std::uint64_t readHeaderSize(const char* first8Bytes);
 
+// Collects a header from decompressed bytes as they arrive: the size field
+// first, bounded by readHeaderSize before a byte more is kept, then the rest
+// of the header and nothing after it.
+class HeaderCollector {
+public:
+    // Takes from the n bytes at p what the header still lacks and returns
+    // how many it took. Throws as readHeaderSize does.
+    std::size_t take(const char* p, std::size_t n);
+    bool complete() const noexcept { return size_ != 0 && bytes_.size() == size_; }
+    std::uint64_t size() const noexcept { return size_; }
+    const std::string& bytes() const noexcept { return bytes_; }
+
+private:
+    std::string bytes_;
+    std::uint64_t size_ = 0;
+};
+
 // Parses a complete header (the bytes from offset 0 to header size). Every
 // count and length is checked against the bytes left before it is used, so
 // a damaged header never reads or allocates beyond what it holds. The table

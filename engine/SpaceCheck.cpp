@@ -47,26 +47,16 @@ std::wstring volumeOf(const std::wstring& path)
 std::vector<ArchiveEntry> payloadTargets(std::istream& archive, const std::wstring& installPath,
                                          const std::wstring& samplePath, const std::wstring& tempPath)
 {
-    std::string header;
-    std::uint64_t headerSize = 0;
+    HeaderCollector header;
     try {
         decompressChunks(archive, [&](const char* p, std::streamsize n) {
-            while (n > 0) {
-                const std::size_t wanted =
-                    headerSize == 0 ? 8 - header.size() : static_cast<std::size_t>(headerSize - header.size());
-                const std::size_t take = std::min<std::size_t>(wanted, static_cast<std::size_t>(n));
-                header.append(p, take);
-                p += take;
-                n -= static_cast<std::streamsize>(take);
-                if (headerSize == 0 && header.size() == 8) headerSize = readHeaderSize(header.data());
-                if (headerSize != 0 && header.size() == headerSize) throw HeaderComplete{};
-            }
+            header.take(p, static_cast<std::size_t>(n));
+            if (header.complete()) throw HeaderComplete{};
         });
     } catch (const HeaderComplete&) {
     }
-    if (headerSize == 0 || header.size() != headerSize)
-        throw std::system_error(make_error_code(CompressError::Unexpected));
-    std::vector<ArchiveEntry> entries = parseHeader(header);
+    if (!header.complete()) throw std::system_error(make_error_code(CompressError::Unexpected));
+    std::vector<ArchiveEntry> entries = parseHeader(header.bytes());
     FolderMacros folders(installPath, samplePath, tempPath);
     resolveTargets(entries, folders);
     return entries;

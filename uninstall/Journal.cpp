@@ -374,6 +374,11 @@ void UninstallLog::recordSecurityChange(const std::wstring& path, std::int32_t e
         if (!file || file.isFolder()) return;
         saved = saveOwnerAndDacl(file.handle.get());
     }
+    recordSavedSecurity(path, entryKind, std::move(saved));
+}
+
+void UninstallLog::recordSavedSecurity(const std::wstring& path, std::int32_t entryKind, std::vector<BYTE> saved)
+{
     JournalRecord announced(JournalRecordType::FileRecorded, path,
                             journal_flags::FileExisted | journal_flags::KeptInPlace,
                             static_cast<std::uint32_t>(entryKind));
@@ -413,20 +418,7 @@ void UninstallLog::secureFoldersDownTo(const std::wstring& folder)
         if (!opened.isFolder()) throwHResult(HRESULT_FROM_WIN32(ERROR_DIRECTORY));
         std::vector<BYTE> saved = saveOwnerAndDacl(opened.handle.get());
         if (!leftToAdministrators(saved)) {
-            JournalRecord announced(JournalRecordType::FileRecorded, *current,
-                                    journal_flags::FileExisted | journal_flags::KeptInPlace,
-                                    static_cast<std::uint32_t>(takenOverFolderKind));
-            announced.data = saved;
-            writeAhead(announced);
-            LogEntry& entry = append(InstalledFile);
-            entry.path = *current;
-            entry.payloadKind = takenOverFolderKind;
-            entry.done = true;
-            entry.keptInPlace = true;
-            entry.securityOnly = true;
-            entry.savedDacl = std::move(saved);
-            writeAhead(JournalRecord(JournalRecordType::Settled, {}, journal_flags::Done));
-            if (observer_) observer_->recorded(entry);
+            recordSavedSecurity(*current, takenOverFolderKind, std::move(saved));
             secureFolder(opened.handle.get());
         }
         securedFolders_.push_back(*current);

@@ -208,6 +208,10 @@ private:
     Backup takeBackup(const std::wstring& source, bool copy, const std::function<void(const Backup&)>& announce = {},
                       bool asItself = false);
     void recordFileAs(const std::wstring& path, std::int32_t entryKind, bool copy, bool setAside);
+    // Announces and enters the owner and DACL saved of something the run
+    // leaves in place and is about to change the security of, so that a
+    // rollback puts them back.
+    void recordSavedSecurity(const std::wstring& path, std::int32_t entryKind, std::vector<BYTE> saved);
     void writeAhead(const JournalRecord& record);
     bool createFolder(const std::wstring& folder);
 

@@ -16,6 +16,11 @@ constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
     throwHResult(HRESULT_FROM_WIN32(errorLinkRefused));
 }
 
+bool isLockedOpen(DWORD error) noexcept
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 bool isMissing(DWORD error) noexcept
 {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -385,14 +390,25 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
     try {
         CheckedHandle opened = openChecked(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
                                            OPEN_EXISTING, LinkItself | SeveralNames);
-        if (!opened) return isMissing(::GetLastError()) ? RemoveOutcome::Missing : RemoveOutcome::Failed;
+        if (!opened) {
+            const DWORD error = ::GetLastError();
+            if (isMissing(error)) return RemoveOutcome::Missing;
+            return isLockedOpen(error) ? RemoveOutcome::InUse : RemoveOutcome::Failed;
+        }
         if (!opened.isLink && opened.isFolder() != (what == Removable::EmptyFolder)) return RemoveOutcome::Failed;
 
         // The installer marks the program and the uninstaller read-only,
         // and a read-only file refuses deletion; another name of the file
         // keeps its attributes.
-        return deleteNameOnClose(opened.handle.get(), opened.info) ? RemoveOutcome::Removed
-                                                                                  : RemoveOutcome::Failed;
+        if (deleteNameOnClose(opened.handle.get(), opened.info)) return RemoveOutcome::Removed;
+        // Opened for deletion, a file still refuses to be marked while a
+        // process runs it or maps it (STATUS_CANNOT_DELETE reads as access
+        // denied); a folder refuses while it holds anything.
+        const DWORD error = ::GetLastError();
+        return !opened.isFolder() && (error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
+                                      isLockedOpen(error))
+                   ? RemoveOutcome::InUse
+                   : RemoveOutcome::Failed;
     } catch (const HResultError& error) {
         return error.code() == HRESULT_FROM_WIN32(errorLinkRefused) ? RemoveOutcome::Refused
                                                                     : RemoveOutcome::Failed;

@@ -123,7 +123,9 @@ CheckedHandle openChecked(const std::wstring& path, DWORD access, DWORD share, D
 enum class NameAtPath { Missing, Folder, File, SeveralNames, Link };
 NameAtPath nameAt(const std::wstring& path);
 
-enum class RemoveOutcome { Removed, Missing, Refused, Failed };
+// InUse: another process has the file open without delete sharing, or
+// runs it or maps it, so that only the next start of Windows can delete it.
+enum class RemoveOutcome { Removed, Missing, Refused, InUse, Failed };
 enum class Removable { File, EmptyFolder };
 
 // Deletes a file (its read-only attribute cleared first, for a file with

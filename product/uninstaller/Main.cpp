@@ -58,7 +58,9 @@ std::wstring uninstallerHelpText()
            L"1603\tan unexpected error (see the log)\n"
            L"1618\tan installer is running: nothing removed\n"
            L"1622\tthe log file cannot be created: nothing removed\n"
-           L"1639\tthe command line is not valid: nothing removed\n";
+           L"1639\tthe command line is not valid: nothing removed\n"
+           L"3010\tremoved, but a file in use goes only when Windows starts again:\n"
+           L"\ta restart completes the removal (see the log)\n";
 }
 
 void show(const std::wstring& text, UINT icon)

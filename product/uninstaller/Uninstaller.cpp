@@ -1,5 +1,6 @@
 #include "product/uninstaller/Uninstaller.h"
 
+#include "app/ErrorMessages.h"
 #include "app/InstanceObjects.h"
 #include "app/Product.h"
 #include "engine/RunRecovery.h"
@@ -99,6 +100,22 @@ std::wstring productLabelOf(const ProductStrings& strings)
     return strings.get(IDS_PRODUCT_NAME) + L" " + kProductVersionText;
 }
 
+// Letters, digits and "._-{}": nothing the command interpreter reads as
+// syntax. The names this program gives its clean-up copy and run folder are
+// all of that kind.
+bool isPlainName(const std::wstring& name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](wchar_t c) {
+        return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'.' ||
+               c == L'_' || c == L'-' || c == L'{' || c == L'}';
+    });
+}
+
+bool isRunFolderName(const std::wstring& name)
+{
+    return isPlainName(name) && name.compare(0, 8, L"orvane_{") == 0;
+}
+
 constexpr wchar_t notOwned[] = L"not this installation's";
 constexpr wchar_t behindLink[] = L"a link on its way";
 
@@ -147,12 +164,19 @@ UninstallResult Uninstaller::run()
     removeInstallationRecord();
     dropUnfinishedRun();
     removeLogAndSelf();
-    note(incomplete_ ? L"Removed, but something could not be deleted or was left alone" : L"Removed");
+    note(incomplete_          ? L"Removed, but something could not be deleted or was left alone"
+         : restartRequired_ ? L"Removed; what is in use goes when Windows starts again"
+                            : L"Removed");
 
-    if (!silent_)
+    if (!silent_) {
+        // The system's own words, in the user's language, say that a restart
+        // completes the removal.
+        if (!incomplete_ && restartRequired_) done += L"\n\n" + systemErrorText(ERROR_SUCCESS_REBOOT_REQUIRED);
         ::MessageBoxW(nullptr, (incomplete_ ? partial : done).c_str(), label_.c_str(),
                       MB_OK | (incomplete_ ? MB_ICONWARNING : MB_ICONINFORMATION));
-    return incomplete_ ? UninstallResult::Incomplete : UninstallResult::Removed;
+    }
+    if (incomplete_) return UninstallResult::Incomplete;
+    return restartRequired_ ? UninstallResult::RestartRequired : UninstallResult::Removed;
 }
 
 bool Uninstaller::loadLog()
@@ -347,11 +371,40 @@ void Uninstaller::removeFile(const std::wstring& path)
     case RemoveOutcome::Refused:
         skip(path, behindLink);
         break;
+    case RemoveOutcome::InUse:
+        removeAtRestart(path);
+        break;
     case RemoveOutcome::Failed:
         note(L"Could NOT delete " + path);
         incomplete_ = true;
         break;
     }
+}
+
+void Uninstaller::removeAtRestart(const std::wstring& path)
+{
+    // Windows deletes by path at its start, before anybody logs on. Only the
+    // installation folder, which administrators alone may change, still
+    // leads where it led now; a file in use anywhere else stays.
+    if (!isSameOrBelow(path, folder_)) {
+        note(L"Could NOT delete " + path + L" (in use)");
+        incomplete_ = true;
+        return;
+    }
+    if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        note(L"Could NOT delete " + path + L" (in use), nor have it deleted when Windows starts again");
+        incomplete_ = true;
+        return;
+    }
+    note(L"In use: " + path + L" is deleted when Windows starts again");
+    removedAtRestart_.push_back(path);
+    restartRequired_ = true;
+}
+
+bool Uninstaller::holdsFileRemovedAtRestart(const std::wstring& folder) const
+{
+    return std::any_of(removedAtRestart_.begin(), removedAtRestart_.end(),
+                       [&](const std::wstring& file) { return isSameOrBelow(file, folder); });
 }
 
 void Uninstaller::removeFolder(const std::wstring& path)
@@ -369,7 +422,13 @@ void Uninstaller::removeFolder(const std::wstring& path)
         skip(path, behindLink);
         break;
     case RemoveOutcome::Failed:
-        note(L"Kept folder " + path + L" (not empty)");
+    case RemoveOutcome::InUse:
+        // Emptied at the restart, it goes then too: the system deletes in
+        // the order given, the files in it first.
+        if (holdsFileRemovedAtRestart(path) && ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            note(L"Kept folder " + path + L" until Windows starts again");
+        else
+            note(L"Kept folder " + path + L" (not empty)");
         break;
     case RemoveOutcome::Missing:
         break;
@@ -431,12 +490,16 @@ void Uninstaller::removeLogAndSelf()
     // The created folders come deepest first from the reversed log.
     if (removeAfterExit(self_, foldersAfterExit_)) {
         note(L"A temporary copy deletes the uninstaller " + self_ + L" and its folders once it has ended");
+        // A folder that keeps a file in use until the restart goes after it.
+        for (const std::wstring& folder : foldersAfterExit_)
+            if (holdsFileRemovedAtRestart(folder)) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     } else {
         note(L"The uninstaller " + self_ + L" and its folders go when Windows starts again");
         // Without the clean-up copy, Windows removes them at the next start
         // (administrators only; folders only when empty by then).
         ::SetFileAttributesW(self_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::MoveFileExW(self_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) incomplete_ = true;
+        if (::MoveFileExW(self_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) restartRequired_ = true;
+        else incomplete_ = true;
         for (const std::wstring& folder : foldersAfterExit_)
             ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
@@ -521,29 +584,141 @@ int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths)
         // The image of an ended process may stay mapped for a moment. The
         // folder may be one users can write: a link put in the uninstaller's
         // place goes itself, a link on its way stops the clean-up.
+        auto stays = [](RemoveOutcome outcome) {
+            return outcome == RemoveOutcome::Failed || outcome == RemoveOutcome::InUse;
+        };
         RemoveOutcome removed = RemoveOutcome::Failed;
         for (int attempt = 0; attempt < 50; ++attempt) {
             removed = removeChecked(paths[0], Removable::File);
-            if (removed != RemoveOutcome::Failed) break;
+            if (!stays(removed)) break;
             ::Sleep(100);
         }
-        if (removed == RemoveOutcome::Failed) ::MoveFileExW(paths[0].c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        if (removed == RemoveOutcome::Failed || removed == RemoveOutcome::Refused) result = 1;
+        // Held by some other process for five seconds: it goes at the restart.
+        if (stays(removed)) ::MoveFileExW(paths[0].c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (stays(removed) || removed == RemoveOutcome::Refused) result = 1;
         for (std::size_t i = 1; i < paths.size() && removed != RemoveOutcome::Refused; ++i)
             if (removeChecked(paths[i], Removable::EmptyFolder) == RemoveOutcome::Removed)
                 ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, paths[i].c_str(), nullptr);
     }
-    // The copy itself can only go when Windows starts again, and its
-    // private folder after it (an empty folder is all that is removed then).
+    // The copy itself goes once it has ended; where no interpreter can do
+    // that, when Windows starts again, its private folder after it (an
+    // empty folder is all that is removed then).
     wchar_t copy[MAX_PATH] = {};
-    if (::GetModuleFileNameW(nullptr, copy, MAX_PATH)) {
+    const DWORD length = ::GetModuleFileNameW(nullptr, copy, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && !deleteCopyAfterExit(copy)) {
         ::MoveFileExW(copy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         const std::wstring folder = folderOf(copy);
-        if (folderOf(folder).size() < folder.size() &&
-            folder.compare(folderOf(folder).size() + 1, 8, L"orvane_{") == 0)
-            ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (isRunFolderName(nameOf(folder))) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     return result;
+}
+
+bool deleteCopyAfterExit(const std::wstring& copyPath)
+{
+    const std::wstring folder = folderOf(copyPath);
+    const std::wstring copyName = nameOf(copyPath), folderName = nameOf(folder);
+    if (!isPlainName(copyName) || !isRunFolderName(folderName)) return false;
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    const std::wstring systemFolder(system, length);
+    const std::wstring interpreter = systemFolder + L"\\cmd.exe";
+
+    // Input: a pipe whose writing end this process alone holds, so that it
+    // ends when this process does. Output: a pipe this process reads until
+    // the interpreter says it is in the run folder. Errors: nowhere.
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE inputRead = nullptr, inputWrite = nullptr, outputRead = nullptr, outputWrite = nullptr;
+    if (!::CreatePipe(&inputRead, &inputWrite, &inheritable, 0)) return false;
+    UniqueHandle input(inputRead), untilExit(inputWrite);
+    if (!::CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return false;
+    UniqueHandle answer(outputRead), output(outputWrite);
+    UniqueFile nowhere(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                     OPEN_EXISTING, 0, nullptr));
+    if (!nowhere || !::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0) ||
+        !::SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0))
+        return false;
+
+    // The interpreter inherits these three handles and no other.
+    HANDLE inherited[] = {input.get(), output.get(), nowhere.get()};
+    SIZE_T listSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<BYTE> listBuffer(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
+    if (listSize == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return false;
+    struct ListOwner {
+        LPPROC_THREAD_ATTRIBUTE_LIST list;
+        ~ListOwner() { ::DeleteProcThreadAttributeList(list); }
+    } listOwner{list};
+    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
+                                     nullptr, nullptr))
+        return false;
+
+    // The interpreter starts in the folder above and changes into the run
+    // folder while this program still runs from it, so that the folder it
+    // holds is this one (Wine would keep a first working folder open until
+    // the end, and the run folder could not be removed). Then it says so and
+    // waits: "set /p" reads until the input ends. The system lets go of a
+    // program's file a moment after the program has ended (later where
+    // another process still holds the ended process), so while the copy is
+    // there each further try waits longer: 1, 1, 2, 4, 8 and 16 seconds. The
+    // command line has no loop and no "||": each step is a group of its own,
+    // the one form that means the same to every version of the interpreter
+    // (and to Wine's). ping is named by its full path: the interpreter would
+    // look for it in every folder on PATH.
+    const std::wstring ping = L"\"" + systemFolder + L"\\PING.EXE\"";
+    const std::wstring deleteCopy = L"del /f /q " + copyName + L" >nul 2>nul";
+    std::wstring script = L"cd " + folderName + L" >nul 2>nul & (if not exist " + copyName +
+                          L" exit) & echo pinned & set /p QV_WAIT= & " + deleteCopy;
+    for (int echoes : {2, 2, 3, 5, 9, 17})
+        script += L" & (if exist " + copyName + L" (" + ping + L" -n " + std::to_wstring(echoes) +
+                  L" 127.0.0.1 >nul & " + deleteCopy + L" ))";
+    // The folder, once emptied, by its name in the folder above: a name
+    // there may be anybody's, and rd without /s removes only an empty folder
+    // or a link itself. Until the last handle to the deleted copy is closed
+    // the folder still counts as holding it, so that is tried again too.
+    const std::wstring removeFolder = L"rd " + folderName + L" >nul 2>nul";
+    script += L" & cd .. & " + removeFolder;
+    for (int echoes : {2, 3, 5})
+        script += L" & (if exist " + folderName + L"\\ (" + ping + L" -n " + std::to_wstring(echoes) +
+                  L" 127.0.0.1 >nul & " + removeFolder + L" ))";
+    const std::wstring line = L"\"" + interpreter + L"\" /d /q /s /c \"" + script + L"\"";
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = input.get();
+    startup.StartupInfo.hStdOutput = output.get();
+    startup.StartupInfo.hStdError = nowhere.get();
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(interpreter.c_str(), buffer.data(), nullptr, nullptr, TRUE,
+                          CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, folderOf(folder).c_str(),
+                          &startup.StartupInfo, &pi))
+        return false;
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    output.reset();  // the interpreter's end alone: it ends with the interpreter
+
+    // Ten seconds for "pinned"; an interpreter that ends or stays silent
+    // instead is ended, and the caller falls back.
+    std::string said;
+    for (const ULONGLONG deadline = ::GetTickCount64() + 10000; ::GetTickCount64() < deadline;) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(answer.get(), nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available == 0) {
+            ::Sleep(20);
+            continue;
+        }
+        char chunk[256];
+        DWORD read = 0;
+        if (!::ReadFile(answer.get(), chunk, std::min<DWORD>(available, sizeof chunk), &read, nullptr)) break;
+        said.append(chunk, read);
+        // The writing end of the input stays open until this process ends.
+        if (said.find("pinned") != std::string::npos) return untilExit.release() != nullptr;
+    }
+    ::TerminateProcess(process.get(), 1);
+    return false;
 }
 
 }  // namespace qv::product

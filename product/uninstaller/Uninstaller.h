@@ -49,6 +49,10 @@ enum class UninstallResult : int {
     InstallerRunning = 1618, // ERROR_INSTALL_ALREADY_RUNNING: nothing removed
     LogFileFailed = 1622,    // ERROR_INSTALL_LOG_FAILURE: /LOG cannot be created
     BadCommandLine = 1639,   // ERROR_INVALID_COMMAND_LINE
+    RestartRequired = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED: removed, but a file in use
+                             // below the installation folder (or the uninstaller itself,
+                             // where no clean-up copy could start) goes only when
+                             // Windows starts again
 };
 
 class Uninstaller {
@@ -72,6 +76,10 @@ private:
     void removeEntries();
     void removeFile(const std::wstring& path);
     void removeFolder(const std::wstring& path);
+    // A file in use: deleted when Windows starts again, where that is safe.
+    void removeAtRestart(const std::wstring& path);
+    // Whether a file deleted at the restart lies below folder.
+    bool holdsFileRemovedAtRestart(const std::wstring& folder) const;
     void removeUninstallKey();
     void removeInstallationRecord();
     void removeLogAndSelf();
@@ -93,6 +101,8 @@ private:
     std::vector<std::wstring> foldersAfterExit_;  // the uninstaller's folder and its created parents
     std::vector<bool> owned_;                     // per entry of the log, in its order
     bool incomplete_ = false;
+    std::vector<std::wstring> removedAtRestart_;  // files Windows deletes at its next start
+    bool restartRequired_ = false;
     LogFile* runLog_ = nullptr;
     // The recovery's lines: the run's log, else a log of its own in the
     // temporary folder, made at its first line.
@@ -116,6 +126,21 @@ std::uint32_t productProcessesRunning();
 bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders);
 
 // The clean-up copy's own work (command line "/cleanup:<handle> <file> <folders>...").
+// Its own file and run folder go once it has ended, through
+// deleteCopyAfterExit.
 int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths);
+
+// A running program's file cannot be deleted, so the clean-up copy hands its
+// own file and run folder to the system's command interpreter (cmd.exe from
+// the system folder, AutoRun off, no window): it waits until its input, a
+// pipe only this process writes, reaches its end as this process ends, then
+// deletes the copy and removes the emptied folder. It makes the run folder
+// its working folder while the copy still runs from it, and says so before
+// this returns: held as a working folder, nobody can rename or replace it
+// meanwhile. The copy is named relative to it, and nothing of the command
+// line comes from a path a user chose. No entry is left for the next start
+// of Windows. False when the interpreter could not be started or did not
+// get into the run folder, or the names are not as this program makes them.
+bool deleteCopyAfterExit(const std::wstring& copyPath);
 
 }  // namespace qv::product

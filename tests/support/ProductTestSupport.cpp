@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -167,14 +168,58 @@ std::vector<DWORD> cleanupCopies()
     return ids;
 }
 
+bool pathExists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
 
-void waitForCleanupCopies()
+std::vector<std::wstring> waitForCleanupCopies()
 {
+    std::vector<std::wstring> left;
     for (DWORD id : cleanupCopies()) {
-        UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
-        if (process) ::WaitForSingleObject(process.get(), 30000);
+        UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+        if (!process) continue;
+        wchar_t image[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        const bool named = ::QueryFullProcessImageNameW(process.get(), 0, image, &size) != FALSE;
+        ::WaitForSingleObject(process.get(), 30000);
+        // Holding the ended process would keep its file in use.
+        process.reset();
+        if (!named) continue;
+        const std::wstring copy(image, size);
+        const std::wstring folder = copy.substr(0, copy.find_last_of(L'\\'));
+        for (int i = 0; i < 300 && (pathExists(copy) || pathExists(folder)); ++i) ::Sleep(100);
+        if (pathExists(copy) || pathExists(folder)) left.push_back(copy);
     }
+    return left;
+}
+
+std::vector<std::wstring> runFoldersInTemp()
+{
+    std::vector<std::wstring> names;
+    wchar_t temp[MAX_PATH + 1] = {};
+    if (!::GetTempPathW(MAX_PATH + 1, temp)) return names;
+    WIN32_FIND_DATAW found;
+    UniqueFindFile find(::FindFirstFileW((std::wstring(temp) + L"orvane_*").c_str(), &found));
+    if (!find) return names;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(found.cFileName);
+    } while (::FindNextFileW(find.get(), &found));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> runFoldersAfterCleanup(const std::vector<std::wstring>& before)
+{
+    waitForCleanupCopies();
+    std::vector<std::wstring> now = runFoldersInTemp();
+    for (int i = 0; i < 300 && now != before; ++i) {
+        ::Sleep(100);
+        now = runFoldersInTemp();
+    }
+    return now;
 }
 
 std::wstring pendingFileRenames()

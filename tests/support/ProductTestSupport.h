@@ -16,6 +16,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv::test {
 
@@ -56,8 +57,17 @@ void setRegDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD
 // The uninstaller deletes itself through a temporary copy ("qvu*.exe" in the
 // temporary folder) that waits for it to end: a test waits for those copies
 // before it looks at what the uninstallation left or lays out a new
-// installation in the same place.
-void waitForCleanupCopies();
+// installation in the same place. Each copy is waited for until it has
+// ended and its file and folder are gone (30 s at most each); the copies
+// still there then are returned.
+std::vector<std::wstring> waitForCleanupCopies();
+
+// The names of the run folders ("orvane_{...}") in this user's temporary
+// folder, sorted.
+std::vector<std::wstring> runFoldersInTemp();
+// Waits for the clean-up copies, then until the run folders are those of
+// before again (30 s at most); the run folders then.
+std::vector<std::wstring> runFoldersAfterCleanup(const std::vector<std::wstring>& before);
 
 // HKLM\...\Session Manager PendingFileRenameOperations with each NUL shown
 // as '|'; empty when there is none.

@@ -56,8 +56,7 @@ TEST(ReinstallationBeforeTheRestart, TakesBackTheUninstallersDeletionsAndNoOther
     const std::wstring folder = maker + L"\\Trimora 6";
     const std::wstring uninstaller = folder + L"\\Uninstall.exe";
     ASSERT_EQ(runToEnd(installer, L"/VERYSILENT"), Installed);
-    // A real uninstallation first: its clean-up copy leaves its own
-    // deletions in the temporary folder, which must stay.
+    // A real uninstallation first.
     ASSERT_EQ(runToEnd(uninstaller, L"/VERYSILENT"), Removed);
     test::waitForCleanupCopies();
     ASSERT_FALSE(test::fileExists(folder));

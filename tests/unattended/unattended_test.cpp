@@ -195,8 +195,12 @@ TEST_F(Unattended, VerySilentWithoutDisplayInstallsAndQuietUninstallStringRemove
     // A deployment tool runs the quiet uninstall command as it stands.
     const std::optional<std::wstring> quiet = regString(HKEY_LOCAL_MACHINE, ProductKey, L"QuietUninstallString");
     ASSERT_TRUE(quiet);
+    const std::vector<std::wstring> runFolders = test::runFoldersInTemp();
     EXPECT_EQ(test::runProcess(*quiet), std::optional<DWORD>(0u));
-    test::waitForCleanupCopies();
+    // Nothing waits for the next start of Windows: the uninstaller's
+    // temporary copy and its private folder are gone too.
+    EXPECT_EQ(test::runFoldersAfterCleanup(runFolders), runFolders);
+    EXPECT_EQ(test::pendingFileRenames(), L"");
     EXPECT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey)) << "the key goes with all its values";
     EXPECT_FALSE(regString(HKEY_LOCAL_MACHINE, MakerKey, RecordName));
     EXPECT_FALSE(exists(installFolder));

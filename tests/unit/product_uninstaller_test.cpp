@@ -9,9 +9,11 @@
 #include "product/program/MainWindow.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/ProductTestSupport.h"
+#include "support/RunLogLines.h"
 #include "support/TestFiles.h"
 #include "support/UnixSide.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -24,6 +26,8 @@ namespace {
 
 using namespace qv::product;
 using namespace qv::test;
+using ::testing::Contains;
+using ::testing::IsEmpty;
 
 const std::wstring stage = QV_PRODUCT_STAGE;
 const std::wstring uninstallKey = std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
@@ -80,8 +84,42 @@ struct Entry {
     std::wstring path;
 };
 
+// The restart-time deletions as a test found them, put back byte for byte
+// when it ends: the tests share one prefix, and a later start of it must
+// not delete what another test laid out.
+struct PendingRenamesKept {
+    PendingRenamesKept()
+    {
+        qv::UniqueKey key;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, sessionManager, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+        DWORD size = 0;
+        if (::RegQueryValueExW(key.get(), value, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
+        data.resize(size);
+        if (::RegQueryValueExW(key.get(), value, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return;
+        data.resize(size);
+        present = true;
+    }
+    ~PendingRenamesKept()
+    {
+        qv::UniqueKey key;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, sessionManager, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return;
+        if (present)
+            ::RegSetValueExW(key.get(), value, 0, type, data.data(), static_cast<DWORD>(data.size()));
+        else
+            ::RegDeleteValueW(key.get(), value);
+    }
+    static constexpr const wchar_t* sessionManager = L"System\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr const wchar_t* value = L"PendingFileRenameOperations";
+    bool present = false;
+    DWORD type = REG_MULTI_SZ;
+    std::vector<BYTE> data;
+    const std::wstring text = pendingFileRenames();
+};
+
 class HandMadeInstallation : public ::testing::Test {
 protected:
+    PendingRenamesKept pendingBefore;
+
     void SetUp() override
     {
         maker = shellFolder(CSIDL_PROGRAM_FILES) + L"\\Orvane Systems";
@@ -198,6 +236,7 @@ protected:
 TEST_F(HandMadeInstallation, SilentRemovesWhatTheLogListsAndKeepsSharedData)
 {
     std::string words = readFileBytes(shared + L"\\Words_en.qwl");
+    const std::vector<std::wstring> runFolders = runFoldersInTemp();
     StartedProcess run(uninstallCommand(L" /S"));
     // /S asks nothing: the run ends without anyone answering.
     EXPECT_EQ(run.waitForExit(60000), 0u);
@@ -219,14 +258,52 @@ TEST_F(HandMadeInstallation, SilentRemovesWhatTheLogListsAndKeepsSharedData)
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kMakerKey));
 
     // Last, the uninstaller itself and the folders that held it, removed by
-    // a temporary copy once the uninstaller has ended; the copy is left for
-    // Windows to delete at its next start.
+    // a temporary copy once the uninstaller has ended; the copy and its
+    // private folder go after it. Nothing waits for the next start of
+    // Windows.
     EXPECT_TRUE(waitUntilGone(uninstaller));
     EXPECT_TRUE(waitUntilGone(install));
     EXPECT_TRUE(waitUntilGone(maker));
-    waitForCleanupCopies();
-    std::wstring pending = pendingFileRenames();
-    EXPECT_NE(pending.find(L"\\qvu"), std::wstring::npos) << std::string(pending.begin(), pending.end());
+    EXPECT_EQ(runFoldersAfterCleanup(runFolders), runFolders) << "the copy's private folder goes too";
+    EXPECT_EQ(pendingFileRenames(), pendingBefore.text);
+}
+
+TEST_F(HandMadeInstallation, AFileInUseGoesAtTheRestartAndTheExitCodeSaysSo)
+{
+    // Another process holds a language library open without letting anyone
+    // delete it.
+    const std::wstring library = lang + L"\\Trimora_de.dll";
+    qv::UniqueFile held(::CreateFileW(library.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    const std::wstring logFile = L"C:\\uninstall in use.log";
+    ::DeleteFileW(logFile.c_str());
+
+    const std::vector<std::wstring> runFolders = runFoldersInTemp();
+    EXPECT_EQ(runProcess(uninstallCommand(L" /VERYSILENT \"/LOG=C:\\uninstall in use.log\"")), 3010u);
+    // Everything else went; the uninstaller too, through its copy.
+    for (const std::wstring& gone : {program, lang + L"\\Trimora_en.dll", samples, programShortcut, logPath})
+        EXPECT_FALSE(exists(gone)) << testing::PrintToString(gone);
+    EXPECT_TRUE(waitUntilGone(uninstaller));
+    EXPECT_EQ(runFoldersAfterCleanup(runFolders), runFolders);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, uninstallKey));
+
+    // Windows deletes the library at its next start, then the folders that
+    // kept it, deepest first; nothing else is added.
+    // (Without the multi-string's closing NUL.)
+    auto entries = [](std::wstring text) {
+        if (!text.empty()) text.pop_back();
+        return text;
+    };
+    std::wstring added = entries(pendingFileRenames());
+    const std::wstring before = entries(pendingBefore.text);
+    ASSERT_EQ(added.rfind(before, 0), 0u) << "earlier entries stay as they were";
+    added.erase(0, before.size());
+    EXPECT_EQ(added, L"\\??\\" + library + L"||\\??\\" + lang + L"||\\??\\" + install + L"||\\??\\" + maker + L"||");
+    const std::vector<std::wstring> lines = runLogLines(logFile);
+    EXPECT_THAT(lines, Contains(L"In use: " + library + L" is deleted when Windows starts again"));
+    EXPECT_THAT(lines, Contains(L"Removed; what is in use goes when Windows starts again"));
+    EXPECT_THAT(lines, Contains(L"Exit code: 3010"));
+    ::DeleteFileW(logFile.c_str());
 }
 
 TEST_F(HandMadeInstallation, KeepsFoldersWithFilesTheLogDoesNotListAndEntriesOfOtherInstallations)

@@ -563,8 +563,8 @@ bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstrin
     }
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
-    // The folder stays while the copy lives in it; the copy has Windows
-    // delete both at its next start.
+    // The folder stays while the copy lives in it; the copy has both
+    // deleted once it has ended (deleteCopyAfterExit).
     return true;
 }
 

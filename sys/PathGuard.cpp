@@ -403,9 +403,10 @@ RemoveOutcome removeChecked(const std::wstring& path, Removable what) noexcept
         if (deleteNameOnClose(opened.handle.get(), opened.info)) return RemoveOutcome::Removed;
         // Opened for deletion, a file still refuses to be marked while a
         // process runs it or maps it (STATUS_CANNOT_DELETE reads as access
-        // denied); a folder refuses while it holds anything.
+        // denied); a folder refuses while it holds anything, and a link
+        // is never one.
         const DWORD error = ::GetLastError();
-        return !opened.isFolder() && (error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
+        return !opened.isLink && !opened.isFolder() && (error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
                                       isLockedOpen(error))
                    ? RemoveOutcome::InUse
                    : RemoveOutcome::Failed;

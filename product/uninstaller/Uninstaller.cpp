@@ -15,6 +15,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 namespace qv::product {
@@ -667,21 +668,23 @@ bool deleteCopyAfterExit(const std::wstring& copyPath)
     // (and to Wine's). ping is named by its full path: the interpreter would
     // look for it in every folder on PATH.
     const std::wstring ping = L"\"" + systemFolder + L"\\PING.EXE\"";
-    const std::wstring deleteCopy = L"del /f /q " + copyName + L" >nul 2>nul";
+    // command, then once more after each wait (echoes - 1 seconds) for as
+    // long as name is still there.
+    auto retried = [&](const std::wstring& command, const std::wstring& name, std::initializer_list<int> echoes) {
+        std::wstring steps = command;
+        for (int count : echoes)
+            steps += L" & (if exist " + name + L" (" + ping + L" -n " + std::to_wstring(count) + L" 127.0.0.1 >nul & " +
+                     command + L" ))";
+        return steps;
+    };
     std::wstring script = L"cd " + folderName + L" >nul 2>nul & (if not exist " + copyName +
-                          L" exit) & echo pinned & set /p QV_WAIT= & " + deleteCopy;
-    for (int echoes : {2, 2, 3, 5, 9, 17})
-        script += L" & (if exist " + copyName + L" (" + ping + L" -n " + std::to_wstring(echoes) +
-                  L" 127.0.0.1 >nul & " + deleteCopy + L" ))";
+                          L" exit) & echo pinned & set /p QV_WAIT= & ";
+    script += retried(L"del /f /q " + copyName + L" >nul 2>nul", copyName, {2, 2, 3, 5, 9, 17});
     // The folder, once emptied, by its name in the folder above: a name
     // there may be anybody's, and rd without /s removes only an empty folder
     // or a link itself. Until the last handle to the deleted copy is closed
     // the folder still counts as holding it, so that is tried again too.
-    const std::wstring removeFolder = L"rd " + folderName + L" >nul 2>nul";
-    script += L" & cd .. & " + removeFolder;
-    for (int echoes : {2, 3, 5})
-        script += L" & (if exist " + folderName + L"\\ (" + ping + L" -n " + std::to_wstring(echoes) +
-                  L" 127.0.0.1 >nul & " + removeFolder + L" ))";
+    script += L" & cd .. & " + retried(L"rd " + folderName + L" >nul 2>nul", folderName + L"\\", {2, 3, 5});
     const std::wstring line = L"\"" + interpreter + L"\" /d /q /s /c \"" + script + L"\"";
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');

@@ -306,6 +306,28 @@ TEST_F(HandMadeInstallation, AFileInUseGoesAtTheRestartAndTheExitCodeSaysSo)
     ::DeleteFileW(logFile.c_str());
 }
 
+TEST_F(HandMadeInstallation, AFileInUseWhereUsersMayWriteIsNeverScheduledForTheRestart)
+{
+    // The samples folder is open to Users: by the next start the path could
+    // lead anywhere, so a sample in use stays, and the run says it is
+    // incomplete instead of asking for a restart.
+    const std::wstring sample = samples + L"\\Welcome.qvn";
+    qv::UniqueFile held(::CreateFileW(sample.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    const std::wstring logFile = L"C:\\uninstall sample in use.log";
+    ::DeleteFileW(logFile.c_str());
+
+    EXPECT_EQ(runProcess(uninstallCommand(L" /VERYSILENT \"/LOG=C:\\uninstall sample in use.log\"")), 4u);
+    EXPECT_TRUE(exists(sample));
+    EXPECT_FALSE(exists(program));
+    EXPECT_TRUE(waitUntilGone(uninstaller));
+    waitForCleanupCopies();
+    EXPECT_EQ(pendingFileRenames(), pendingBefore.text) << "nothing scheduled by a path users may change";
+    EXPECT_THAT(runLogLines(logFile), Contains(L"Could NOT delete " + sample + L" (in use)"));
+    held.reset();
+    ::DeleteFileW(logFile.c_str());
+}
+
 TEST_F(HandMadeInstallation, KeepsFoldersWithFilesTheLogDoesNotListAndEntriesOfOtherInstallations)
 {
     writeFileBytes(samples + L"\\My Notes.qvn", "Trimora Notebook 1\nmine\n");

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/Languages.h"
+#include "lang/Languages.h"
 
 #include <windows.h>
 #include <shlwapi.h>

@@ -1,12 +1,14 @@
 #include "app/ErrorMessages.h"
 
-#include "app/Languages.h"
-#include "app/LocalizedStrings.h"
-#include "app/OwnerWindow.h"
+#include "lang/Languages.h"
+#include "lang/LocalizedStrings.h"
+#include "sys/OwnerWindow.h"
 #include "app/UiHooks.h"
 #include "framework/MessageBox.h"
 #include "framework/WinApp.h"
+#include "sys/ModulePath.h"
 #include "sys/Handles.h"
+#include "identity/VersionLabel.h"
 #include "sys/VersionInfo.h"
 
 namespace qv {
@@ -106,7 +108,7 @@ int showMessage(const std::wstring& text, UINT style)
         }
 
         std::wstring caption = hooks.captionHook ? hooks.captionHook() : std::wstring();
-        if (caption.empty()) caption = VersionInfo::ofSelf().displayLabel();
+        if (caption.empty()) caption = displayLabel(VersionInfo::ofSelf());
         if (caption.empty()) caption = executableStem();
 
         result = ::MessageBoxW(owner, text.c_str(), caption.c_str(), style);

@@ -1,27 +1,9 @@
 #include "app/InstallApp.h"
 
-#include "app/LocalizedStrings.h"
-#include "app/Product.h"
+#include "identity/Product.h"
 #include "app/UiHooks.h"
-#include "resources/resource.h"
 
 namespace qv {
-
-std::uint32_t productCode = QuorvexProductCode;
-bool processorChecked = false;
-
-std::wstring& applicationId()
-{
-    // Function-local, so that the application initialisation can set it from
-    // any static initialiser.
-    static std::wstring id;
-    return id;
-}
-
-std::wstring buildAppTitle()
-{
-    return loadLocalizedString(IDS_APP_TITLE) + L" \u2013 " + productLabel(false);
-}
 
 void refreshAppTitle()
 {
@@ -29,8 +11,9 @@ void refreshAppTitle()
 }
 
 CInstallApp::CInstallApp(StartUpSettings settings)
-    : instanceMutex(instanceMutexName(applicationId()), false, true), startUpSettings(settings)
+    : startUpSettings(settings)
 {
+    atRunPoint = settings.atRunPoint;
     productCode = QuorvexProductCode;
     uiHooks().windowIconHook = [] {
         static const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
@@ -49,14 +32,6 @@ int CInstallApp::ExitInstance()
 {
     const int frameworkCode = CWinApp::ExitInstance();
     return exitCode ? *exitCode : frameworkCode;
-}
-
-InstallState CInstallApp::getInstallState(std::wstring* versionText) const
-{
-    if (versionText &&
-        (installState == InstallState::OlderVersion || installState == InstallState::NewerVersion))
-        *versionText = previousVersionText;
-    return installState;
 }
 
 CInstallApp* installApp() noexcept

@@ -6,15 +6,16 @@
 #include "app/ErrorMessages.h"
 #include "app/ExitCodes.h"
 #include "app/InstallApp.h"
-#include "app/InstanceObjects.h"
-#include "app/Languages.h"
-#include "app/LocalizedStrings.h"
-#include "app/Product.h"
+#include "identity/InstanceObjects.h"
+#include "app/LanguageChoice.h"
+#include "lang/Languages.h"
+#include "lang/LocalizedStrings.h"
+#include "identity/Product.h"
 #include "engine/InstallSequence.h"
-#include "engine/RunRecovery.h"
+#include "uninstall/RunRecovery.h"
 #include "engine/SpaceCheck.h"
 #include "framework/Dialog.h"
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 #include "framework/MessageBox.h"
 #include "framework/UnhandledException.h"
 #include "resources/resource.h"
@@ -22,6 +23,8 @@
 #include "sys/LogFile.h"
 #include "sys/PathIdentity.h"
 #include "sys/Security.h"
+#include "sys/PathText.h"
+#include "sys/ShellFolders.h"
 
 #include <commctrl.h>
 #include <knownfolders.h>
@@ -37,6 +40,8 @@
 #include <string>
 
 namespace qv {
+
+bool processorChecked = false;
 namespace {
 
 constexpr wchar_t MakerFolderName[] = L"Orvane Systems";
@@ -49,30 +54,12 @@ constexpr wchar_t MakerFolderName[] = L"Orvane Systems";
     ::ExitProcess(static_cast<UINT>(-11));
 }
 
-// One separator between the elements, whatever the first ends with.
-std::wstring appendElement(std::wstring path, const std::wstring& element)
+// A known folder that start-up cannot do without.
+std::wstring requiredKnownFolder(REFKNOWNFOLDERID id)
 {
-    if (path.empty()) return element;
-    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path + L'\\' + element;
-}
-
-std::wstring knownFolder(REFKNOWNFOLDERID id)
-{
-    UniqueCoTaskMem path;
-    wchar_t* raw = nullptr;
-    HRESULT hr = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
-    path.reset(raw);
-    if (FAILED(hr) || !raw) throw std::runtime_error("known folder");
-    return raw;
-}
-
-// CSIDL folder as the system gives it, nothing created; empty on failure.
-std::wstring specialFolder(int csidl)
-{
-    wchar_t buffer[MAX_PATH + 1] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
-    return buffer;
+    std::wstring folder = knownFolder(id);
+    if (folder.empty()) throw std::runtime_error("known folder");
+    return folder;
 }
 
 // The installation folder an earlier log names, taken only when it is the
@@ -189,9 +176,9 @@ void initializeApplication()
         initializeModule();
         try {
             MakerFolders& found = folders();
-            found.commonData = appendElement(knownFolder(FOLDERID_ProgramData), MakerFolderName);
-            found.userData = appendElement(knownFolder(FOLDERID_RoamingAppData), MakerFolderName);
-            found.documents = knownFolder(FOLDERID_Documents);
+            found.commonData = appendElement(requiredKnownFolder(FOLDERID_ProgramData), MakerFolderName);
+            found.userData = appendElement(requiredKnownFolder(FOLDERID_RoamingAppData), MakerFolderName);
+            found.documents = requiredKnownFolder(FOLDERID_Documents);
 
             if (commonControlsVersion() < 0x60000) throw std::runtime_error("common controls");
             INITCOMMONCONTROLSEX classes{sizeof classes, 0xC0FF};

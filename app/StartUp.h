@@ -19,11 +19,15 @@ namespace qv {
 
 class CDialog;
 class CInstallApp;
+struct InstallSession;
 
 // Limits the search for DLLs that are loaded by name to the system folder:
 // an installer is started from download folders, where a planted DLL could
 // wait beside it.
 void restrictDllSearch() noexcept;
+
+// Set by the load-time processor check; start-up refuses to run without it.
+extern bool processorChecked;
 
 // Without SSE2: a message box without owner, with the system's default
 // caption and the error icon, showing incompatibleProcessorText, then the
@@ -69,7 +73,7 @@ std::wstring startMenuProgramsFolder();
 
 // The wizard frame that start-up runs; the executable that links the wizard
 // provides it.
-using WizardFrameFactory = std::unique_ptr<CDialog> (*)(CInstallApp&);
+using WizardFrameFactory = std::unique_ptr<CDialog> (*)(InstallSession&);
 
 struct StartUpSettings {
     // Null: start-up fills the session and returns before the wizard.
@@ -85,7 +89,7 @@ struct StartUpSettings {
     // and closes itself when done; it sets the session's installed.
     WizardFrameFactory createProgressFrame = nullptr;
     // /VERYSILENT: the installation without any window; true when installed.
-    bool (*installWithoutWindow)(CInstallApp&) = nullptr;
+    bool (*installWithoutWindow)(InstallSession&) = nullptr;
     // Called by the install sequence at each RunPoint. Only a test build of
     // the installer puts one here (to end the process there).
     RunPointHook atRunPoint = nullptr;

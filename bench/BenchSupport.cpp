@@ -1,9 +1,9 @@
 #include "bench/BenchSupport.h"
 
-#include "app/LocalizedStrings.h"
-#include "app/Product.h"
+#include "lang/LocalizedStrings.h"
+#include "identity/Product.h"
 #include "engine/FolderMacros.h"
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 #include "resources/resource.h"
 
 #include <windows.h>

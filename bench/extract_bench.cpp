@@ -15,7 +15,7 @@
 #include "bench/SyntheticPayload.h"
 #include "engine/Archive.h"
 #include "engine/ArchiveFormat.h"
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "sys/Handles.h"
 
 #include <windows.h>

@@ -24,9 +24,8 @@
 // With an archive file, that archive stands in for the embedded payload.
 
 #include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/Product.h"
-#include "app/SessionState.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
 #include "bench/BenchSupport.h"
 #include "engine/Archive.h"
 #include "engine/InstallSequence.h"

@@ -33,14 +33,13 @@
 // message queue, so the measuring does not slow the installer down.
 
 #include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/Product.h"
-#include "app/SessionState.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
 #include "app/StartUp.h"
 #include "bench/BenchSupport.h"
 #include "engine/Archive.h"
 #include "engine/ArchiveFormat.h"
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "engine/InstallSequence.h"
 #include "resources/resource.h"
 #include "support/WindowDriver.h"

@@ -24,7 +24,7 @@ add_custom_target(qv_test_identity DEPENDS ${QV_TEST_IDENTITY})
 
 # The signature's link is the publisher's web address, as the About box and
 # the uninstall key give it.
-file(STRINGS ${PROJECT_SOURCE_DIR}/app/PublisherContact.h QV_PUBLISHER_LINE REGEX "kPublisherWebAddress\\[\\]")
+file(STRINGS ${PROJECT_SOURCE_DIR}/identity/PublisherContact.h QV_PUBLISHER_LINE REGEX "kPublisherWebAddress\\[\\]")
 string(REGEX REPLACE ".*L\"([^\"]+)\".*" "\\1" QV_PUBLISHER_URL "${QV_PUBLISHER_LINE}")
 
 # Signs target's file after every link, with description as the signature's

@@ -1,7 +1,7 @@
 #include "engine/ArchiveExtractor.h"
 
 #include "engine/CompressError.h"
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "sys/HResultError.h"
 #include "sys/PathGuard.h"
 #include "sys/PathIdentity.h"

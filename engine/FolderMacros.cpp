@@ -1,9 +1,10 @@
 #include "engine/FolderMacros.h"
 
-#include "app/OwnerWindow.h"
+#include "sys/OwnerWindow.h"
 #include "engine/CompressError.h"
 #include "sys/PathIdentity.h"
 #include "sys/UsersAccess.h"
+#include "sys/ShellFolders.h"
 
 #include <boost/filesystem.hpp>
 
@@ -182,15 +183,9 @@ void FolderMacros::grantPendingFolders(const std::wstring& targetFile)
 
 std::wstring lookupFolder(int csidl, int fallbackCsidl, bool fallbackAllowed)
 {
-    wchar_t folder[MAX_PATH] = {};
-    // Only the buffer counts, not the return code: a folder the shell wrote
-    // is taken.
-    ::SHGetFolderPathW(findOwnerWindow(), csidl, nullptr, SHGFP_TYPE_CURRENT, folder);
-    if (folder[0] == L'\0' && fallbackAllowed) {
-        std::fill(std::begin(folder), std::end(folder), L'\0');
-        ::SHGetFolderPathW(findOwnerWindow(), fallbackCsidl, nullptr, SHGFP_TYPE_CURRENT, folder);
-    }
-    if (folder[0] == L'\0') throw std::system_error(CompressError::Unexpected);
+    std::wstring folder = specialFolder(csidl, findOwnerWindow());
+    if (folder.empty() && fallbackAllowed) folder = specialFolder(fallbackCsidl, findOwnerWindow());
+    if (folder.empty()) throw std::system_error(CompressError::Unexpected);
     return folder;
 }
 

@@ -1,20 +1,20 @@
 #include "engine/InstallSequence.h"
 
-#include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/LocalizedStrings.h"
-#include "app/Product.h"
+#include "engine/InstallSession.h"
+#include "lang/Languages.h"
+#include "lang/LocalizedStrings.h"
+#include "identity/Product.h"
 #include "engine/CompressError.h"
 #include "engine/FolderMacros.h"
 #include "engine/InstallTexts.h"
 #include "engine/LoggingDisplay.h"
-#include "engine/ProgramRun.h"
-#include "engine/RunUndo.h"
+#include "sys/ProgramRun.h"
+#include "uninstall/RunUndo.h"
 #include "engine/Shortcut.h"
 #include "engine/TemporaryFiles.h"
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 #include "resources/resource.h"
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "sys/FileSecurity.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
@@ -26,6 +26,8 @@
 #include "uninstall/RecoveryJournal.h"
 #include "uninstall/RecoveryMarker.h"
 #include "uninstall/UninstallKey.h"
+#include "sys/PathText.h"
+#include "sys/ShellFolders.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -61,14 +63,6 @@ constexpr DWORD dataFileAccess = 0x13019F;
 constexpr DWORD registrationSucceeded = static_cast<DWORD>(-10);
 constexpr wchar_t logFileName[] = L"Uninstall.ulog";
 
-// A file, not a folder, is at path. A folder of a data file's name is no
-// data file to keep: writing the file fails on it.
-bool fileExists(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Whether a data file lies below a folder all users share (all-users
 // application data, public documents, the all-users desktop): only there
 // does its Users grant serve its purpose. One in a profile (the per-user
@@ -78,10 +72,8 @@ bool fileExists(const std::wstring& path)
 bool inSharedDataFolder(const std::wstring& path)
 {
     for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS, CSIDL_COMMON_DESKTOPDIRECTORY}) {
-        wchar_t folder[MAX_PATH] = {};
-        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder)) && folder[0] &&
-            isSameOrBelow(path, folder))
-            return true;
+        const std::wstring folder = specialFolder(csidl);
+        if (!folder.empty() && isSameOrBelow(path, folder)) return true;
     }
     return false;
 }
@@ -121,9 +113,7 @@ bool insideProgramFiles(const std::wstring& folder)
 {
     std::vector<std::wstring> programFiles;
     for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
-        wchar_t path[MAX_PATH] = {};
-        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
-            programFiles.push_back(path);
+        if (std::wstring path = specialFolder(csidl); !path.empty()) programFiles.push_back(path);
     }
     wchar_t native[MAX_PATH] = {};
     if (DWORD n = ::GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH); n > 0 && n < MAX_PATH)
@@ -158,9 +148,9 @@ std::unique_ptr<std::istream> openPayloadArchive()
     return loadResourceStream(currentLanguage().resourceModule);
 }
 
-InstallSequence::InstallSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+InstallSequence::InstallSequence(InstallSession& session, InstallDisplay& display, InstallTarget& target,
                                  ArchiveSource source)
-    : app_(app), display_(display), target_(target), source_(std::move(source))
+    : session_(session), display_(display), target_(target), source_(std::move(source))
 {
 }
 
@@ -201,15 +191,15 @@ bool InstallSequence::run()
         display_.AppendLog(text + L"\r\n", false);
         return false;
     }
-    app_.tempFolder = runFolder->path();
+    session_.tempFolder = runFolder->path();
     // Folders checked for links once in this run; every action verifies its
     // own handle's place all the same.
     CheckedFolderCache checkedFolders;
     prepareJournal(*runFolder);
     auto detachJournal = scopeExit([this] {
-        app_.uninstallLog.useRunFolder(nullptr);
-        app_.uninstallLog.useRecoveryJournal(nullptr);
-        app_.uninstallLog.setBackupCopyHook({});
+        session_.uninstallLog.useRunFolder(nullptr);
+        session_.uninstallLog.useRecoveryJournal(nullptr);
+        session_.uninstallLog.setBackupCopyHook({});
         recovery_.reset();
         earlierValues_.clear();
         registrationRan_ = false;
@@ -235,7 +225,7 @@ bool InstallSequence::run()
 
     // Declared before the stream: the stream is released first, then the
     // temporary files are deleted, on every way out.
-    TemporaryFiles temporaries(app_.tempFolder);
+    TemporaryFiles temporaries(session_.tempFolder);
     display_.ResetProgress();
 
     std::unique_ptr<std::istream> archive = source_ ? source_() : nullptr;
@@ -244,7 +234,7 @@ bool InstallSequence::run()
     auto forgetArchive = scopeExit([this] { archive_ = nullptr; });
 
     const bool extracted = extractArchive(
-        *archive, app_.installPath, sampleFolder, app_.tempFolder,
+        *archive, session_.installPath, sampleFolder, session_.tempFolder,
         [this](notification event) { return onInstallEvent(event); },
         [this](const std::wstring& target, const std::wstring& staging) {
             // Named before it exists: a process that ends while the file is
@@ -265,7 +255,7 @@ bool InstallSequence::run()
     // A journal on disk that could not take an announcement no longer says
     // what the run does: it stops there.
     const std::wstring journalFailed = L"the journal on disk could not be written";
-    if (app_.createStartMenuShortcut || app_.createDesktopShortcut) {
+    if (session_.createStartMenuShortcut || session_.createDesktopShortcut) {
         beginStep(loadLocalizedString(IDS_CREATING_SHORTCUTS));
         endStep(createShortcuts());
         if (journalBroken()) return failAfterExtraction(ERROR_WRITE_FAULT, journalFailed);
@@ -310,7 +300,7 @@ bool InstallSequence::journalBroken() const noexcept
 
 bool InstallSequence::rollBack() noexcept
 {
-    UninstallLog& log = app_.uninstallLog;
+    UninstallLog& log = session_.uninstallLog;
     // The program's own registrations go with the program, before it does:
     // unless an earlier program comes back at its path, which they name too.
     if (registrationRan_ && !target_.programPath.empty()) {
@@ -320,12 +310,12 @@ bool InstallSequence::rollBack() noexcept
         });
         const bool earlierComesBack = program != entries.end() && !program->backupPath.empty();
         if (!earlierComesBack) {
-            const bool lent = app_.instanceMutex.owned();
+            const bool lent = session_.instanceMutex.owned();
             const ProgramRun run = runVerifiedProgram(target_.programPath, target_.programCrc,
                                                       L" /Unregister /Background", [this, lent](bool lending) {
                                                           if (!lent) return;
-                                                          if (lending) app_.instanceMutex.release();
-                                                          else app_.instanceMutex.tryAcquire();
+                                                          if (lending) session_.instanceMutex.release();
+                                                          else session_.instanceMutex.tryAcquire();
                                                       });
             display_.NoteInLog(run.started ? L"Rollback: \"" + target_.programPath + L"\" /Unregister ended with " +
                                                  std::to_wstring(static_cast<long>(run.exitCode))
@@ -381,8 +371,8 @@ bool InstallSequence::beginRecoveryJournal(const RunFolder& runFolder, std::wstr
         return false;
     }
     try {
-        JournalRecord started(JournalRecordType::RunStarted, app_.installPath);
-        started.other = app_.startMenuFolder;
+        JournalRecord started(JournalRecordType::RunStarted, session_.installPath);
+        started.other = session_.startMenuFolder;
         started.third = runFolder.path();
         recovery_->append(started);
         MarkerContent marker;
@@ -391,7 +381,7 @@ bool InstallSequence::beginRecoveryJournal(const RunFolder& runFolder, std::wstr
         marker.journalPath = recovery_->path();
         if (!RecoveryMarker::set(marker)) throw std::system_error(ERROR_CANTWRITE, std::system_category());
         makerKeyCreated_ = marker.makerKeyCreated;
-        app_.uninstallLog.useRecoveryJournal(recovery_.get());
+        session_.uninstallLog.useRecoveryJournal(recovery_.get());
         return true;
     } catch (const std::system_error& e) {
         why = L"the journal or its marker (HKEY_LOCAL_MACHINE\\" + std::wstring(MakerKeyPath) + L", " +
@@ -406,7 +396,7 @@ bool InstallSequence::beginRecoveryJournal(const RunFolder& runFolder, std::wstr
 void InstallSequence::endRecoveryJournal() noexcept
 {
     if (!recovery_) return;
-    app_.uninstallLog.useRecoveryJournal(nullptr);
+    session_.uninstallLog.useRecoveryJournal(nullptr);
     // The marker first: a journal without a marker is never acted on.
     RecoveryMarker::clear(makerKeyCreated_);
     recovery_->discard();
@@ -416,7 +406,7 @@ void InstallSequence::endRecoveryJournal() noexcept
 void InstallSequence::keepRecoveryJournal() noexcept
 {
     if (!recovery_) return;
-    app_.uninstallLog.useRecoveryJournal(nullptr);
+    session_.uninstallLog.useRecoveryJournal(nullptr);
     recovery_->keep();
     recovery_.reset();
 }
@@ -428,25 +418,25 @@ void InstallSequence::writeAhead(const JournalRecord& record)
 
 void InstallSequence::reached(RunPoint point)
 {
-    if (app_.startUpSettings.atRunPoint) app_.startUpSettings.atRunPoint(point);
+    if (session_.atRunPoint) session_.atRunPoint(point);
 }
 
 void InstallSequence::prepareJournal(const RunFolder& runFolder)
 {
-    UninstallLog& log = app_.uninstallLog;
+    UninstallLog& log = session_.uninstallLog;
     log.useRunFolder(&runFolder);
     // Earlier entries that this installation cannot own are left alone.
-    InstallationArea area({app_.installPath});
-    area.addShortcutFolder(app_.startMenuFolder);
+    InstallationArea area({session_.installPath});
+    area.addShortcutFolder(session_.startMenuFolder);
     log.setInstallationArea(area);
     // A folder made for the installation outside the program-files folder
     // (C:\Trimora, below C:\ where users may create and change) gets the
     // protection it would have there; one that existed is taken over
     // before a file goes into it when anyone else may change in it.
-    const bool outside = !insideProgramFiles(app_.installPath);
-    log.protectNewFolders(outside ? app_.installPath : std::wstring());
-    log.secureExistingFolders(outside ? app_.installPath : std::wstring());
-    if (app_.startUpSettings.atRunPoint) log.setBackupCopyHook([this] { reached(RunPoint::CopyingBackup); });
+    const bool outside = !insideProgramFiles(session_.installPath);
+    log.protectNewFolders(outside ? session_.installPath : std::wstring());
+    log.secureExistingFolders(outside ? session_.installPath : std::wstring());
+    if (session_.atRunPoint) log.setBackupCopyHook([this] { reached(RunPoint::CopyingBackup); });
 }
 
 void InstallSequence::setReadOnly(const std::wstring& path)
@@ -467,7 +457,7 @@ void InstallSequence::setReadOnly(const std::wstring& path)
 bool InstallSequence::createShortcuts()
 {
     bool ok = true;
-    UninstallLog& log = app_.uninstallLog;
+    UninstallLog& log = session_.uninstallLog;
     // Record, create, settle: a shortcut that cannot be made is settled as
     // not done, and the others are still tried.
     auto make = [&](int which, const std::wstring& folder, const std::wstring& target,
@@ -494,12 +484,12 @@ bool InstallSequence::createShortcuts()
         }
     };
 
-    if (app_.createStartMenuShortcut) {
-        make(0, app_.startMenuFolder, target_.programPath, productLabel(false));
-        make(1, app_.startMenuFolder, target_.uninstallerPath,
+    if (session_.createStartMenuShortcut) {
+        make(0, session_.startMenuFolder, target_.programPath, productLabel(false));
+        make(1, session_.startMenuFolder, target_.uninstallerPath,
              formatText(loadLocalizedString(IDS_UNINSTALL_SHORTCUT), {productLabel(true)}));
     }
-    if (app_.createDesktopShortcut) {
+    if (session_.createDesktopShortcut) {
         std::wstring desktop;
         try {
             desktop = lookupFolder(CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, true);
@@ -517,12 +507,12 @@ bool InstallSequence::createShortcuts()
 bool InstallSequence::writeRegistration()
 {
     const bool keyWritten = guarded([this] {
-        return writeUninstallKey(app_.uninstallLog, target_.uninstallerPath, target_.programPath,
-                                 productCode, currentLanguage().languageIndex, app_.installPath);
+        return writeUninstallKey(session_.uninstallLog, target_.uninstallerPath, target_.programPath,
+                                 productCode, currentLanguage().languageIndex, session_.installPath);
     });
     reached(RunPoint::KeyWritten);
-    if (keyWritten && app_.runLog && !insideProgramFiles(app_.installPath))
-        for (const std::wstring& line : unquotedCommandWarnings(target_.uninstallerPath)) app_.runLog->write(line);
+    if (keyWritten && session_.runLog && !insideProgramFiles(session_.installPath))
+        for (const std::wstring& line : unquotedCommandWarnings(target_.uninstallerPath)) session_.runLog->write(line);
     // Written whether or not the key was: the next run finds the
     // installation through it.
     const bool recordWritten = guarded([this] { return writeInstallationRecord(); });
@@ -535,7 +525,7 @@ bool InstallSequence::writeInstallationRecord()
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, MakerKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                           MAXIMUM_ALLOWED, nullptr, maker.put(), nullptr) != ERROR_SUCCESS)
         return false;
-    const std::wstring name = productKeyName(productCode) + L" Path";
+    const std::wstring name = installationRecordValueName();
     // The record as it was, for a rollback and for the recovery of a run
     // that ends half-way.
     JournalRecord earlier = earlierValue();
@@ -549,7 +539,7 @@ bool InstallSequence::writeInstallationRecord()
 
 bool InstallSequence::runRegistration()
 {
-    UninstallLog& log = app_.uninstallLog;
+    UninstallLog& log = session_.uninstallLog;
     log.recordClassesRoot();
     if (target_.programPath.empty()) {
         // An archive without a program: nothing to run.
@@ -560,7 +550,7 @@ bool InstallSequence::runRegistration()
     // own registrations, with the program itself, and the version an update
     // came from, which the program keeps.
     try {
-        if (app_.previousVersion != 0) {
+        if (session_.previousVersion != 0) {
             JournalRecord earlier = earlierValue(productKeyPath(), kUpdatedFromValueName);
             writeAhead(earlier);
             earlierValues_.push_back(std::move(earlier));
@@ -574,19 +564,19 @@ bool InstallSequence::runRegistration()
     registrationRan_ = true;
 
     std::wstring arguments = L" /Register /Background";
-    if (app_.previousVersion != 0)
-        arguments += (boost::wformat(L" /update=%|1$016x|") % app_.previousVersion).str();
+    if (session_.previousVersion != 0)
+        arguments += (boost::wformat(L" /update=%|1$016x|") % session_.previousVersion).str();
 
     // The program refuses to run while an installer holds the mutex: lend
     // it for exactly the program's lifetime, and take it back without
     // waiting (an abandoned mutex counts as taken).
-    const bool lent = app_.instanceMutex.owned();
+    const bool lent = session_.instanceMutex.owned();
     const ProgramRun run = runVerifiedProgram(
         target_.programPath, target_.programCrc, arguments,
         [this, lent](bool lending) {
             if (!lent) return;
-            if (lending) app_.instanceMutex.release();
-            else app_.instanceMutex.tryAcquire();
+            if (lending) session_.instanceMutex.release();
+            else session_.instanceMutex.tryAcquire();
         },
         [this] { reached(RunPoint::RegistrationRun); });
 
@@ -602,8 +592,8 @@ bool InstallSequence::writeLog()
     if (!::PathRemoveFileSpecW(logPath.text)) return false;
     if (!::PathAppendW(logPath.text, logFileName)) return false;
     // An uninstaller's restart-time deletions in this folder would take the new files.
-    cancelPendingDeletionsBelow(app_.installPath, app_.runLog.get());
-    return app_.uninstallLog.commit(logPath.text, app_.installPath, app_.startMenuFolder);
+    cancelPendingDeletionsBelow(session_.installPath, session_.runLog.get());
+    return session_.uninstallLog.commit(logPath.text, session_.installPath, session_.startMenuFolder);
 }
 
 result InstallSequence::onInstallEvent(const notification& event)
@@ -624,7 +614,7 @@ result InstallSequence::handle(const Started&)
     // no entry that cannot be trusted (else code 7).
     if (!archive_) throw std::system_error(make_error_code(CompressError::Unknown));
     if (const std::error_code rejected =
-            verifyArchiveContents(*archive_, app_.installPath, sampleFolder_, app_.tempFolder))
+            verifyArchiveContents(*archive_, session_.installPath, sampleFolder_, session_.tempFolder))
         throw std::system_error(rejected);
     archive_->clear();
     archive_->seekg(0);
@@ -636,11 +626,11 @@ result InstallSequence::handle(const FileBegin& begin)
 {
     const ArchiveEntry& entry = begin.entry;
     const std::wstring& path = entry.destination;
-    UninstallLog& log = app_.uninstallLog;
+    UninstallLog& log = session_.uninstallLog;
     // Samples are left out of an update, and of any run with /NOSAMPLES:
     // nothing lands on the all-users desktop then.
     const bool skippedSample = entry.kind == static_cast<std::uint32_t>(EntryKind::SampleFile) &&
-                               (app_.installState == InstallState::OlderVersion || app_.options.noSamples);
+                               (session_.installState == InstallState::OlderVersion || session_.noSamples);
     // In a folder every user may write, a link (or one name of a file with
     // several) at a data file's or sample document's name is somebody's
     // plant, not an earlier file: its name is set aside and the file written
@@ -670,11 +660,11 @@ result InstallSequence::handle(const FileBegin& begin)
         target_.uninstallerPath = path;
         break;
     case EntryKind::DataFile:
-        if (!setAside && fileExists(path)) {
+        if (!setAside && isFile(path)) {
             const bool shared = inSharedDataFolder(path);
             // A data file the earlier installation left is the user's now:
             // it stays as it is, with its Users grant renewed.
-            if (app_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
+            if (session_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
                 if (!shared) return result::Skip;
                 // One a user has locked the administrators out of is taken
                 // back first: it must not block every later update. What
@@ -727,7 +717,7 @@ result InstallSequence::handle(const FileEnd& end)
     dataFileBegin_ = dataFileEnd_ = 0;
     if (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile) && inSharedDataFolder(entry.destination))
         grantUsersAccess(entry.destination, dataFileAccess, 0, GrantOn::File);
-    if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile)) app_.uninstallLog.confirm(true);
+    if (entry.kind != static_cast<std::uint32_t>(EntryKind::TemporaryFile)) session_.uninstallLog.confirm(true);
     display_.AppendLog(stepOutcomeText(true), false);
     return result::Continue;
 }
@@ -742,7 +732,7 @@ result InstallSequence::handle(const Progress& progress)
 
 result InstallSequence::handle(const Failed& failed)
 {
-    app_.uninstallLog.confirm(false);
+    session_.uninstallLog.confirm(false);
     display_.AppendLog(stepOutcomeText(false), false);
     display_.SetStatus(installFailedText(failed.code));
     return result::Cancel;
@@ -772,46 +762,46 @@ const wchar_t* outcomeText(InstallOutcome outcome)
     }
 }
 
-InstallOutcome runSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+InstallOutcome runSequence(InstallSession& session, InstallDisplay& display, InstallTarget& target,
                            ArchiveSource source)
 {
-    InstallSequence sequence(app, display, target, std::move(source));
+    InstallSequence sequence(session, display, target, std::move(source));
     if (!sequence.run()) return InstallOutcome::FailedRolledBack;
     return sequence.stepFailed() ? InstallOutcome::InstalledWithFailedSteps : InstallOutcome::Installed;
 }
 
 // screen null: a run without any window.
-bool installWith(CInstallApp& app, InstallDisplay* screen, InstallTarget& target, ArchiveSource source)
+bool installWith(InstallSession& session, InstallDisplay* screen, InstallTarget& target, ArchiveSource source)
 {
     NoDisplay nothing;
-    if (!app.runLog) {
-        app.lastOutcome = runSequence(app, screen ? *screen : nothing, target, std::move(source));
+    if (!session.runLog) {
+        session.lastOutcome = runSequence(session, screen ? *screen : nothing, target, std::move(source));
     } else {
-        LogFile& log = *app.runLog;
-        log.write(L"Installation into " + app.installPath + L" begins");
+        LogFile& log = *session.runLog;
+        log.write(L"Installation into " + session.installPath + L" begins");
         {
             LoggingDisplay logged(log, screen);
             JournalLogger journal([&logged](const std::wstring& line) { logged.note(line); });
-            app.uninstallLog.setObserver(&journal);
-            auto unobserve = scopeExit([&app] { app.uninstallLog.setObserver(nullptr); });
-            app.lastOutcome = runSequence(app, logged, target, std::move(source));
+            session.uninstallLog.setObserver(&journal);
+            auto unobserve = scopeExit([&session] { session.uninstallLog.setObserver(nullptr); });
+            session.lastOutcome = runSequence(session, logged, target, std::move(source));
         }
-        log.write(std::wstring(L"Outcome: ") + outcomeText(app.lastOutcome));
+        log.write(std::wstring(L"Outcome: ") + outcomeText(session.lastOutcome));
     }
-    return app.lastOutcome != InstallOutcome::FailedRolledBack;
+    return session.lastOutcome != InstallOutcome::FailedRolledBack;
 }
 
 }  // namespace
 
-bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target, ArchiveSource source)
+bool runInstallation(InstallSession& session, InstallDisplay& display, InstallTarget& target, ArchiveSource source)
 {
-    return installWith(app, &display, target, std::move(source));
+    return installWith(session, &display, target, std::move(source));
 }
 
-bool runInstallationWithoutWindow(CInstallApp& app)
+bool runInstallationWithoutWindow(InstallSession& session)
 {
     InstallTarget target;
-    return installWith(app, nullptr, target, openPayloadArchive);
+    return installWith(session, nullptr, target, openPayloadArchive);
 }
 
 }  // namespace qv

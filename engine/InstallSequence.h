@@ -31,7 +31,7 @@
 
 namespace qv {
 
-class CInstallApp;
+struct InstallSession;
 class RunFolder;
 
 // Filled while the archive is extracted with the final paths of its
@@ -53,7 +53,7 @@ std::unique_ptr<std::istream> openPayloadArchive();
 
 class InstallSequence {
 public:
-    InstallSequence(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+    InstallSequence(InstallSession& session, InstallDisplay& display, InstallTarget& target,
                     ArchiveSource source = openPayloadArchive);
     ~InstallSequence();
     InstallSequence(const InstallSequence&) = delete;
@@ -111,7 +111,7 @@ private:
     bool runRegistration();
     bool writeLog();
 
-    CInstallApp& app_;
+    InstallSession& session_;
     InstallDisplay& display_;
     InstallTarget& target_;
     ArchiveSource source_;
@@ -131,10 +131,10 @@ private:
 // The install page's runInstallation: a sequence over the payload resource
 // (or source). Sets the session's lastOutcome; with a run log (/LOG) every
 // report, every journal action and the outcome also go into the log file.
-bool runInstallation(CInstallApp& app, InstallDisplay& display, InstallTarget& target,
+bool runInstallation(InstallSession& session, InstallDisplay& display, InstallTarget& target,
                      ArchiveSource source = openPayloadArchive);
 
 // The same without any window (/VERYSILENT): reports go only to the run log.
-bool runInstallationWithoutWindow(CInstallApp& app);
+bool runInstallationWithoutWindow(InstallSession& session);
 
 }  // namespace qv

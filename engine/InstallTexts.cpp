@@ -1,8 +1,8 @@
 #include "engine/InstallTexts.h"
 
-#include "app/LocalizedStrings.h"
+#include "lang/LocalizedStrings.h"
 #include "engine/CompressError.h"
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 #include "resources/resource.h"
 
 #include <windows.h>

@@ -5,7 +5,7 @@
 //   RunPointHook  what the install sequence calls at each of them
 //
 // The shipped installer passes no hook: the sequence only calls one that
-// start-up was given (app/StartUp.h StartUpSettings). A test build ends the
+// the session holds (InstallSession::atRunPoint, which start-up sets from its settings). A test build ends the
 // process abruptly there, as a power loss would, to prove that the next
 // start rolls the run back.
 

@@ -4,6 +4,7 @@
 #include "engine/ArchiveExtractor.h"
 #include "engine/CompressError.h"
 #include "engine/FolderMacros.h"
+#include "sys/PathText.h"
 
 #include <windows.h>
 
@@ -16,12 +17,6 @@ namespace {
 // Thrown out of the decompression once the header is complete: the files'
 // bytes are not needed.
 struct HeaderComplete {};
-
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 
 // The volume root of the nearest folder of path that exists; empty when
 // none does or the system cannot tell.

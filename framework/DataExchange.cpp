@@ -1,7 +1,7 @@
 #include "framework/DataExchange.h"
 
 #include "framework/Dialog.h"
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 #include "framework/MessageBox.h"
 
 #include <stdexcept>

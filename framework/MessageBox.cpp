@@ -2,6 +2,7 @@
 
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
+#include "sys/ModulePath.h"
 #include "framework/Wnd.h"
 
 #include <vector>

@@ -64,9 +64,4 @@ private:
     int quitCode_ = 0;
 };
 
-// The running executable's full path ("" if the system cannot tell).
-std::wstring modulePath(HMODULE module = nullptr);
-// The running executable's file name without folder and extension.
-std::wstring executableStem();
-
 }  // namespace qv

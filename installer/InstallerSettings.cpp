@@ -2,7 +2,7 @@
 // administrator test, the system's answer on the processor, the progress
 // window of /S and the installation without any window of /VERYSILENT.
 #include "app/StartUp.h"
-#include "app/WizardFrame.h"
+#include "wizard/WizardFrame.h"
 #include "engine/InstallSequence.h"
 
 namespace qv {

@@ -7,7 +7,7 @@
 #         -DARCHITECTURE=x86|x64 -DINSTALLER_URL=<https address> -P Winget.cmake
 #
 # The version, publisher and product code are read from the sources that
-# define them (app/Product.h, app/PublisherContact.h, product/common/
+# define them (identity/Product.h, identity/PublisherContact.h, product/common/
 # ProductNames.h), the return codes from app/ExitCodes.h: nothing is said
 # twice. tests/winget/validate.py checks the result against the published
 # schema.
@@ -26,8 +26,8 @@ function(read_text_constant file name out)
   set(${out} "${value}" PARENT_SCOPE)
 endfunction()
 
-read_text_constant(app/Product.h ProductFileVersionText version)
-read_text_constant(app/PublisherContact.h kPublisherWebAddress publisherUrl)
+read_text_constant(identity/Product.h ProductFileVersionText version)
+read_text_constant(identity/PublisherContact.h kPublisherWebAddress publisherUrl)
 read_text_constant(product/common/ProductNames.h kProductVersionText shortVersion)
 
 # The exit codes by their names in app/ExitCodes.h.

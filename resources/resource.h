@@ -5,7 +5,7 @@
 //   1            version resource (VS_VERSION_INFO)
 //   1000-1132    string base identifiers: the French texts. The block of a
 //                language holds the same texts at base + its string offset
-//                (app/Languages.cpp): English 2000-2132, German 3000-3132,
+//                (lang/Languages.cpp): English 2000-2132, German 3000-3132,
 //                Spanish 4000, Portuguese 5000, Italian 6000, Dutch 7000,
 //                Danish 8000, Turkish 9000, Chinese 10000, Bulgarian 11000,
 //                Romanian 12000, Czech 13000, Norwegian 14000, Greek 15000,

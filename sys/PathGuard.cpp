@@ -82,24 +82,6 @@ bool sameName(const std::wstring& asked, const std::wstring& final)
 
 }  // namespace
 
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring nameOf(const std::wstring& path)
-{
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept
-{
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
-}
-
 std::wstring fullPathOf(const std::wstring& path)
 {
     if (path.empty()) return {};

@@ -32,6 +32,7 @@
 // there too.
 
 #include "sys/Handles.h"
+#include "sys/PathText.h"
 
 #include <windows.h>
 
@@ -175,13 +176,5 @@ bool createFolderChecked(const std::wstring& folder, SECURITY_ATTRIBUTES* securi
 // its backslash ("C:\", where parentOf gives "C:", which names the drive's
 // current folder).
 std::wstring folderHolding(const std::wstring& path);
-
-// The path without its last element (empty when it has one element only),
-// and that last element: split at the last backslash.
-std::wstring parentOf(const std::wstring& path);
-std::wstring nameOf(const std::wstring& path);
-
-// Equal ignoring letter case, as the file system compares names.
-bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept;
 
 }  // namespace qv

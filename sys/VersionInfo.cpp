@@ -1,26 +1,10 @@
 #include "sys/VersionInfo.h"
 
-#include "app/Languages.h"
-#include "app/SessionState.h"
-#include "framework/WinApp.h"
-
-#include <boost/algorithm/string/replace.hpp>
+#include "sys/ModulePath.h"
 
 #include <cwchar>
 
 namespace qv {
-
-namespace {
-
-// The installer's own SpecialBuild decides, once, whether this is the German
-// edition.
-bool isGermanEdition()
-{
-    static const bool german = VersionInfo::ofSelf().stringValue(L"SpecialBuild") == GermanEditionName;
-    return german;
-}
-
-}  // namespace
 
 VersionInfo::VersionInfo(std::vector<BYTE> block) : block_(std::move(block))
 {
@@ -76,34 +60,6 @@ std::wstring VersionInfo::stringValue(const std::wstring& name) const
     std::wstring text(static_cast<const wchar_t*>(data), length);
     if (text.back() == L'\0') text.pop_back();
     return text;
-}
-
-std::wstring VersionInfo::displayName() const
-{
-    std::wstring name = productName();
-    if (productCode >= 512 && productCode <= 767) {
-        std::uint32_t language = currentLanguage().languageIndex;
-        if (isGermanEdition() && language == 2)
-            boost::algorithm::replace_last(name, L"Quorvex", GermanEditionName);
-        else if (language != 0)
-            boost::algorithm::replace_last(name, L"Quorvex", L"Trimora");
-    }
-    return name;
-}
-
-std::wstring VersionInfo::displayLabel() const
-{
-    std::wstring label = displayName();
-    std::wstring version = productVersion();
-    if (!version.empty()) label += L" " + version;
-
-    DWORD flags = fixed_ ? (fixed_->dwFileFlags & fixed_->dwFileFlagsMask) : 0;
-    if ((flags & VS_FF_PRERELEASE) &&
-        PRIMARYLANGID(langIdOf(currentLanguage().languageIndex)) != LANG_FRENCH)
-        boost::algorithm::replace_last(label, L"b\u00eata", L"beta");
-    if (flags & VS_FF_PRIVATEBUILD) label += L" \u2013 Private";
-    if (flags & VS_FF_DEBUG) label += L" \u2013 Debug";
-    return label;
 }
 
 }  // namespace qv

@@ -1,8 +1,7 @@
 #pragma once
 // Classes in this file:
 //   VersionInfo   one parsed version resource: the fixed file information,
-//                 its UTF-16 translations and the strings of the first one,
-//                 and the product label built from them
+//                 its UTF-16 translations and the strings of the first one
 
 #include <windows.h>
 
@@ -12,10 +11,6 @@
 #include <vector>
 
 namespace qv {
-
-// The edition name that replaces the product name for German users when the
-// installer's own SpecialBuild string carries it.
-inline constexpr wchar_t GermanEditionName[] = L"Morvenda";
 
 class VersionInfo {
 public:
@@ -40,11 +35,6 @@ public:
     std::wstring stringValue(const std::wstring& name) const;
     std::wstring productName() const { return stringValue(L"ProductName"); }
     std::wstring productVersion() const { return stringValue(L"ProductVersion"); }
-
-    // The product name as the chosen language shows it.
-    std::wstring displayName() const;
-    // displayName, version and the marks of pre-release, private and debug builds.
-    std::wstring displayLabel() const;
 
 private:
     std::vector<BYTE> block_;

@@ -12,7 +12,7 @@ else()
   set(_qv_winget_schema none)
 endif()
 if(TARGET qv_wizard)
-  file(STRINGS ${PROJECT_SOURCE_DIR}/app/Product.h QV_WINGET_VERSION_LINE REGEX "ProductFileVersionText\\[\\]")
+  file(STRINGS ${PROJECT_SOURCE_DIR}/identity/Product.h QV_WINGET_VERSION_LINE REGEX "ProductFileVersionText\\[\\]")
   string(REGEX REPLACE ".*L\"([^\"]+)\".*" "\\1" QV_WINGET_VERSION "${QV_WINGET_VERSION_LINE}")
   add_test(NAME winget_manifest_validates
            COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/winget/validate.py

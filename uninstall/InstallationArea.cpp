@@ -1,8 +1,9 @@
 #include "uninstall/InstallationArea.h"
 
-#include "app/Product.h"
+#include "identity/Product.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
+#include "sys/ShellFolders.h"
 
 #include <windows.h>
 #include <objidl.h>
@@ -23,9 +24,8 @@ constexpr DWORD maxShortcutBytes = 64 * 1024;
 
 std::wstring shellFolder(int csidl)
 {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) || !path[0]) return {};
-    return resolvedPlainPath(path);
+    const std::wstring path = specialFolder(csidl);
+    return path.empty() ? std::wstring() : resolvedPlainPath(path);
 }
 
 std::wstring folderAbove(const std::wstring& path)

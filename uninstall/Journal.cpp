@@ -3,8 +3,8 @@
 
 #include "uninstall/UninstallLog.h"
 
-#include "app/Product.h"
-#include "engine/Crc32.h"
+#include "identity/Product.h"
+#include "sys/Crc32.h"
 #include "sys/FileSecurity.h"
 #include "sys/HResultError.h"
 #include "sys/Handles.h"
@@ -17,6 +17,7 @@
 #include "uninstall/JournalObserver.h"
 #include "uninstall/RecoveryJournal.h"
 #include "uninstall/UninstallKey.h"
+#include "sys/PathText.h"
 
 #include <shlobj.h>
 
@@ -32,17 +33,6 @@ namespace {
 
 constexpr std::size_t kMaxPath = MAX_PATH - 1;      // 259 characters
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool isFolder(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool exists(const std::wstring& path)
-{
-    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Copies what the open file holds into a new file at destination, which
 // gets the source's attributes. The copy never follows a name the source
@@ -319,7 +309,7 @@ void UninstallLog::recordFileAs(const std::wstring& path, std::int32_t entryKind
         if (error == errorLinkRefused) throwHResult(HRESULT_FROM_WIN32(error));
         throw std::system_error(static_cast<int>(error ? error : ERROR_PATH_NOT_FOUND), std::system_category());
     }
-    const bool existed = exists(path);
+    const bool existed = pathExists(path);
     JournalRecord announced(JournalRecordType::FileRecorded, path,
                             static_cast<std::uint8_t>((existed ? journal_flags::FileExisted : 0) |
                                                       (existed && copy ? journal_flags::KeptInPlace : 0)),
@@ -438,7 +428,7 @@ void UninstallLog::recordShortcut(int which, const std::wstring& folder)
         if (earlier.kind != kind) continue;
         earlierPath = earlier.path;
         // A shortcut that is not this installation's stays where it is.
-        if (!earlier.foreign && exists(earlier.path)) {
+        if (!earlier.foreign && pathExists(earlier.path)) {
             try {
                 backup = takeBackup(earlier.path, false, [&](const Backup& planned) {
                     announced.other = planned.path;
@@ -581,7 +571,7 @@ bool UninstallLog::undo(LogEntry& entry) noexcept
         // A backup that is not there was never taken (the process ended
         // before the move) or was put back already: the file at path is the
         // earlier one.
-        if (!entry.backupPath.empty() && !exists(entry.backupPath)) return true;
+        if (!entry.backupPath.empty() && !pathExists(entry.backupPath)) return true;
         // A file the run could not save and did not write is as it was,
         // attributes included.
         if (entry.unsavedOriginal && !entry.done) return true;

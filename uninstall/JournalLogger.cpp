@@ -1,8 +1,9 @@
 #include "uninstall/JournalLogger.h"
 
-#include "app/Product.h"
+#include "identity/Product.h"
 #include "sys/FileSecurity.h"
 #include "sys/Handles.h"
+#include "sys/PathText.h"
 
 #include <windows.h>
 
@@ -10,11 +11,6 @@
 
 namespace qv {
 namespace {
-
-bool exists(const std::wstring& path)
-{
-    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 const wchar_t* kindName(std::int32_t kind)
 {
@@ -50,7 +46,7 @@ std::wstring undoneText(const LogEntry& entry)
 {
     switch (entry.kind) {
     case CreatedFolder:
-        return exists(entry.path) ? L"kept (not empty)" : L"removed";
+        return pathExists(entry.path) ? L"kept (not empty)" : L"removed";
     case InstalledFile:
     case ProgramShortcut:
     case UninstallShortcut:
@@ -60,15 +56,15 @@ std::wstring undoneText(const LogEntry& entry)
         if (entry.keptInPlace) return L"kept in place, with the DACL it had";
         if (entry.unsavedOriginal && !entry.done) return L"left as it was: the run did not change it";
         if (!entry.restoreTo.empty() && !entry.backupPath.empty())
-            return exists(entry.backupPath) ? L"NOT restored, the earlier file is still in " + entry.backupPath
+            return pathExists(entry.backupPath) ? L"NOT restored, the earlier file is still in " + entry.backupPath
                                             : L"earlier file put back as " + entry.restoreTo;
         if (entry.path.empty()) return entry.backupPath.empty() ? L"nothing to undo" : L"backup left in " + entry.backupPath;
-        if (exists(entry.path) && (::GetFileAttributesW(entry.path.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+        if (pathExists(entry.path) && (::GetFileAttributesW(entry.path.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
             return L"a folder stands there, left in place with all it holds";
         if (!entry.backupPath.empty())
-            return exists(entry.backupPath) ? L"NOT restored, the earlier file is still in " + entry.backupPath
+            return pathExists(entry.backupPath) ? L"NOT restored, the earlier file is still in " + entry.backupPath
                                             : L"earlier file restored";
-        return exists(entry.path) ? L"could NOT be deleted" : L"deleted";
+        return pathExists(entry.path) ? L"could NOT be deleted" : L"deleted";
     case UninstallKey:
         // What the restore did cannot be read back from the key itself.
         if (!entry.backupPath.empty()) return L"earlier key put back from its saved copy " + entry.backupPath;

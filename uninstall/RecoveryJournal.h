@@ -11,7 +11,7 @@
 // power loss takes with it. While a run lasts, this file in the run's private
 // folder says what the run is about to change, record by record, each
 // written through to the disk before the change: the next start of the
-// installer rolls the run back from it (engine/RunRecovery.h). It is a format
+// installer rolls the run back from it (uninstall/RunRecovery.h). It is a format
 // of its own, internal and versioned, and never the uninstall log.
 //
 // Layout (little-endian): "QVRJ", a 32-bit version (1), then records, each a

@@ -1,6 +1,6 @@
 #include "uninstall/RecoveryMarker.h"
 
-#include "app/Product.h"
+#include "identity/Product.h"
 #include "sys/Handles.h"
 
 #include <cwchar>

@@ -1,9 +1,10 @@
 #include "uninstall/UninstallKey.h"
 
-#include "app/Product.h"
-#include "app/PublisherContact.h"
+#include "identity/Product.h"
+#include "identity/PublisherContact.h"
 #include "sys/Handles.h"
 #include "uninstall/UninstallLog.h"
+#include "sys/PathText.h"
 
 #include <windows.h>
 
@@ -35,12 +36,6 @@ std::uint64_t fileSize(const std::wstring& path)
     return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool samePathText(const std::wstring& a, const std::wstring& b)
-{
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
-}
-
 std::wstring today()
 {
     SYSTEMTIME now{};
@@ -62,7 +57,7 @@ std::uint32_t installedSizeKiB(const UninstallLog& log)
         if (!installedFile(earlier)) continue;
         bool again = false;
         for (const LogEntry& entry : log.newEntries())
-            if (installedFile(entry) && samePathText(entry.path, earlier.path)) again = true;
+            if (installedFile(entry) && sameFileName(entry.path, earlier.path)) again = true;
         if (!again) bytes += fileSize(earlier.path);
     }
     const std::uint64_t kib = (bytes + 1023) / 1024;

@@ -3,7 +3,7 @@
 
 #include "uninstall/UninstallLog.h"
 
-#include "app/Product.h"
+#include "identity/Product.h"
 #include "sys/HResultError.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"

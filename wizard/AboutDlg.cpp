@@ -1,8 +1,9 @@
 #include "wizard/AboutDlg.h"
 
-#include "app/LocalizedStrings.h"
-#include "framework/Format.h"
+#include "lang/LocalizedStrings.h"
+#include "sys/TextFormat.h"
 #include "resources/resource.h"
+#include "identity/VersionLabel.h"
 #include "sys/VersionInfo.h"
 
 namespace qv {
@@ -18,7 +19,7 @@ BOOL CAboutDlg::OnInitDialog()
     SetWindowText(formatText(pattern, {loadLocalizedString(IDS_APP_TITLE)}));
 
     const VersionInfo& self = VersionInfo::ofSelf();
-    std::wstring label = self.displayLabel();
+    std::wstring label = displayLabel(self);
     if (!label.empty()) SetDlgItemText(IDC_ABOUT_VERSION, label);
     std::wstring copyright = self.stringValue(L"LegalCopyright");
     if (!copyright.empty()) SetDlgItemText(IDC_ABOUT_COPYRIGHT, copyright);

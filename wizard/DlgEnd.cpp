@@ -1,16 +1,16 @@
 #include "wizard/DlgEnd.h"
 
-#include "app/InstallApp.h"
+#include "engine/InstallSession.h"
 #include "framework/DataExchange.h"
 #include "resources/resource.h"
 
 namespace qv {
 
-CDlgEnd::CDlgEnd(CInstallApp& app) : CWizardPage(IDD_PAGE_END, app) {}
+CDlgEnd::CDlgEnd(InstallSession& session) : CWizardPage(IDD_PAGE_END, session) {}
 
 void CDlgEnd::DoDataExchange(DataExchange& dx)
 {
-    if (!dx.saveAndValidate && app().installed) SetDlgItemText(IDC_INFO, text(IDS_INSTALL_COMPLETE));
+    if (!dx.saveAndValidate && session().installed) SetDlgItemText(IDC_INFO, text(IDS_INSTALL_COMPLETE));
 }
 
 void CDlgEnd::RefreshTexts()

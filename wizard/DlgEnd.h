@@ -8,7 +8,7 @@ namespace qv {
 
 class CDlgEnd : public CWizardPage {
 public:
-    explicit CDlgEnd(CInstallApp& app);
+    explicit CDlgEnd(InstallSession& session);
 
     void RefreshTexts() override;
     void StretchControls(int dx, int dy) override;

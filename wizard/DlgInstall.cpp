@@ -1,7 +1,7 @@
 #include "wizard/DlgInstall.h"
 
-#include "app/InstallApp.h"
-#include "app/Product.h"
+#include "engine/InstallSession.h"
+#include "identity/Product.h"
 #include "engine/InstallTexts.h"
 #include "framework/DataExchange.h"
 #include "framework/MessagePump.h"
@@ -15,7 +15,7 @@
 
 namespace qv {
 
-CDlgInstall::CDlgInstall(CInstallApp& app) : CWizardPage(IDD_PAGE_INSTALL, app) {}
+CDlgInstall::CDlgInstall(InstallSession& session) : CWizardPage(IDD_PAGE_INSTALL, session) {}
 
 BOOL CDlgInstall::OnInitDialog()
 {
@@ -30,7 +30,7 @@ void CDlgInstall::DoDataExchange(DataExchange& dx)
     ddxControl(dx, IDC_LOG, log);
     ddxControl(dx, IDC_PROGRESS, progress);
     // After a successful installation the log keeps what it showed.
-    if (!dx.saveAndValidate && !app().installed) showSummary();
+    if (!dx.saveAndValidate && !session().installed) showSummary();
 }
 
 void CDlgInstall::showSummary()
@@ -38,10 +38,10 @@ void CDlgInstall::showSummary()
     ::SetWindowTextW(log, L"");
     AppendLog(text(IDS_START_INSTALL, productLabel(false)) + L"\r\n", false);
     AppendLog(text(IDS_OPTIONS_TITLE), true);
-    AppendLog(text(IDS_OPTION_FOLDER, quoteSpaces(app().installPath)) + L"\r\n", false);
-    if (app().createStartMenuShortcut)
-        AppendLog(text(IDS_OPTION_START_MENU, quoteSpaces(app().startMenuFolder)) + L"\r\n", false);
-    if (app().createDesktopShortcut) AppendLog(text(IDS_OPTION_DESKTOP) + L"\r\n", false);
+    AppendLog(text(IDS_OPTION_FOLDER, quoteSpaces(session().installPath)) + L"\r\n", false);
+    if (session().createStartMenuShortcut)
+        AppendLog(text(IDS_OPTION_START_MENU, quoteSpaces(session().startMenuFolder)) + L"\r\n", false);
+    if (session().createDesktopShortcut) AppendLog(text(IDS_OPTION_DESKTOP) + L"\r\n", false);
     // Back to the first line; the line count bounds the loop should the
     // control not move.
     const LRESULT lines = ::SendMessageW(log, EM_GETLINECOUNT, 0, 0);
@@ -260,7 +260,7 @@ void CDlgInstall::ShowWaitCursor(bool wait)
 
 bool CDlgInstall::runInstallation()
 {
-    return qv::runInstallation(app(), *this, target);
+    return qv::runInstallation(session(), *this, target);
 }
 
 void CDlgInstall::RefreshTexts()

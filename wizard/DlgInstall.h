@@ -14,7 +14,7 @@ namespace qv {
 
 class CDlgInstall : public CWizardPage, public InstallDisplay {
 public:
-    explicit CDlgInstall(CInstallApp& app);
+    explicit CDlgInstall(InstallSession& session);
 
     // Runs the install sequence with this page as its display; true when the
     // product is installed.

@@ -1,18 +1,18 @@
 #include "wizard/DlgMode.h"
 
-#include "app/InstallApp.h"
+#include "engine/InstallSession.h"
 #include "framework/DataExchange.h"
 #include "resources/resource.h"
 
 namespace qv {
 
-CDlgMode::CDlgMode(CInstallApp& app) : CWizardPage(IDD_PAGE_MODE, app) {}
+CDlgMode::CDlgMode(InstallSession& session) : CWizardPage(IDD_PAGE_MODE, session) {}
 
 void CDlgMode::DoDataExchange(DataExchange& dx)
 {
-    if (!dx.saveAndValidate) modeIndex = app().advancedMode ? 1 : 0;
+    if (!dx.saveAndValidate) modeIndex = session().advancedMode ? 1 : 0;
     ddxRadio(dx, IDC_MODE_QUICK, modeIndex);
-    if (dx.saveAndValidate) app().advancedMode = modeIndex == 1;
+    if (dx.saveAndValidate) session().advancedMode = modeIndex == 1;
 }
 
 void CDlgMode::RefreshTexts()

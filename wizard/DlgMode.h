@@ -9,7 +9,7 @@ namespace qv {
 
 class CDlgMode : public CWizardPage {
 public:
-    explicit CDlgMode(CInstallApp& app);
+    explicit CDlgMode(InstallSession& session);
 
     void RefreshTexts() override;
     void StretchControls(int dx, int dy) override;

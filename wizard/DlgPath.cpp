@@ -1,20 +1,20 @@
 #include "wizard/DlgPath.h"
 
-#include "app/InstallApp.h"
-#include "app/Product.h"
+#include "engine/InstallSession.h"
+#include "identity/Product.h"
 #include "framework/DataExchange.h"
 #include "resources/resource.h"
 #include "wizard/FolderBrowser.h"
 
 namespace qv {
 
-CDlgPath::CDlgPath(CInstallApp& app) : CWizardPage(IDD_PAGE_PATH, app) {}
+CDlgPath::CDlgPath(InstallSession& session) : CWizardPage(IDD_PAGE_PATH, session) {}
 
 BOOL CDlgPath::OnInitDialog()
 {
     BOOL result = CWizardPage::OnInitDialog();
     // An update or a reinstallation goes where the installed product is.
-    if (app().installState != InstallState::NotInstalled) {
+    if (session().installState != InstallState::NotInstalled) {
         EnableDlgItem(IDC_FOLDER_PROMPT, false);
         EnableDlgItem(IDC_BROWSE, false);
         ::SendMessageW(GetDlgItem(IDC_FOLDER), EM_SETREADONLY, TRUE, 0);
@@ -24,10 +24,10 @@ BOOL CDlgPath::OnInitDialog()
 
 void CDlgPath::DoDataExchange(DataExchange& dx)
 {
-    if (!dx.saveAndValidate) folderText = app().installPath;
+    if (!dx.saveAndValidate) folderText = session().installPath;
     ddxText(dx, IDC_FOLDER, folderText);
     ddvMaxChars(dx, folderText, MAX_PATH);
-    if (dx.saveAndValidate) app().installPath = folderText;
+    if (dx.saveAndValidate) session().installPath = folderText;
 }
 
 bool CDlgPath::OnCommand(WPARAM wParam, LPARAM lParam)
@@ -44,9 +44,9 @@ void CDlgPath::onBrowse()
     save();  // a typed folder is where the browser starts
     FolderBrowser browser;
     std::wstring chosen =
-        browser.Browse(app().installPath, productFolderName(), text(IDS_PATH_PROMPT, productLabel(true)));
+        browser.Browse(session().installPath, productFolderName(), text(IDS_PATH_PROMPT, productLabel(true)));
     if (chosen.empty()) return;
-    app().installPath = chosen;
+    session().installPath = chosen;
     load();
 }
 

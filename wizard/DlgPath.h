@@ -11,7 +11,7 @@ namespace qv {
 
 class CDlgPath : public CWizardPage {
 public:
-    explicit CDlgPath(CInstallApp& app);
+    explicit CDlgPath(InstallSession& session);
 
     void RefreshTexts() override;
     void StretchControls(int dx, int dy) override;

@@ -1,10 +1,11 @@
 #include "wizard/DlgShortcut.h"
 
-#include "app/InstallApp.h"
-#include "app/Product.h"
+#include "engine/InstallSession.h"
+#include "identity/Product.h"
 #include "framework/DataExchange.h"
 #include "resources/resource.h"
 #include "wizard/FolderBrowser.h"
+#include "sys/ShellFolders.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -27,14 +28,12 @@ std::wstring startMenuFolderPath(const std::wstring& root, const std::wstring& t
     return result;
 }
 
-CDlgShortcut::CDlgShortcut(CInstallApp& app) : CWizardPage(IDD_PAGE_SHORTCUT, app) {}
+CDlgShortcut::CDlgShortcut(InstallSession& session) : CWizardPage(IDD_PAGE_SHORTCUT, session) {}
 
 BOOL CDlgShortcut::OnInitDialog()
 {
-    wchar_t root[MAX_PATH]{};
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_STARTMENU, nullptr, SHGFP_TYPE_CURRENT, root)) ||
-        SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_STARTMENU, nullptr, SHGFP_TYPE_CURRENT, root)))
-        startMenuRoot = root;
+    startMenuRoot = specialFolder(CSIDL_COMMON_STARTMENU);
+    if (startMenuRoot.empty()) startMenuRoot = specialFolder(CSIDL_STARTMENU);
     BOOL result = CWizardPage::OnInitDialog();
     onMenuCheck();
     return result;
@@ -43,18 +42,18 @@ BOOL CDlgShortcut::OnInitDialog()
 void CDlgShortcut::DoDataExchange(DataExchange& dx)
 {
     if (!dx.saveAndValidate) {
-        desktopCheck = app().createDesktopShortcut ? 1 : 0;
-        startMenuCheck = app().createStartMenuShortcut ? 1 : 0;
-        folderText = startMenuFolderText(app().startMenuFolder, startMenuRoot);
+        desktopCheck = session().createDesktopShortcut ? 1 : 0;
+        startMenuCheck = session().createStartMenuShortcut ? 1 : 0;
+        folderText = startMenuFolderText(session().startMenuFolder, startMenuRoot);
     }
     ddxCheck(dx, IDC_DESKTOP_SHORTCUT, desktopCheck);
     ddxCheck(dx, IDC_MENU_SHORTCUT, startMenuCheck);
     ddxText(dx, IDC_FOLDER, folderText);
     ddvMaxChars(dx, folderText, MAX_PATH);
     if (dx.saveAndValidate) {
-        app().createDesktopShortcut = desktopCheck != 0;
-        app().createStartMenuShortcut = startMenuCheck != 0;
-        app().startMenuFolder = startMenuFolderPath(startMenuRoot, folderText);
+        session().createDesktopShortcut = desktopCheck != 0;
+        session().createStartMenuShortcut = startMenuCheck != 0;
+        session().startMenuFolder = startMenuFolderPath(startMenuRoot, folderText);
     } else {
         onMenuCheck();
     }
@@ -90,10 +89,10 @@ void CDlgShortcut::onBrowse()
     save();
     FolderBrowser browser;
     auto [full, relative] =
-        browser.BrowseStartMenu(app().startMenuFolder, productFolderName(), text(IDS_SHORTCUT_MENU));
+        browser.BrowseStartMenu(session().startMenuFolder, productFolderName(), text(IDS_SHORTCUT_MENU));
     if (full.empty()) return;
     folderText = relative;
-    app().startMenuFolder = full;
+    session().startMenuFolder = full;
     load();
 }
 

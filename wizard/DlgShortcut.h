@@ -21,7 +21,7 @@ std::wstring startMenuFolderPath(const std::wstring& root, const std::wstring& t
 
 class CDlgShortcut : public CWizardPage {
 public:
-    explicit CDlgShortcut(CInstallApp& app);
+    explicit CDlgShortcut(InstallSession& session);
 
     void RefreshTexts() override;
     void StretchControls(int dx, int dy) override;

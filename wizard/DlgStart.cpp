@@ -1,11 +1,12 @@
 #include "wizard/DlgStart.h"
 
-#include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/LocalizedStrings.h"
-#include "app/Product.h"
+#include "engine/InstallSession.h"
+#include "app/LanguageChoice.h"
+#include "lang/Languages.h"
+#include "lang/LocalizedStrings.h"
+#include "identity/Product.h"
 #include "framework/DataExchange.h"
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 #include "resources/resource.h"
 #include "sys/Dpi.h"
 #include "sys/VersionInfo.h"
@@ -46,7 +47,7 @@ std::pair<std::wstring, std::wstring> startPageTexts(InstallState state, const s
     }
 }
 
-CDlgStart::CDlgStart(CInstallApp& app) : CWizardPage(IDD_PAGE_START, app) {}
+CDlgStart::CDlgStart(InstallSession& session) : CWizardPage(IDD_PAGE_START, session) {}
 
 CDlgStart::~CDlgStart()
 {
@@ -177,7 +178,7 @@ void CDlgStart::onLanguageSelected()
 void CDlgStart::RefreshTexts()
 {
     std::wstring installedVersion;
-    const InstallState state = app().getInstallState(&installedVersion);
+    const InstallState state = session().getInstallState(&installedVersion);
     auto [info, status] = startPageTexts(state, productLabel(false), installedVersion);
     SetDlgItemText(IDC_INFO, info);
     SetDlgItemText(IDC_STATUS, status);

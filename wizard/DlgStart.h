@@ -35,7 +35,7 @@ std::pair<std::wstring, std::wstring> startPageTexts(InstallState state, const s
 
 class CDlgStart : public CWizardPage {
 public:
-    explicit CDlgStart(CInstallApp& app);
+    explicit CDlgStart(InstallSession& session);
     ~CDlgStart() override;
 
     void RefreshTexts() override;

@@ -1,8 +1,8 @@
 #include "wizard/FolderBrowser.h"
 
 #include "app/ErrorMessages.h"
-#include "app/Languages.h"
-#include "app/OwnerWindow.h"
+#include "lang/Languages.h"
+#include "sys/OwnerWindow.h"
 
 #include <shlwapi.h>
 

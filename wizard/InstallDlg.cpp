@@ -1,11 +1,10 @@
 #include "wizard/InstallDlg.h"
 
-#include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/LocalizedStrings.h"
-#include "app/SessionState.h"
+#include "engine/InstallSession.h"
+#include "lang/Languages.h"
+#include "lang/LocalizedStrings.h"
 #include "app/UiHooks.h"
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 #include "resources/resource.h"
 #include "sys/Dpi.h"
 #include "wizard/AboutDlg.h"
@@ -20,15 +19,15 @@ std::wstring aboutEntryText(bool rightToLeft)
     return rightToLeft ? L"..." + entry : L"&" + entry + L"...";
 }
 
-CInstallDlg::CInstallDlg(CInstallApp& app)
+CInstallDlg::CInstallDlg(InstallSession& session)
     : CDialog(IDD_INSTALL),
-      app_(app),
-      start_(app),
-      mode_(app),
-      path_(app),
-      shortcut_(app),
-      install_(app),
-      end_(app),
+      session_(session),
+      start_(session),
+      mode_(session),
+      path_(session),
+      shortcut_(session),
+      install_(session),
+      end_(session),
       pages{&start_, &mode_, &path_, &shortcut_, &install_, &end_}
 {
 }
@@ -55,7 +54,7 @@ BOOL CInstallDlg::OnInitDialog()
     RefreshTexts();
     ShowPage(PageStart);
 
-    if (app_.installState == InstallState::NewerVersion) {
+    if (session_.installState == InstallState::NewerVersion) {
         // Only informs: Exit is the one way on.
         EnableDlgItem(IDOK, false);
         SetDefID(IDCANCEL);
@@ -159,12 +158,12 @@ void CInstallDlg::RefreshTexts()
 
 void CInstallDlg::UpdateButtonLabels()
 {
-    if (currentPage == PageInstall && !app_.installed)
+    if (currentPage == PageInstall && !session_.installed)
         SetDlgItemText(IDOK, loadLocalizedString(IDS_INSTALL));
     else
         SetDlgItemText(IDOK, loadLocalizedString(IDS_NEXT) + L"  >");
     SetDlgItemText(IDC_BACK, L"<  " + loadLocalizedString(IDS_BACK));
-    SetDlgItemText(IDCANCEL, loadLocalizedString(app_.installed ? IDS_EXIT : IDS_CANCEL));
+    SetDlgItemText(IDCANCEL, loadLocalizedString(session_.installed ? IDS_EXIT : IDS_CANCEL));
 }
 
 bool CInstallDlg::ShowPage(int n)
@@ -176,7 +175,7 @@ bool CInstallDlg::ShowPage(int n)
     }
 
     int target = n;
-    if (!app_.advancedMode && n != currentPage) {
+    if (!session_.advancedMode && n != currentPage) {
         const int step = n > currentPage ? 1 : -1;
         while (target == PagePath || target == PageShortcut) target += step;
     }
@@ -186,7 +185,7 @@ bool CInstallDlg::ShowPage(int n)
     pages[target]->ShowWindow(SW_SHOW);
     UpdateButtonLabels();
 
-    EnableDlgItem(IDC_BACK, (currentPage > PageStart && !app_.installed) || currentPage > PageInstall);
+    EnableDlgItem(IDC_BACK, (currentPage > PageStart && !session_.installed) || currentPage > PageInstall);
     const bool nextEnabled = currentPage < PageEnd;
     EnableDlgItem(IDOK, nextEnabled);
     const int focus = nextEnabled ? IDOK : IDCANCEL;
@@ -197,21 +196,21 @@ bool CInstallDlg::ShowPage(int n)
 
 void CInstallDlg::OnOK()
 {
-    if (currentPage != PageInstall || app_.installed) {
+    if (currentPage != PageInstall || session_.installed) {
         ShowPage(currentPage + 1);
         return;
     }
     for (int id : {IDC_BACK, IDOK, IDCANCEL}) EnableDlgItem(id, false);
     const bool installed = install_.runInstallation();
-    if (installed) app_.installed = true;
+    if (installed) session_.installed = true;
     ShowPage(currentPage);
     EnableDlgItem(IDCANCEL, true);
 }
 
 void CInstallDlg::OnCancel()
 {
-    const InstallState state = app_.installState;
-    const bool asks = !app_.installed && state != InstallState::NewerVersion &&
+    const InstallState state = session_.installState;
+    const bool asks = !session_.installed && state != InstallState::NewerVersion &&
                       !(state == InstallState::SameVersion && currentPage == PageStart);
     if (asks) {
         const CWinApp* application = CWinApp::current();
@@ -221,7 +220,7 @@ void CInstallDlg::OnCancel()
                                        : ::MessageBoxW(hwnd(), question.c_str(), nullptr, style);
         if (answer != IDYES) return;
     }
-    EndDialog(app_.installed ? 1 : 2);
+    EndDialog(session_.installed ? 1 : 2);
 }
 
 bool CInstallDlg::OnCommand(WPARAM wParam, LPARAM lParam)

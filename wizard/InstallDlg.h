@@ -21,7 +21,7 @@
 
 namespace qv {
 
-class CInstallApp;
+struct InstallSession;
 
 // String 1003 with %1 = string 1000; left to right: "&" before and "..."
 // after it (&About 'Installer'...); right to left: "..." before it and no
@@ -33,7 +33,7 @@ public:
     enum PageIndex { PageStart, PageMode, PagePath, PageShortcut, PageInstall, PageEnd, PageCount };
 
     // The pages are constructed with the frame; no window exists yet.
-    explicit CInstallDlg(CInstallApp& app);
+    explicit CInstallDlg(InstallSession& session);
 
     // Makes page n the current page, or the page a quick installation shows
     // instead; false when the current page refuses to be left.
@@ -59,7 +59,7 @@ private:
     // The side picture, the window's icons and the pages' pictures for dpi.
     void followDpi(UINT dpi);
 
-    CInstallApp& app_;
+    CInstallApp& session_;
     CDlgStart start_;
     CDlgMode mode_;
     CDlgPath path_;

@@ -1,7 +1,6 @@
 #include "wizard/ProgressDlg.h"
 
-#include "app/InstallApp.h"
-#include "app/SessionState.h"
+#include "engine/InstallSession.h"
 #include "app/UiHooks.h"
 #include "framework/UnhandledException.h"
 #include "resources/resource.h"
@@ -16,7 +15,7 @@ constexpr UINT startInstallation = WM_APP + 1;
 
 }  // namespace
 
-CProgressDlg::CProgressDlg(CInstallApp& app) : CDialog(IDD_PROGRESS), app_(app), page_(app) {}
+CProgressDlg::CProgressDlg(InstallSession& session) : CDialog(IDD_PROGRESS), session_(session), page_(session) {}
 
 BOOL CProgressDlg::OnInitDialog()
 {
@@ -71,7 +70,7 @@ void CProgressDlg::install()
         // same: nobody is there to close it.
         reportUnhandledException();
     }
-    if (installed) app_.installed = true;
+    if (installed) session_.installed = true;
     EndDialog(installed ? 1 : 2);
 }
 

@@ -13,11 +13,11 @@
 
 namespace qv {
 
-class CInstallApp;
+struct InstallSession;
 
 class CProgressDlg : public CDialog {
 public:
-    explicit CProgressDlg(CInstallApp& app);
+    explicit CProgressDlg(InstallSession& session);
 
 protected:
     BOOL OnInitDialog() override;
@@ -31,7 +31,7 @@ private:
     void placePage();
     void install();
 
-    CInstallApp& app_;
+    CInstallApp& session_;
     CDlgInstall page_;
     FrameArtwork artwork_;
 };

@@ -1,19 +1,19 @@
-// The wizard frame that start-up runs (app/WizardFrame.h).
-#include "app/WizardFrame.h"
+// The wizard frame that start-up runs (wizard/WizardFrame.h).
+#include "wizard/WizardFrame.h"
 
 #include "wizard/InstallDlg.h"
 #include "wizard/ProgressDlg.h"
 
 namespace qv {
 
-std::unique_ptr<CDialog> createInstallDlg(CInstallApp& app)
+std::unique_ptr<CDialog> createInstallDlg(InstallSession& session)
 {
-    return std::make_unique<CInstallDlg>(app);
+    return std::make_unique<CInstallDlg>(session);
 }
 
-std::unique_ptr<CDialog> createProgressDlg(CInstallApp& app)
+std::unique_ptr<CDialog> createProgressDlg(InstallSession& session)
 {
-    return std::make_unique<CProgressDlg>(app);
+    return std::make_unique<CProgressDlg>(session);
 }
 
 }  // namespace qv

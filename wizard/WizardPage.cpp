@@ -1,7 +1,7 @@
 #include "wizard/WizardPage.h"
 
-#include "app/LocalizedStrings.h"
-#include "framework/Format.h"
+#include "lang/LocalizedStrings.h"
+#include "sys/TextFormat.h"
 
 #include <commctrl.h>
 

@@ -14,11 +14,11 @@
 
 namespace qv {
 
-class CInstallApp;
+struct InstallSession;
 
 class CWizardPage : public CDialog {
 public:
-    CWizardPage(UINT templateId, CInstallApp& app) : CDialog(templateId), app_(app) {}
+    CWizardPage(UINT templateId, InstallSession& session) : CDialog(templateId), session_(session) {}
 
     // Called once, after the frame made the page dx wider and dy taller than
     // its template (both zero or positive).
@@ -35,7 +35,7 @@ public:
     bool save() { return UpdateData(true); }
 
 protected:
-    CInstallApp& app() const noexcept { return app_; }
+    InstallSession& session() const noexcept { return session_; }
 
     // Moves control id by (moveX, moveY) and makes it growX wider and growY
     // taller, without repainting (the page is laid out while hidden).
@@ -47,7 +47,7 @@ protected:
     static std::wstring text(UINT baseId, const std::wstring& first, const std::wstring& second);
 
 private:
-    CInstallApp& app_;
+    CInstallApp& session_;
 };
 
 }  // namespace qv

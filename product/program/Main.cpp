@@ -12,13 +12,14 @@
 //   Trimora.exe /Unregister [/Background]
 //       removes what /Register wrote; exit code 0, else the system error code.
 
-#include "app/InstanceObjects.h"
-#include "framework/WinApp.h"  // modulePath
+#include "identity/InstanceObjects.h"
+#include "sys/ModulePath.h"
 #include "product/common/DllSearch.h"
 #include "product/common/ProductNames.h"
 #include "product/common/ProductStrings.h"
 #include "product/program/MainWindow.h"
 #include "product/program/Registration.h"
+#include "sys/PathText.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -73,12 +74,6 @@ Options parse(const wchar_t* commandLine)
 }
 
 
-std::wstring folderOf(const std::wstring& path)
-{
-    std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 void reportFailure(const Options& o, const ProductStrings& strings, LONG error)
 {
     if (o.background) return;
@@ -116,7 +111,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
 
     Options options = parse(::GetCommandLineW());
     std::wstring program = qv::modulePath();
-    ProductStrings strings(folderOf(program), installedLanguage());
+    ProductStrings strings(parentOf(program), installedLanguage());
 
     if (options.registering || options.unregistering) return registration(options, strings, program);
     if (options.badArgument) return kBadArgument;

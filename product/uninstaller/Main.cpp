@@ -12,8 +12,8 @@
 
 #include "app/CommandLine.h"
 #include "app/ErrorMessages.h"
-#include "app/Product.h"
-#include "framework/WinApp.h"  // modulePath
+#include "identity/Product.h"
+#include "sys/ModulePath.h"
 #include "product/common/DllSearch.h"
 #include "product/uninstaller/Uninstaller.h"
 #include "sys/LogFile.h"

@@ -1,9 +1,9 @@
 #include "product/uninstaller/Uninstaller.h"
 
 #include "app/ErrorMessages.h"
-#include "app/InstanceObjects.h"
-#include "app/Product.h"
-#include "engine/RunRecovery.h"
+#include "identity/InstanceObjects.h"
+#include "identity/Product.h"
+#include "uninstall/RunRecovery.h"
 #include "engine/TemporaryFiles.h"
 #include "product/common/ProductNames.h"
 #include "sys/Handles.h"
@@ -11,6 +11,7 @@
 #include "sys/PathIdentity.h"
 #include "sys/RunFolder.h"
 #include "uninstall/InstallationArea.h"
+#include "sys/PathText.h"
 
 #include <shlobj.h>
 
@@ -21,17 +22,6 @@
 namespace qv::product {
 
 namespace {
-
-std::wstring folderOf(const std::wstring& path)
-{
-    std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-bool exists(const std::wstring& path)
-{
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 bool missing(DWORD error)
 {
@@ -125,7 +115,7 @@ constexpr wchar_t behindLink[] = L"a link on its way";
 Uninstaller::Uninstaller(std::wstring selfPath, bool silent)
     : installerMutex_(instanceMutexName(kApplicationId), false, true),
       self_(std::move(selfPath)),
-      folder_(folderOf(self_)),
+      folder_(parentOf(self_)),
       logPath_(folder_ + L"\\" + kLogFileName),
       silent_(silent),
       strings_(folder_, installedLanguage()),
@@ -185,7 +175,7 @@ bool Uninstaller::loadLog()
     log_ = UninstallLog();
     owned_.clear();
     programPath_.clear();
-    if (!exists(logPath_)) return false;
+    if (!pathExists(logPath_)) return false;
     log_.read(logPath_.c_str());
     if (log_.previousEntries().empty()) return false;
     if (!log_.previousLabel().empty()) label_ = log_.previousLabel();
@@ -204,7 +194,7 @@ void Uninstaller::judgeEntries()
     for (const LogEntry& e : entries) {
         if (isShortcut(e) && area.owns(e)) {
             owned_[index] = true;
-            if (!e.path.empty()) area.addShortcutFolder(folderOf(e.path));
+            if (!e.path.empty()) area.addShortcutFolder(parentOf(e.path));
         }
         ++index;
     }
@@ -212,7 +202,7 @@ void Uninstaller::judgeEntries()
     for (const LogEntry& e : entries) {
         if (!isShortcut(e)) owned_[index] = area.owns(e);
         // Only the program in the uninstaller's own folder is run.
-        if (owned_[index] && e.kind == InstalledFile && e.payloadKind == 1 && samePath(folderOf(e.path), folder_))
+        if (owned_[index] && e.kind == InstalledFile && e.payloadKind == 1 && samePath(parentOf(e.path), folder_))
             programPath_ = e.path;
         ++index;
     }
@@ -296,7 +286,7 @@ void Uninstaller::unregisterProgram()
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    std::wstring workFolder = folderOf(programPath_);
+    std::wstring workFolder = parentOf(programPath_);
     if (!::CreateProcessW(programPath_.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           workFolder.c_str(), &si, &pi)) {
         incomplete_ = true;
@@ -314,7 +304,7 @@ bool Uninstaller::holdsSelf(const std::wstring& folder) const
 {
     // The uninstaller's folder and the folders above it cannot be removed
     // while it runs.
-    for (std::wstring f = folder_; !f.empty(); f = folderOf(f)) {
+    for (std::wstring f = folder_; !f.empty(); f = parentOf(f)) {
         if (samePath(f, folder)) return true;
         if (f.size() <= 3) break;
     }
@@ -470,7 +460,7 @@ void Uninstaller::removeInstallationRecord()
         if (!missing(rc)) incomplete_ = true;
         return;
     }
-    std::wstring value = productKeyName(QuorvexProductCode) + L" Path";
+    std::wstring value = installationRecordValueName();
     std::wstring recorded = readString(maker.get(), value.c_str());
     // The record of another installation of the product stays.
     if (!recorded.empty() && (programPath_.empty() || !samePath(recorded, programPath_)))
@@ -556,7 +546,7 @@ bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstrin
     PROCESS_INFORMATION pi{};
     // Working folder: the temporary folder above the run folder, so that
     // the copy holds none of the folders it is to remove, nor its own.
-    const std::wstring workFolder = folderOf(folder->path());
+    const std::wstring workFolder = parentOf(folder->path());
     if (!::CreateProcessW(copy.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                           workFolder.c_str(), &si, &pi)) {
         ::DeleteFileW(copy.c_str());
@@ -608,7 +598,7 @@ int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths)
     const DWORD length = ::GetModuleFileNameW(nullptr, copy, MAX_PATH);
     if (length > 0 && length < MAX_PATH && !deleteCopyAfterExit(copy)) {
         ::MoveFileExW(copy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        const std::wstring folder = folderOf(copy);
+        const std::wstring folder = parentOf(copy);
         if (isRunFolderName(nameOf(folder))) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     return result;
@@ -616,7 +606,7 @@ int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths)
 
 bool deleteCopyAfterExit(const std::wstring& copyPath)
 {
-    const std::wstring folder = folderOf(copyPath);
+    const std::wstring folder = parentOf(copyPath);
     const std::wstring copyName = nameOf(copyPath), folderName = nameOf(folder);
     if (!isPlainName(copyName) || !isRunFolderName(folderName)) return false;
     wchar_t system[MAX_PATH] = {};
@@ -697,7 +687,7 @@ bool deleteCopyAfterExit(const std::wstring& copyPath)
     startup.lpAttributeList = list;
     PROCESS_INFORMATION pi{};
     if (!::CreateProcessW(interpreter.c_str(), buffer.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, folderOf(folder).c_str(),
+                          CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, parentOf(folder).c_str(),
                           &startup.StartupInfo, &pi))
         return false;
     UniqueHandle process(pi.hProcess), thread(pi.hThread);

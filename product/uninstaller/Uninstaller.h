@@ -17,12 +17,12 @@
 // reason are named in the /LOG file and make the result Incomplete.
 //
 // Installers and the uninstaller exclude each other through the installers'
-// mutex (app/InstanceObjects.h): the uninstaller takes it before it looks at
+// mutex (identity/InstanceObjects.h): the uninstaller takes it before it looks at
 // anything it removes and keeps it to its end; its clean-up copy takes it
 // next, for its own deletions. An installation run that did not end is
-// recovered first (engine/RunRecovery.h), as the installer's start would.
+// recovered first (uninstall/RunRecovery.h), as the installer's start would.
 
-#include "app/InstanceObjects.h"
+#include "identity/InstanceObjects.h"
 #include "product/common/ProductStrings.h"
 #include "sys/LogFile.h"
 #include "uninstall/UninstallLog.h"

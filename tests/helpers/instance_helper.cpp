@@ -12,7 +12,7 @@
 //   die             TerminateProcess on itself: nothing is cleaned up
 // The first argument is the application identifier.
 
-#include "app/InstanceObjects.h"
+#include "identity/InstanceObjects.h"
 #include "sys/Handles.h"
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 // Where the identity tests find their helper programs: the "probes" folder
 // beside the test executable or beside its folder.
 
-#include "framework/WinApp.h"
+#include "sys/ModulePath.h"
 
 #include <boost/filesystem.hpp>
 

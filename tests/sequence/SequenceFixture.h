@@ -11,8 +11,8 @@
 // which runs in a fresh prefix of its own.
 
 #include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/Product.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
 #include "engine/InstallSequence.h"
 #include "engine/InstallTexts.h"
 #include "support/ArchiveTestSupport.h"

@@ -1,8 +1,8 @@
 #include "SequenceScenario.h"
 
-#include "app/InstanceObjects.h"
-#include "app/Languages.h"
-#include "app/Product.h"
+#include "identity/InstanceObjects.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
 #include "support/TestFiles.h"
 
 #include <windows.h>

@@ -7,7 +7,7 @@
 // ends as installed without its uninstall log.
 
 #include "SequenceFixture.h"
-#include "engine/RunRecovery.h"
+#include "uninstall/RunRecovery.h"
 #include "support/MachineSnapshot.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"

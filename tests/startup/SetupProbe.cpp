@@ -6,7 +6,7 @@
 // answers "no SSE2" when QV_PROBE_NO_SSE2=1 is (every processor Wine runs on
 // has it). Never shipped.
 #include "app/InstallApp.h"
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "app/StartUp.h"
 #include "app/UiHooks.h"
 #include "framework/Dialog.h"

@@ -1,6 +1,6 @@
 #include "support/ArchiveTestSupport.h"
 
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 
 #include <windows.h>
 

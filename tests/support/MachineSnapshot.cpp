@@ -1,6 +1,6 @@
 #include "support/MachineSnapshot.h"
 
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "support/TestFiles.h"
 #include "sys/Handles.h"
 

@@ -9,8 +9,8 @@
 // low 8 bits (1639 reads 103): the codes are read here with
 // GetExitCodeProcess, whole, as a deployment tool on Windows reads them.
 #include "ProductTestPaths.h"
-#include "app/Product.h"
-#include "framework/Format.h"
+#include "identity/Product.h"
+#include "sys/TextFormat.h"
 #include "support/MachineSnapshot.h"
 #include "support/ProductTestSupport.h"
 #include "support/RunLogLines.h"

@@ -4,7 +4,7 @@
 #include "engine/Archive.h"
 #include "engine/ArchiveFormat.h"
 #include "engine/CompressError.h"
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "support/ArchiveTestSupport.h"
 
 #include <gtest/gtest.h>

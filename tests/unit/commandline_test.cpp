@@ -1,7 +1,7 @@
 // The installer's command line read into its record: what each switch
 // gives, and every way a switch is refused (the run then goes no further).
 #include "app/CommandLine.h"
-#include "app/Languages.h"
+#include "lang/Languages.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/Product.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
 #include "identity/Probes.h"
 #include "sys/Handles.h"
 

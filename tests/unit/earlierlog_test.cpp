@@ -1,5 +1,5 @@
-#include "app/Product.h"
-#include "framework/WinApp.h"
+#include "identity/Product.h"
+#include "sys/ModulePath.h"
 #include "identity/Probes.h"
 #include "sys/Handles.h"
 

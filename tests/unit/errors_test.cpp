@@ -4,6 +4,7 @@
 #include "app/UiHooks.h"
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"
+#include "identity/VersionLabel.h"
 #include "sys/VersionInfo.h"
 
 #include "support/WindowDriver.h"
@@ -162,7 +163,7 @@ TEST(ShowMessage, WithoutHooksTheCaptionIsTheInstallersVersionLabel)
     // No application object and no hooks: the version resource this test
     // carries (the installer's) names the box.
     uiHooks() = UiHooks{};
-    const std::wstring label = VersionInfo::ofSelf().displayLabel();
+    const std::wstring label = displayLabel(VersionInfo::ofSelf());
     ASSERT_FALSE(label.empty());
     Seen seen;
     showAndAnswer(std::wstring(L"x"), MB_OK, MB_ICONEXCLAMATION, IDOK, seen);

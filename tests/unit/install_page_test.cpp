@@ -3,7 +3,7 @@
 // shows what it shows once drawn whole again. The page draws only what a
 // notification changed, so a region it forgets shows stale pixels here.
 #include "app/InstallApp.h"
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "engine/Archive.h"
 #include "engine/InstallSequence.h"
 #include "resources/resource.h"

@@ -1,7 +1,7 @@
 // The texts the install log and status line show: step endings, quoting of
 // paths with blanks, the progress percentage, error codes, full-width lines.
 
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "engine/CompressError.h"
 #include "engine/InstallTexts.h"
 

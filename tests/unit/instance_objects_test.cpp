@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include "app/InstanceObjects.h"
+#include "identity/InstanceObjects.h"
 #include "sys/Handles.h"
 
 #include <string>

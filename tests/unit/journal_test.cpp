@@ -4,8 +4,8 @@
 #include "uninstall/UninstallKey.h"
 #include "uninstall/UninstallLog.h"
 
-#include "app/Languages.h"
-#include "app/Product.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
 #include "engine/TemporaryFiles.h"
 #include "support/TestFiles.h"
 #include "sys/Handles.h"

@@ -6,7 +6,7 @@
 #include "ProductTestPaths.h"
 #include "engine/Archive.h"
 #include "engine/ArchiveFormat.h"
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "product/common/ProductStrings.h"
 #include "support/ArchiveTestSupport.h"
 #include "sys/Handles.h"

@@ -4,7 +4,7 @@
 // product line's running count.
 
 #include "ProductTestPaths.h"
-#include "app/InstanceObjects.h"
+#include "identity/InstanceObjects.h"
 #include "product/common/ProductNames.h"
 #include "product/program/MainWindow.h"
 #include "support/ProductTestSupport.h"

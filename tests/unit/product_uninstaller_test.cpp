@@ -3,7 +3,7 @@
 // Uninstall.ulog that lists them in the installer's recording order.
 
 #include "ProductTestPaths.h"
-#include "app/InstanceObjects.h"
+#include "identity/InstanceObjects.h"
 #include "engine/Shortcut.h"
 #include "product/common/ProductNames.h"
 #include "product/program/MainWindow.h"

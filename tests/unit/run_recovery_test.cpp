@@ -4,11 +4,11 @@
 // what it completes, and what it refuses to act on when the marker or the
 // journal is not what the run left.
 
-#include "engine/RunRecovery.h"
+#include "uninstall/RunRecovery.h"
 
-#include "app/Languages.h"
-#include "engine/Crc32.h"
-#include "app/Product.h"
+#include "lang/Languages.h"
+#include "sys/Crc32.h"
+#include "identity/Product.h"
 #include "engine/TemporaryFiles.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/ProductTestSupport.h"

@@ -1,7 +1,7 @@
 #include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "app/Product.h"
-#include "framework/Format.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
+#include "sys/TextFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/Languages.h"
-#include "app/LocalizedStrings.h"
+#include "lang/Languages.h"
+#include "lang/LocalizedStrings.h"
 #include "resources/resource.h"
 
 #include <gtest/gtest.h>

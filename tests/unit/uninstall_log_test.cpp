@@ -3,7 +3,7 @@
 
 #include "uninstall/UninstallLog.h"
 
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "support/TestFiles.h"
 #include "support/UnixSide.h"
 

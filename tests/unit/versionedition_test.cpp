@@ -1,5 +1,6 @@
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "identity/Probes.h"
+#include "identity/VersionLabel.h"
 #include "sys/VersionInfo.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +18,12 @@ TEST(GermanEdition, GermanUsersSeeTheEditionName)
     VersionInfo installed = VersionInfo::ofFile(probePath(L"6.5.0.0"));
 
     setLanguage(2);
-    EXPECT_EQ(installed.displayLabel(), L"Morvenda 6.05");
-    EXPECT_EQ(VersionInfo::ofSelf().displayName(), L"Installeur Morvenda");
+    EXPECT_EQ(displayLabel(installed), L"Morvenda 6.05");
+    EXPECT_EQ(displayName(VersionInfo::ofSelf()), L"Installeur Morvenda");
     setLanguage(1);
-    EXPECT_EQ(installed.displayLabel(), L"Trimora 6.05");
+    EXPECT_EQ(displayLabel(installed), L"Trimora 6.05");
     setLanguage(0);
-    EXPECT_EQ(installed.displayLabel(), L"Quorvex 6.05");
+    EXPECT_EQ(displayLabel(installed), L"Quorvex 6.05");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-#include "app/Languages.h"
-#include "app/Product.h"
-#include "app/SessionState.h"
+#include "lang/Languages.h"
+#include "identity/Product.h"
 #include "identity/Probes.h"
+#include "identity/VersionLabel.h"
 #include "sys/VersionInfo.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +48,7 @@ TEST_P(DisplayLabels, FollowTheLanguageAndTheBuildFlags)
 {
     const LabelCase& c = GetParam();
     setLanguage(c.language);
-    EXPECT_EQ(VersionInfo::ofFile(probePath(c.probe)).displayLabel(), c.label);
+    EXPECT_EQ(displayLabel(VersionInfo::ofFile(probePath(c.probe))), c.label);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -106,7 +106,7 @@ TEST(VersionInfo, OtherProductLinesKeepTheirName)
     setLanguage(1);
     std::uint32_t saved = productCode;
     productCode = 1025;
-    std::wstring label = VersionInfo::ofFile(probePath(L"6.5.0.0")).displayLabel();
+    std::wstring label = displayLabel(VersionInfo::ofFile(probePath(L"6.5.0.0")));
     productCode = saved;
     EXPECT_EQ(label, L"Quorvex 6.05");
 }

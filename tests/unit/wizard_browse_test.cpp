@@ -6,7 +6,7 @@
 // edit box): the folders confirmed here exist, so that Windows, which takes
 // the edit box's text, returns the same.
 #include "app/InstallApp.h"
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "resources/resource.h"
 #include "support/TestFiles.h"
 #include "support/WindowDriver.h"

@@ -10,7 +10,7 @@
 // sends, and what it checks is what the frame does itself, its pictures, its
 // icons and its place.
 #include "app/InstallApp.h"
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "resources/resource.h"
 #include "support/WindowDriver.h"
 #include "sys/Dpi.h"

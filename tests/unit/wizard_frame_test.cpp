@@ -1,7 +1,7 @@
 // The wizard frame in this process: its result, the exit question, the About
 // entry's text and the layout of the pages in the page area.
 #include "app/InstallApp.h"
-#include "app/Languages.h"
+#include "lang/Languages.h"
 #include "resources/resource.h"
 #include "support/WindowDriver.h"
 #include "wizard/InstallDlg.h"

@@ -4,7 +4,7 @@
 // The installer's exit code is the framework's own (0 on every normal path):
 // an Exit that asks nothing ends the process at once; the frame's result
 // (1 installed, 2 not) is checked in process by wizard_frame_test.
-#include "app/PublisherContact.h"
+#include "identity/PublisherContact.h"
 #include "support/TestFiles.h"
 #include "sys/Dpi.h"
 #include "wizard/WizardDriver.h"

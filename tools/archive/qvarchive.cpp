@@ -14,7 +14,7 @@
 
 #include "engine/Archive.h"
 #include "engine/ArchiveFormat.h"
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "sys/Handles.h"
 
 #include <windows.h>

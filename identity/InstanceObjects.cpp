@@ -1,4 +1,4 @@
-#include "app/InstanceObjects.h"
+#include "identity/InstanceObjects.h"
 
 #include "sys/Security.h"
 

@@ -1,6 +1,6 @@
-#include "engine/ProgramRun.h"
+#include "sys/ProgramRun.h"
 
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
 

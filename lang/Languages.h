@@ -1,7 +1,7 @@
 #pragma once
 // The installer's languages: the table of twenty languages by index (0
-// French, 1 English, ...), the process-wide language state, the choice of the
-// language at start-up and when the user picks one on the start page.
+// French, 1 English, ...) and the process-wide language state. Start-up's
+// choice and the start page's change are app/LanguageChoice.h.
 //
 // The index is the installer's language number everywhere (session, the
 // OvLanguage registry value, string lookup). Operations taking an index
@@ -63,15 +63,5 @@ std::string localeNameOf(std::uint32_t index);
 std::wstring nativeLanguageName(std::uint32_t index);
 // Offset of the language's block of strings from the French base identifiers.
 std::uint32_t stringOffsetOf(std::uint32_t index);
-
-// Start-up: the user's language within the offered ones, then the language
-// an earlier installation recorded in OvLanguage, then English when the
-// installer has no texts of its own in the result.
-void chooseStartupLanguage();
-
-// The start page's language change: makes the index current, tells the user
-// (message 1129) when the installer itself will go on in English, renews the
-// application title and asks the main window to renew its texts.
-void onLanguageChosen(std::uint32_t index);
 
 }  // namespace qv

@@ -1,16 +1,12 @@
 #pragma once
 // The product this installer carries: its constants, its names in the current
-// language, the installer's application identifier, and the detection of an
-// earlier installation of the same product.
-
-#include "app/SessionState.h"
+// language, the installer's title and application identifier, and where an
+// earlier installation of the same product left its record and its log.
 
 #include <cstdint>
 #include <string>
 
 namespace qv {
-
-class CInstallApp;
 
 inline constexpr std::uint32_t QuorvexProductCode = 518;   // family 2, major version 6
 inline constexpr wchar_t ProductNameFrench[] = L"Quorvex";  // also the base of every name
@@ -20,6 +16,19 @@ inline constexpr std::uint64_t ProductFileVersion = 0x0006000400000002ull;  // 6
 inline constexpr wchar_t ProductFileVersionText[] = L"6.4.0.2";
 inline constexpr wchar_t MakerKeyPath[] = L"Software\\Orvane Systems";
 inline constexpr wchar_t UninstallKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// Family × 256 + major version of the product this installer carries; the
+// application object assigns it again when it is constructed.
+extern std::uint32_t productCode;
+
+// The identifier of the installer's product line, which names the global
+// synchronisation objects; determined by the application initialisation
+// (determineApplicationId) before the application object exists.
+std::wstring& applicationId();
+
+// String 1000 ("Installer"), " – " and the product label with its version,
+// in the current language: Installer – Trimora 6.04.
+std::wstring buildAppTitle();
 
 // The language-independent name of a product code ("Quorvex 6"), which names
 // the uninstall key and the installation record. Throws std::logic_error
@@ -35,6 +44,10 @@ std::wstring productLabel(bool nameOnly);
 // The last folder of the default folders: Trimora 6, in French Quorvex 6.
 std::wstring productFolderName();
 
+// The name of the installation record's value under the maker's key:
+// "<key name> Path" ("Quorvex 6 Path").
+std::wstring installationRecordValueName();
+
 // The installation record (the maker's key, value "<key name> Path") as it
 // is now: the installed program's path when it names an existing file or
 // folder, else empty. Never throws.
@@ -47,12 +60,6 @@ const std::wstring& installedProgramPath();
 // uninstall key names, else beside this installer, else beside the installed
 // program; empty when none exists.
 std::wstring earlierLogPath();
-
-// Sets installState, previousVersionText and previousVersion of the session
-// from the program at programPath (empty: nothing installed).
-void detectInstallation(CInstallApp& app, const std::wstring& programPath);
-// The same for installedProgramPath.
-void detectInstallation(CInstallApp& app);
 
 // The installer's ApplicationId version string, else its ProductName, else
 // the stem of its file name.

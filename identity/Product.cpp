@@ -1,9 +1,10 @@
-#include "app/Product.h"
+#include "identity/Product.h"
 
-#include "app/InstallApp.h"
-#include "app/Languages.h"
-#include "framework/WinApp.h"
+#include "lang/LocalizedStrings.h"
+#include "lang/Languages.h"
+#include "sys/ModulePath.h"
 #include "sys/Registry.h"
+#include "resources/resource.h"
 #include "sys/VersionInfo.h"
 
 #include <boost/algorithm/string/replace.hpp>
@@ -46,6 +47,21 @@ bool pathExists(const fs::path& path)
 
 }  // namespace
 
+std::uint32_t productCode = QuorvexProductCode;
+
+std::wstring& applicationId()
+{
+    // Function-local, so that the application initialisation can set it from
+    // any static initialiser.
+    static std::wstring id;
+    return id;
+}
+
+std::wstring buildAppTitle()
+{
+    return loadLocalizedString(IDS_APP_TITLE) + L" \u2013 " + productLabel(false);
+}
+
 std::wstring productKeyName(std::uint32_t code)
 {
     for (const ProductRange& range : productRanges)
@@ -74,13 +90,18 @@ std::wstring productFolderName()
     return name;
 }
 
+std::wstring installationRecordValueName()
+{
+    return productKeyName(productCode) + L" Path";
+}
+
 std::wstring findInstalledProgram()
 {
     try {
         RegistryKey maker = openKey(HKEY_LOCAL_MACHINE, MakerKeyPath);
         if (!maker) return {};
         std::wstring path;
-        if (!readString(maker, productKeyName(productCode) + L" Path", path)) return {};
+        if (!readString(maker, installationRecordValueName(), path)) return {};
         if (path.empty() || !pathExists(path)) return {};
         return path;
     } catch (const std::system_error&) {
@@ -115,37 +136,6 @@ std::wstring earlierLogPath()
         if (pathExists(log)) return log.wstring();
     }
     return {};
-}
-
-void detectInstallation(CInstallApp& app, const std::wstring& programPath)
-{
-    app.previousVersionText.clear();
-    app.previousVersion = 0;
-    if (programPath.empty()) {
-        app.installState = InstallState::NotInstalled;
-        return;
-    }
-    VersionInfo info = VersionInfo::ofFile(programPath);
-    if (!info.fixed()) {
-        app.installState = InstallState::SameVersion;
-        return;
-    }
-    std::uint64_t version = info.fileVersion();
-    if (version > ProductFileVersion) {
-        app.installState = InstallState::NewerVersion;
-        app.previousVersionText = info.displayLabel();
-    } else if (version == ProductFileVersion) {
-        app.installState = InstallState::SameVersion;
-    } else {
-        app.installState = InstallState::OlderVersion;
-        app.previousVersionText = info.displayLabel();
-        app.previousVersion = version;
-    }
-}
-
-void detectInstallation(CInstallApp& app)
-{
-    detectInstallation(app, installedProgramPath());
 }
 
 std::wstring determineApplicationId()

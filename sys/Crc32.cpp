@@ -1,4 +1,4 @@
-#include "engine/Crc32.h"
+#include "sys/Crc32.h"
 
 #include <array>
 #include <cerrno>

@@ -9,12 +9,12 @@
 namespace qv {
 
 class CDialog;
-class CInstallApp;
+struct InstallSession;
 
 // Constructs CInstallDlg for the application's session; no window exists yet.
-std::unique_ptr<CDialog> createInstallDlg(CInstallApp& app);
+std::unique_ptr<CDialog> createInstallDlg(InstallSession& session);
 
 // Constructs CProgressDlg, the install page alone, for a run with /S.
-std::unique_ptr<CDialog> createProgressDlg(CInstallApp& app);
+std::unique_ptr<CDialog> createProgressDlg(InstallSession& session);
 
 }  // namespace qv

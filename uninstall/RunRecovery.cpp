@@ -1,8 +1,8 @@
-#include "engine/RunRecovery.h"
+#include "uninstall/RunRecovery.h"
 
-#include "app/Product.h"
-#include "engine/ProgramRun.h"
-#include "engine/RunUndo.h"
+#include "identity/Product.h"
+#include "sys/ProgramRun.h"
+#include "uninstall/RunUndo.h"
 #include "sys/HResultError.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
@@ -12,6 +12,7 @@
 #include "uninstall/RecoveryJournal.h"
 #include "uninstall/RecoveryMarker.h"
 #include "uninstall/UninstallLog.h"
+#include "sys/PathText.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -29,11 +30,6 @@ namespace {
 
 constexpr std::size_t kMaxPath = MAX_PATH - 1;  // 259 characters
 constexpr wchar_t kRunFolderPrefix[] = L"orvane_{";
-
-bool exists(const std::wstring& path)
-{
-    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // A full path on a drive, in the form the system itself would give it: no
 // relative part, no "..", no device or "\\?\" form, no stream.
@@ -195,7 +191,7 @@ Plan planFrom(const std::vector<JournalRecord>& records, const std::wstring& run
                 // (a file of that name that was there before is not).
                 LogEntry named = *recorded;
                 named.path = r.path;
-                if (isPlainDrivePath(r.path) && (!exists(r.path) || area.owns(named))) recorded->path = r.path;
+                if (isPlainDrivePath(r.path) && (!pathExists(r.path) || area.owns(named))) recorded->path = r.path;
                 else plan.refused.push_back(r.path);
             }
             break;
@@ -448,7 +444,7 @@ bool RunRecovery::recover() noexcept
             // Every change was made: the run is completed, not undone.
             note(L"the run had made every change: it is completed");
             const std::wstring& staged = plan.committed->other;
-            if (!staged.empty() && exists(staged)) {
+            if (!staged.empty() && pathExists(staged)) {
                 try {
                     putInPlace(staged, plan.committed->path, kUninstallLogAttributes);
                     note(L"uninstall log " + plan.committed->path + L" put in place");
@@ -458,7 +454,7 @@ bool RunRecovery::recover() noexcept
                 }
             }
             for (const LogEntry& entry : plan.entries)
-                if (!entry.backupPath.empty() && exists(entry.backupPath)) {
+                if (!entry.backupPath.empty() && pathExists(entry.backupPath)) {
                     deleteFile(entry.backupPath);
                     note(L"backup " + entry.backupPath + L" deleted");
                 }
@@ -536,7 +532,7 @@ bool RunRecovery::dropUnfinishedRun() noexcept
         note(L"the installation that run would put back is removed: its backups, journal and marker go");
         const Plan plan = planFrom(run.records, run.folderPath);
         for (const LogEntry& entry : plan.entries)
-            if (!entry.backupPath.empty() && exists(entry.backupPath)) {
+            if (!entry.backupPath.empty() && pathExists(entry.backupPath)) {
                 deleteFile(entry.backupPath);
                 note(L"backup " + entry.backupPath + L" deleted");
             }

@@ -1,6 +1,6 @@
-#include "app/LocalizedStrings.h"
+#include "lang/LocalizedStrings.h"
 
-#include "app/Languages.h"
+#include "lang/Languages.h"
 
 namespace qv {
 

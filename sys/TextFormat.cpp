@@ -1,4 +1,4 @@
-#include "framework/Format.h"
+#include "sys/TextFormat.h"
 
 namespace qv {
 

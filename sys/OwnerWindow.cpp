@@ -1,4 +1,4 @@
-#include "app/OwnerWindow.h"
+#include "sys/OwnerWindow.h"
 
 namespace qv {
 namespace {

@@ -1,6 +1,6 @@
-#include "engine/RunUndo.h"
+#include "uninstall/RunUndo.h"
 
-#include "app/Product.h"
+#include "identity/Product.h"
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
 
@@ -18,7 +18,7 @@ namespace {
 std::pair<std::wstring, std::wstring> valueOf(const JournalRecord& record)
 {
     if (record.path.empty() && record.other.empty())
-        return {MakerKeyPath, productKeyName(productCode) + L" Path"};
+        return {MakerKeyPath, installationRecordValueName()};
     return {record.path, record.other};
 }
 

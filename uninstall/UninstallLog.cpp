@@ -1,245 +1,49 @@
-// The Uninstall.ulog file: the writer (commit, with the merge of an earlier
-// log) and the reader.
+// The journal side of UninstallLog: recording changes before they are made
+// and settling them after, and the Uninstall.ulog file that a successful
+// run leaves (commit, with the merge of an earlier log) and the next one
+// reads. The backups and the rollback: UninstallLogBackups.cpp; the text
+// of the file: UlogFormat.h.
 
 #include "uninstall/UninstallLog.h"
 
 #include "identity/Product.h"
+#include "sys/FileSecurity.h"
 #include "sys/HResultError.h"
 #include "sys/Handles.h"
+#include "sys/KeyContent.h"
 #include "sys/PathGuard.h"
 #include "sys/PathIdentity.h"
+#include "sys/PathText.h"
+#include "sys/RunFolder.h"
+#include "sys/Security.h"
 #include "sys/StagedFile.h"
+#include "uninstall/InstallationArea.h"
+#include "uninstall/JournalObserver.h"
 #include "uninstall/RecoveryJournal.h"
+#include "uninstall/UlogFormat.h"
+
+#include <shlobj.h>
 
 #include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/path.hpp>
 
 #include <algorithm>
-#include <cstring>
-#include <cwchar>
 #include <iterator>
 #include <optional>
-#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace qv {
 namespace {
 
-
-// A line read back is at most this many bytes, its line end included (and the
-// byte-order mark on the first line). The writer never writes a longer one; a
-// longer line is treated as damage and ends reading.
-constexpr std::size_t kMaxLineBytes = 1022;
-
-constexpr std::wstring_view kWhiteSpace = L" \t\r\n\v\f";
-
-bool isWhite(wchar_t c) { return kWhiteSpace.find(c) != std::wstring_view::npos; }
-
-std::wstring_view trimLeft(std::wstring_view s)
-{
-    std::size_t i = 0;
-    while (i < s.size() && isWhite(s[i])) ++i;
-    return s.substr(i);
-}
-
-std::wstring_view trimRight(std::wstring_view s)
-{
-    std::size_t n = s.size();
-    while (n > 0 && isWhite(s[n - 1])) --n;
-    return s.substr(0, n);
-}
-
-std::wstring_view trim(std::wstring_view s) { return trimRight(trimLeft(s)); }
+constexpr std::size_t kMaxPath = MAX_PATH - 1;      // 259 characters
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool isExistingFolder(const std::wstring& path)
 {
     if (path.empty()) return false;
     boost::system::error_code ec;
     return boost::filesystem::is_directory(path, ec) && !ec;
-}
-
-// ---------------------------------------------------------------------------
-// Writing
-
-std::wstring entryLine(std::size_t index, const LogEntry& entry)
-{
-    const unsigned code = static_cast<unsigned>(entry.kind) * 256u +
-                          (static_cast<unsigned>(entry.payloadKind) & 0xFFu);
-    wchar_t prefix[48];
-    std::swprintf(prefix, 48, L"%04u:%04x:%d -- ", static_cast<unsigned>(index), code,
-                  entry.done ? 1 : 0);
-    std::wstring line = prefix;
-    if (entry.kind == UninstallKey)
-        line += uninstallKeyLogPath();
-    else if (entry.kind == ClassesRootKeys)
-        line += kClassesRootLogPath;
-    else
-        line += entry.path;
-    line += L"\r\n";
-    return line;
-}
-
-// Whether the reader takes the line (with its line end) back whole: the
-// first line also carries the byte-order mark.
-bool fitsReader(const std::wstring& line, bool firstLine)
-{
-    return line.size() * sizeof(wchar_t) + (firstLine ? sizeof(wchar_t) : 0) <= kMaxLineBytes;
-}
-
-// A header line of the file: "// ", the text, the line end.
-std::wstring commentLine(const std::wstring& text)
-{
-    return L"// " + text + L"\r\n";
-}
-
-// "Label : folder", or the label alone when the line would be longer than
-// its reader takes (a folder that long cannot be a folder of ours): a
-// header line the reader stops at would lose every entry after it.
-std::wstring labelledFolder(const std::wstring& label, const std::wstring& folder)
-{
-    const std::wstring text = label + folder;
-    return fitsReader(commentLine(text), false) ? text : label;
-}
-
-// ---------------------------------------------------------------------------
-// Reading
-
-// Splits the file's bytes into text lines, each with its line end. A line
-// that is longer than the limit, or that the file cuts off before its line
-// end, ends the list: what follows cannot be trusted.
-std::vector<std::wstring> splitLines(const std::vector<char>& bytes)
-{
-    std::vector<std::wstring> lines;
-    const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-                       static_cast<unsigned char>(bytes[1]) == 0xFE;
-    std::size_t pos = utf16 ? 2 : 0;
-    while (pos < bytes.size()) {
-        std::size_t end = pos;
-        bool complete = false;
-        if (utf16) {
-            while (end + 1 < bytes.size()) {
-                const wchar_t c = static_cast<wchar_t>(static_cast<unsigned char>(bytes[end]) |
-                                                       static_cast<unsigned char>(bytes[end + 1]) << 8);
-                end += 2;
-                if (c == L'\n') { complete = true; break; }
-            }
-        } else {
-            while (end < bytes.size()) {
-                if (bytes[end++] == '\n') { complete = true; break; }
-            }
-        }
-        // The byte-order mark counts towards the first line.
-        const std::size_t lineBytes = end - pos + (lines.empty() && utf16 ? 2 : 0);
-        if (!complete || lineBytes > kMaxLineBytes) break;
-
-        std::wstring line;
-        if (utf16) {
-            line.resize((end - pos) / 2);
-            std::memcpy(line.data(), bytes.data() + pos, line.size() * sizeof(wchar_t));
-        } else if (end > pos) {
-            const int count = static_cast<int>(end - pos);
-            const int needed = ::MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED,
-                                                     bytes.data() + pos, count, nullptr, 0);
-            line.resize(static_cast<std::size_t>(needed));
-            if (needed > 0)
-                ::MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, bytes.data() + pos, count,
-                                      line.data(), needed);
-        }
-        lines.push_back(std::move(line));
-        pos = end;
-    }
-    return lines;
-}
-
-class Cursor {
-public:
-    explicit Cursor(std::wstring_view text) : text_(text) {}
-
-    void skipWhite()
-    {
-        while (pos_ < text_.size() && isWhite(text_[pos_])) ++pos_;
-    }
-    bool literal(wchar_t c)
-    {
-        skipWhite();
-        if (pos_ < text_.size() && text_[pos_] == c) { ++pos_; return true; }
-        return false;
-    }
-    // An optionally signed integer in the given base; nothing beyond 2^31.
-    std::optional<long long> integer(int base)
-    {
-        skipWhite();
-        bool negative = false;
-        if (pos_ < text_.size() && (text_[pos_] == L'-' || text_[pos_] == L'+'))
-            negative = text_[pos_++] == L'-';
-        long long value = 0;
-        std::size_t digits = 0;
-        while (pos_ < text_.size()) {
-            const int d = digitValue(text_[pos_]);
-            if (d < 0 || d >= base) break;
-            value = value * base + d;
-            if (value > 0x7FFFFFFFLL) return std::nullopt;
-            ++pos_;
-            ++digits;
-        }
-        if (digits == 0) return std::nullopt;
-        return negative ? -value : value;
-    }
-    std::optional<wchar_t> character()
-    {
-        skipWhite();
-        if (pos_ >= text_.size()) return std::nullopt;
-        return text_[pos_++];
-    }
-    std::wstring_view word()
-    {
-        skipWhite();
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && !isWhite(text_[pos_])) ++pos_;
-        return text_.substr(start, pos_ - start);
-    }
-    std::wstring_view rest() { return trimLeft(text_.substr(pos_)); }
-
-private:
-    static int digitValue(wchar_t c)
-    {
-        if (c >= L'0' && c <= L'9') return c - L'0';
-        if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-        if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-        return -1;
-    }
-
-    std::wstring_view text_;
-    std::size_t pos_ = 0;
-};
-
-// "index:code:flag -- path"; nothing when any item is missing or wrong.
-std::optional<LogEntry> parseEntry(std::wstring_view line)
-{
-    Cursor in(line);
-    const auto index = in.integer(10);
-    if (!index || *index < 0 || !in.literal(L':')) return std::nullopt;
-    const auto code = in.integer(16);
-    if (!code || *code < 0 || *code / 256 >= 7 || !in.literal(L':')) return std::nullopt;
-    const auto flag = in.character();
-    if (!flag || (*flag != L'0' && *flag != L'1')) return std::nullopt;
-    if (in.word() != L"--") return std::nullopt;
-
-    LogEntry entry;
-    entry.kind = static_cast<std::int32_t>(*code / 256);
-    const int low = static_cast<int>(*code & 0xFF);
-    entry.payloadKind = low == 0xFF ? -1 : low;
-    entry.done = *flag == L'1';
-    if (entry.kind != UninstallKey && entry.kind != ClassesRootKeys)
-        entry.path = std::wstring(in.rest());
-    return entry;
-}
-
-// The text after the label, trimmed; nothing when the label is missing.
-std::optional<std::wstring> afterLabel(std::wstring_view line, std::wstring_view label)
-{
-    const auto at = line.find(label);
-    if (at == std::wstring_view::npos) return std::nullopt;
-    return std::wstring(trim(line.substr(at + label.size())));
 }
 
 // The reader's memory bound: a thousand lines of the longest kind, many times
@@ -270,11 +74,336 @@ bool readWholeFile(const wchar_t* path, std::vector<char>& bytes)
 
 }  // namespace
 
-std::wstring uninstallKeyLogPath()
+LogEntry& UninstallLog::append(std::int32_t kind)
 {
-    return L"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
-           productKeyName(productCode);
+    LogEntry& entry = newEntries_.emplace_back();
+    entry.kind = kind;
+    return entry;
 }
+
+bool UninstallLog::createFolders(const std::wstring& folder)
+{
+    if (folder.empty() || folder.size() > kMaxPath) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+
+    // Walk the path from the top down, skipping its first element (the
+    // drive, or the server of a network path), and create what is missing.
+    constexpr wchar_t separators[] = L"\\/";
+    const std::size_t first = folder.find_first_not_of(separators);
+    if (first == std::wstring::npos) {
+        ::SetLastError(ERROR_BAD_PATHNAME);
+        return false;
+    }
+    std::size_t end = folder.find_first_of(separators, first);
+    while (end != std::wstring::npos) {
+        const std::size_t element = folder.find_first_not_of(separators, end);
+        if (element == std::wstring::npos) break;  // trailing separators
+        end = folder.find_first_of(separators, element);
+        const std::wstring current = folder.substr(0, end);
+        if (isFolder(current)) continue;
+        try {
+            writeAhead(JournalRecord(JournalRecordType::FolderCreating, current));
+        } catch (...) {
+            setLastErrorFromException();
+            return false;  // not announced: not created
+        }
+        if (!createFolder(current)) return false;
+        ::SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, current.c_str(), nullptr);
+        // Made with the protection: nothing to take over.
+        if (!securedRoot_.empty()) securedFolders_.push_back(current);
+        LogEntry& entry = append(CreatedFolder);
+        entry.path = current;
+        entry.done = true;
+        if (observer_) observer_->recorded(entry);
+    }
+    return true;
+}
+
+bool UninstallLog::createFolder(const std::wstring& folder)
+{
+    try {
+        std::optional<FolderSecurity> security;
+        if (!protectedFolder_.empty() && isSameOrBelow(protectedFolder_, folder))
+            security.emplace(FolderSecurity::likeProgramFiles());
+        return createFolderChecked(folder, security ? security->attributes() : nullptr);
+    } catch (...) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+}
+
+void UninstallLog::setInstallationArea(const InstallationArea& area)
+{
+    for (LogEntry& entry : previousEntries_) entry.foreign = !area.owns(entry);
+}
+
+void UninstallLog::writeAhead(const JournalRecord& record)
+{
+    if (recoveryJournal_) recoveryJournal_->append(record);
+}
+
+void UninstallLog::recordFile(const std::wstring& path, std::int32_t entryKind, bool copy)
+{
+    recordFileAs(path, entryKind, copy, false);
+}
+
+void UninstallLog::recordPlantedName(const std::wstring& path, std::int32_t entryKind)
+{
+    recordFileAs(path, entryKind, false, true);
+}
+
+void UninstallLog::recordFileAs(const std::wstring& path, std::int32_t entryKind, bool copy, bool setAside)
+{
+    // The folders first, each journalled: in a run, one that cannot be made
+    // (or announced) fails the file here, before anything else is changed.
+    const std::wstring folder = boost::filesystem::path(path).parent_path().wstring();
+    if (runFolder_) secureFoldersDownTo(folder);
+    if (!createFolders(folder) && !isFolder(folder) && runFolder_) {
+        const DWORD error = ::GetLastError();
+        // A refusal fails as a refused grant does (code 7).
+        if (error == errorLinkRefused) throwHResult(HRESULT_FROM_WIN32(error));
+        throw std::system_error(static_cast<int>(error ? error : ERROR_PATH_NOT_FOUND), std::system_category());
+    }
+    const bool existed = pathExists(path);
+    JournalRecord announced(JournalRecordType::FileRecorded, path,
+                            static_cast<std::uint8_t>((existed ? journal_flags::FileExisted : 0) |
+                                                      (existed && copy ? journal_flags::KeptInPlace : 0)),
+                            static_cast<std::uint32_t>(entryKind));
+    bool written = false;
+    // A link at the file, or on its way, throws here: nothing is recorded,
+    // so that rollback leaves it as it found it. So does a journal on disk
+    // that cannot say what is about to happen.
+    Backup backup;
+    if (existed)
+        backup = takeBackup(
+            path, copy,
+            [&](const Backup& planned) {
+                announced.other = planned.path;
+                announced.data = planned.dacl;
+                writeAhead(announced);
+                written = true;
+            },
+            setAside);
+    if (!written) {
+        writeAhead(announced);
+    } else if (backup.path.empty()) {
+        try {
+            writeAhead(JournalRecord(JournalRecordType::BackupFailed));
+        } catch (...) {
+            // The backup named before stays missing: the recovery leaves
+            // the file at path alone then, as it must.
+        }
+    }
+    // In a run, a file is replaced only once its earlier version is safe:
+    // without a backup it stays as it is, and the extraction fails at it. A
+    // journal kept outside any run (no run folder) has no backup to make.
+    const bool unsaved = existed && !copy && backup.path.empty();
+    if (unsaved && runFolder_) throw std::system_error(static_cast<int>(backup.error), std::system_category());
+    pending_ = true;
+    LogEntry& entry = append(InstalledFile);
+    entry.path = path;
+    entry.payloadKind = entryKind;
+    entry.backupPath = std::move(backup.path);
+    entry.savedDacl = std::move(backup.dacl);
+    entry.keptInPlace = existed && copy;
+    entry.unsavedOriginal = unsaved;
+    if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::recordSecurityChange(const std::wstring& path, std::int32_t entryKind)
+{
+    std::vector<BYTE> saved;
+    {
+        PrivilegeScope reading(SE_BACKUP_NAME);
+        CheckedHandle file = openChecked(path, READ_CONTROL, shareAll, OPEN_EXISTING);
+        if (!file || file.isFolder()) return;
+        saved = saveOwnerAndDacl(file.handle.get());
+    }
+    recordSavedSecurity(path, entryKind, std::move(saved));
+}
+
+void UninstallLog::recordSavedSecurity(const std::wstring& path, std::int32_t entryKind, std::vector<BYTE> saved)
+{
+    JournalRecord announced(JournalRecordType::FileRecorded, path,
+                            journal_flags::FileExisted | journal_flags::KeptInPlace,
+                            static_cast<std::uint32_t>(entryKind));
+    announced.data = saved;
+    writeAhead(announced);
+    LogEntry& entry = append(InstalledFile);
+    entry.path = path;
+    entry.payloadKind = entryKind;
+    entry.done = true;
+    entry.keptInPlace = true;
+    entry.securityOnly = true;
+    entry.savedDacl = std::move(saved);
+    writeAhead(JournalRecord(JournalRecordType::Settled, {}, journal_flags::Done));
+    if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::secureFoldersDownTo(const std::wstring& folder)
+{
+    if (securedRoot_.empty() || !isSameOrBelow(folder, securedRoot_)) return;
+    // From the root down: a folder is judged before anything below it.
+    std::vector<std::wstring> way;
+    for (std::wstring current = folder; isSameOrBelow(current, securedRoot_); current = parentOf(current)) {
+        way.push_back(current);
+        if (parentOf(current).empty()) break;
+    }
+    for (auto current = way.rbegin(); current != way.rend(); ++current) {
+        const bool known = std::any_of(securedFolders_.begin(), securedFolders_.end(),
+                                       [&](const std::wstring& f) { return sameFileName(f, *current); });
+        if (known) continue;
+        if (!isFolder(*current)) return;  // not there yet: the run makes it, with the protection
+        PrivilegeScope restore(SE_RESTORE_NAME);
+        PrivilegeScope backup(SE_BACKUP_NAME);
+        PrivilegeScope takeOwnership(SE_TAKE_OWNERSHIP_NAME);
+        CheckedHandle opened =
+            openChecked(*current, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll, OPEN_EXISTING);
+        if (!opened) throwLastError();
+        if (!opened.isFolder()) throwHResult(HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+        std::vector<BYTE> saved = saveOwnerAndDacl(opened.handle.get());
+        if (!leftToAdministrators(saved)) {
+            recordSavedSecurity(*current, takenOverFolderKind, std::move(saved));
+            secureFolder(opened.handle.get());
+        }
+        securedFolders_.push_back(*current);
+    }
+}
+
+void UninstallLog::recordShortcut(int which, const std::wstring& folder)
+{
+    pending_ = true;
+    createFolders(folder);
+    const std::int32_t kind = which == 0 ? ProgramShortcut : which == 1 ? UninstallShortcut : DesktopShortcut;
+    JournalRecord announced(JournalRecordType::ShortcutRecorded, {}, 0, static_cast<std::uint32_t>(kind));
+    bool written = false;
+    Backup backup;
+    std::wstring earlierPath;
+    for (const LogEntry& earlier : previousEntries_) {
+        if (earlier.kind != kind) continue;
+        earlierPath = earlier.path;
+        // A shortcut that is not this installation's stays where it is.
+        if (!earlier.foreign && pathExists(earlier.path)) {
+            try {
+                backup = takeBackup(earlier.path, false, [&](const Backup& planned) {
+                    announced.other = planned.path;
+                    announced.third = earlier.path;
+                    announced.data = planned.dacl;
+                    writeAhead(announced);
+                    written = true;
+                });
+            } catch (...) {
+                // Behind a link, or not announced: left alone.
+                backup = {};
+            }
+        }
+        break;  // only the first earlier shortcut of this kind
+    }
+    try {
+        if (!written) writeAhead(announced);
+        else if (backup.path.empty()) writeAhead(JournalRecord(JournalRecordType::BackupFailed));
+    } catch (...) {
+        // Settled as not done by the caller; nothing was moved that the
+        // journal on disk does not name.
+    }
+    LogEntry& entry = append(kind);
+    // The earlier shortcut goes back where it was, whether or not a new one
+    // is made, and wherever that lands.
+    if (!backup.path.empty()) entry.restoreTo = earlierPath;
+    entry.backupPath = std::move(backup.path);
+    entry.savedDacl = std::move(backup.dacl);
+    if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::announceShortcut(const std::wstring& path)
+{
+    writeAhead(JournalRecord(JournalRecordType::ShortcutWriting, path));
+}
+
+void UninstallLog::recordUninstallKey(HKEY key)
+{
+    JournalRecord announced(JournalRecordType::UninstallKeyRecorded);
+    std::wstring backupPath;
+    std::vector<BYTE> content;
+    if (key) {
+        announced.flags = journal_flags::KeyExisted;
+        // Saved twice: as the hive file RegSaveKeyW writes, and as a copy of
+        // its values and subkeys that every system can put back
+        // (sys/KeyContent.h).
+        if (std::optional<std::vector<BYTE>> saved = saveKeyContent(key)) content = std::move(*saved);
+        backupPath = makeBackup(nullptr, false);
+        if (!backupPath.empty()) {
+            PrivilegeScope backup(SE_BACKUP_NAME);
+            if (::RegSaveKeyW(key, backupPath.c_str(), nullptr) != ERROR_SUCCESS) {
+                deleteRunFile(backupPath);
+                backupPath.clear();
+            }
+        }
+        announced.other = backupPath;
+        announced.data = content;
+    }
+    // Before a value is written: a key the journal on disk does not name
+    // is not touched. A new key was announced before it was created.
+    try {
+        if (key || !newKeyAnnounced_) writeAhead(announced);
+    } catch (...) {
+        if (!backupPath.empty()) deleteRunFile(backupPath);
+        throw;
+    }
+    newKeyAnnounced_ = false;
+    pending_ = true;
+    LogEntry& entry = append(UninstallKey);
+    entry.backupPath = std::move(backupPath);
+    entry.savedKey = std::move(content);
+    if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::announceNewUninstallKey()
+{
+    writeAhead(JournalRecord(JournalRecordType::UninstallKeyRecorded));
+    newKeyAnnounced_ = true;
+}
+
+void UninstallLog::recordClassesRoot()
+{
+    pending_ = true;
+    const LogEntry& entry = append(ClassesRootKeys);
+    if (observer_) observer_->recorded(entry);
+}
+
+void UninstallLog::confirm(bool done, const wchar_t* path)
+{
+    if (!pending_ || newEntries_.empty()) return;
+    pending_ = false;
+    LogEntry& last = newEntries_.back();
+    last.done = done;
+    if (path) last.path = path;
+    try {
+        writeAhead(JournalRecord(JournalRecordType::Settled, path ? std::wstring(path) : std::wstring(),
+                                 done ? journal_flags::Done : 0));
+    } catch (...) {
+        // The change is made: its outcome only completes the picture.
+    }
+    if (observer_) observer_->settled(last);
+}
+
+bool UninstallLog::wasInstalled(const std::wstring& path) const
+{
+    for (const LogEntry& entry : previousEntries_)
+        if (entry.kind == InstalledFile && entry.done && entry.path == path) return true;
+    return false;
+}
+
+void UninstallLog::takeOverEntries(std::list<LogEntry> entries)
+{
+    newEntries_ = std::move(entries);
+    pending_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// The log file
 
 std::list<LogEntry> UninstallLog::mergedEntries() const
 {
@@ -321,42 +450,6 @@ std::list<LogEntry> UninstallLog::mergedEntries() const
     return merged;
 }
 
-std::vector<std::wstring> UninstallLog::fileLines(const std::wstring& installFolder,
-                                                 const std::wstring& shortcutFolder,
-                                                 const std::list<LogEntry>& entries) const
-{
-    std::vector<std::wstring> lines;
-    lines.push_back(commentLine(L"Uninstall Log File v1"));
-    lines.push_back(commentLine(L"############ WARNING: Do not delete or modify this file. ############"));
-    std::wstring install = L"Install " + productLabel(false);
-    if (!previousLabel_.empty()) {
-        // An earlier label read from an ANSI log may be longer than the line
-        // can hold in UTF-16: as much of it as fits.
-        std::wstring earlier = previousLabel_;
-        while (!earlier.empty() && !fitsReader(commentLine(install + L" -- Update (" + earlier + L")"), false))
-            earlier.pop_back();
-        install += L" -- Update (" + earlier + L")";
-    }
-    lines.push_back(commentLine(install));
-    lines.push_back(commentLine(labelledFolder(L"Install Path : ", installFolder)));
-    const std::wstring shortcutLine = labelledFolder(L"Shortcut Path : ", shortcutFolder);
-    lines.push_back(commentLine(shortcutLine));
-    lines.push_back(commentLine(std::wstring(shortcutLine.size(), L'-')));
-
-    std::size_t index = 0;
-    for (const LogEntry& entry : entries) {
-        // An earlier entry whose line its reader could not take back (read
-        // from an ANSI log, where a character is one byte, and longer than a
-        // path of ours can be) would end the reading there, and every entry
-        // after it would be lost: it is not carried over.
-        std::wstring line = entryLine(index, entry);
-        if (!fitsReader(line, false)) continue;
-        lines.push_back(std::move(line));
-        ++index;
-    }
-    return lines;
-}
-
 bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& installFolder,
                           const std::wstring& shortcutFolder)
 {
@@ -366,7 +459,7 @@ bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& insta
     std::vector<std::wstring> lines;
     try {
         merged = mergedEntries();
-        lines = fileLines(installFolder, shortcutFolder, merged);
+        lines = formatUlog({productLabel(false), previousLabel_, installFolder, shortcutFolder}, merged);
         // The earlier log is replaced like every file of the run: moved to a
         // backup first, so that a rollback puts it back. A folder in its
         // place, or a journal that cannot say so, fails here. A log written
@@ -386,9 +479,8 @@ bool UninstallLog::commit(const std::wstring& logPath, const std::wstring& insta
             announced.other = staging;
             writeAhead(announced);
         });
-        static const wchar_t bom = 0xFEFF;
-        staged.write(&bom, sizeof bom);
-        for (const std::wstring& line : lines) staged.write(line.data(), line.size() * sizeof(wchar_t));
+        const std::vector<char> bytes = ulogFileBytes(lines);
+        staged.write(bytes.data(), bytes.size());
         staged.flush();
         staged.commit(kUninstallLogAttributes);
     } catch (...) {
@@ -433,42 +525,15 @@ void UninstallLog::read(const wchar_t* logPath)
     std::vector<char> bytes;
     if (!readWholeFile(logPath, bytes)) return;
 
-    bool versionOne = false;
-    int number = 0;
-    for (const std::wstring& raw : splitLines(bytes)) {
-        const int lineNumber = number++;
-        const std::wstring_view line = trimRight(raw);
-        if (line.size() >= 2 && line[0] == L'/' && line[1] == L'/') {
-            std::size_t slashes = 0;
-            while (slashes < line.size() && line[slashes] == L'/') ++slashes;
-            const std::wstring_view text = trimLeft(line.substr(slashes));
-            if (lineNumber == 0) {
-                constexpr std::wstring_view tag = L"Uninstall Log File v";
-                const auto at = text.find(tag);
-                if (at == std::wstring_view::npos) return;
-                Cursor version(text.substr(at + tag.size()));
-                const auto value = version.integer(10);
-                if (!value || *value != 1) return;
-                versionOne = true;
-            } else if (lineNumber == 2) {
-                constexpr std::wstring_view tag = L"Install";
-                const auto at = text.find(tag);
-                if (at == std::wstring_view::npos) return;
-                std::wstring_view label = text.substr(at + tag.size());
-                label = label.substr(0, label.find(L"--"));
-                previousLabel_ = std::wstring(trim(label));
-            } else if (lineNumber == 3 || lineNumber == 4) {
-                const auto folder = afterLabel(text, lineNumber == 3 ? L"Install Path :" : L"Shortcut Path :");
-                if (!folder) return;
-                if (isExistingFolder(*folder)) (lineNumber == 3 ? installFolder_ : shortcutFolder_) = *folder;
-            }
-            continue;
-        }
-        if (!versionOne) return;
-        auto entry = parseEntry(line);
-        if (!entry) return;
-        previousEntries_.push_back(std::move(*entry));
-    }
+    // Of the folders the file names, only those that still exist are taken;
+    // the entries join any that an earlier reading left.
+    UlogContents contents = parseUlog(bytes);
+    if (contents.label) previousLabel_ = std::move(*contents.label);
+    if (contents.installFolder && isExistingFolder(*contents.installFolder))
+        installFolder_ = std::move(*contents.installFolder);
+    if (contents.shortcutFolder && isExistingFolder(*contents.shortcutFolder))
+        shortcutFolder_ = std::move(*contents.shortcutFolder);
+    previousEntries_.splice(previousEntries_.end(), contents.entries);
 }
 
 }  // namespace qv

@@ -1,14 +1,20 @@
 #pragma once
 // Classes in this file:
-//   LogEntryKind   what one journal entry records
-//   LogEntry       one journal entry
 //   UninstallLog   the run's journal: recording, backups, rollback, and the
 //                  Uninstall.ulog file that a successful run leaves behind
+// (its entries, LogEntry: uninstall/LogEntry.h)
 //
 // Every change an installation makes is recorded here before it is made and
 // settled after it (record, act, confirm). A failed run is undone by walking
 // the journal backwards; a successful one writes it out for the uninstaller,
 // merged with the log of the installation it replaces.
+//
+// One class in three files, one for each of its jobs: the journal in memory
+// and the log file it is written to (UninstallLog.cpp), the backups and
+// putting them back (UninstallLogBackups.cpp), and the text of the log file,
+// kept apart from any file so that it can be tested alone (UlogFormat.h).
+
+#include "uninstall/LogEntry.h"
 
 #include <windows.h>
 
@@ -21,56 +27,8 @@
 
 namespace qv {
 
-class JournalObserver;
-
-enum LogEntryKind : std::int32_t {
-    CreatedFolder = 0,
-    InstalledFile = 1,
-    ProgramShortcut = 2,
-    UninstallShortcut = 3,
-    DesktopShortcut = 4,
-    UninstallKey = 5,
-    ClassesRootKeys = 6,
-};
-
-// The payload kind of a security-only entry for a folder the run took over
-// (UninstallLog::secureExistingFolders), journalled like a kept file's.
-inline constexpr std::int32_t takenOverFolderKind = -1;
-
-struct LogEntry {
-    std::int32_t kind = CreatedFolder;
-    std::wstring path;
-    std::wstring backupPath;  // earlier state of what this entry replaced
-    bool done = false;
-    std::int32_t payloadKind = -1;  // archive entry kind for InstalledFile
-
-    // Kept in memory only, never written to the log file:
-    // the DACL of the file that was backed up, put back on rollback;
-    std::vector<BYTE> savedDacl;
-    // the file existed and stays where it is (a kept data file): rollback
-    // leaves it in place;
-    bool keptInPlace = false;
-    // an earlier entry this installation cannot own (InstallationArea):
-    // nothing acts on it, the merge carries its line over as it is;
-    bool foreign = false;
-    // the file existed and no backup of it could be made (a journal kept
-    // outside a run, or on disk by an earlier version): rollback leaves it
-    // alone unless the run wrote it (done);
-    bool unsavedOriginal = false;
-    // only the file's security changes (the Users grant of a data file an
-    // earlier installation left, its owner taken back from a user): undone
-    // by a rollback, never written to the log file, whose earlier line for
-    // the file stays;
-    bool securityOnly = false;
-    // where the backup goes back to when that is not path (the recovery of
-    // an interrupted run puts an earlier shortcut back under its own name);
-    std::wstring restoreTo;
-    // the uninstall key's content as it was (sys/KeyContent.h), put back on
-    // rollback; empty when none could be kept (the hive file then serves).
-    std::vector<BYTE> savedKey;
-};
-
 class InstallationArea;
+class JournalObserver;
 class RecoveryJournal;
 class RunFolder;
 struct JournalRecord;
@@ -196,10 +154,6 @@ private:
     // This run's entries with the earlier ones it did not replace, in the
     // order of the log file.
     std::list<LogEntry> mergedEntries() const;
-    // Every line of the file, line ends included, none longer than its
-    // reader takes.
-    std::vector<std::wstring> fileLines(const std::wstring& installFolder, const std::wstring& shortcutFolder,
-                                        const std::list<LogEntry>& entries) const;
     // True when the entry's earlier state is back (or there was none).
     bool undo(LogEntry& entry) noexcept;
     // announce is told the backup's name and the DACL before the file is
@@ -236,9 +190,5 @@ inline constexpr DWORD kUninstallLogAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 // Its name, beside the installed uninstaller.
 inline constexpr wchar_t kUninstallLogName[] = L"Uninstall.ulog";
-
-// The text that stands for the registry entries in the log file.
-std::wstring uninstallKeyLogPath();
-inline constexpr wchar_t kClassesRootLogPath[] = L"HKEY_CLASSES_ROOT\\...";
 
 }  // namespace qv

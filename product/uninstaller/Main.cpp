@@ -15,8 +15,10 @@
 #include "identity/Product.h"
 #include "sys/ModulePath.h"
 #include "product/common/DllSearch.h"
+#include "product/uninstaller/SelfDeletion.h"
 #include "product/uninstaller/Uninstaller.h"
 #include "sys/LogFile.h"
+#include "sys/MessageBoxGate.h"
 
 #include <windows.h>
 
@@ -65,7 +67,7 @@ std::wstring uninstallerHelpText()
 
 void show(const std::wstring& text, UINT icon)
 {
-    ::MessageBoxW(nullptr, text.c_str(), qv::executableStem().c_str(), MB_OK | icon);
+    qv::gatedMessageBox(nullptr, text, qv::executableStem(), MB_OK | icon);
 }
 
 int finish(qv::LogFile* log, UninstallResult result)

@@ -4,19 +4,18 @@
 #include "identity/InstanceObjects.h"
 #include "identity/Product.h"
 #include "uninstall/RunRecovery.h"
-#include "engine/TemporaryFiles.h"
 #include "product/common/ProductNames.h"
+#include "product/uninstaller/SelfDeletion.h"
 #include "sys/Handles.h"
+#include "sys/MessageBoxGate.h"
 #include "sys/PathGuard.h"
 #include "sys/PathIdentity.h"
-#include "sys/RunFolder.h"
 #include "uninstall/InstallationArea.h"
 #include "sys/PathText.h"
 
 #include <shlobj.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <utility>
 
 namespace qv::product {
@@ -91,22 +90,6 @@ std::wstring productLabelOf(const ProductStrings& strings)
     return strings.get(IDS_PRODUCT_NAME) + L" " + kProductVersionText;
 }
 
-// Letters, digits and "._-{}": nothing the command interpreter reads as
-// syntax. The names this program gives its clean-up copy and run folder are
-// all of that kind.
-bool isPlainName(const std::wstring& name)
-{
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](wchar_t c) {
-        return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'.' ||
-               c == L'_' || c == L'-' || c == L'{' || c == L'}';
-    });
-}
-
-bool isRunFolderName(const std::wstring& name)
-{
-    return isPlainName(name) && name.compare(0, 8, L"orvane_{") == 0;
-}
-
 constexpr wchar_t notOwned[] = L"not this installation's";
 constexpr wchar_t behindLink[] = L"a link on its way";
 
@@ -163,8 +146,8 @@ UninstallResult Uninstaller::run()
         // The system's own words, in the user's language, say that a restart
         // completes the removal.
         if (!incomplete_ && restartRequired_) done += L"\n\n" + systemErrorText(ERROR_SUCCESS_REBOOT_REQUIRED);
-        ::MessageBoxW(nullptr, (incomplete_ ? partial : done).c_str(), label_.c_str(),
-                      MB_OK | (incomplete_ ? MB_ICONWARNING : MB_ICONINFORMATION));
+        gatedMessageBox(nullptr, incomplete_ ? partial : done, label_,
+                        MB_OK | (incomplete_ ? MB_ICONWARNING : MB_ICONINFORMATION));
     }
     if (incomplete_) return UninstallResult::Incomplete;
     return restartRequired_ ? UninstallResult::RestartRequired : UninstallResult::Removed;
@@ -222,8 +205,8 @@ bool Uninstaller::waitUntilNothingRuns()
         // so one of the two sees the other. Once taken, the mutex is kept.
         const bool installerRuns = !installerMutex_.owned() && !installerMutex_.tryAcquire();
         if (!installerRuns && productProcessesRunning() == 0) return true;
-        if (silent_ || ::MessageBoxW(nullptr, strings_.format(IDS_UNINSTALL_RUNNING, label_).c_str(),
-                                     label_.c_str(), MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
+        if (silent_ || gatedMessageBox(nullptr, strings_.format(IDS_UNINSTALL_RUNNING, label_), label_,
+                                       MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) {
             installerRan_ = installerRuns;
             note(installerRuns ? L"An installer is running: nothing removed"
                                : L"The product is running: nothing removed");
@@ -263,8 +246,8 @@ void Uninstaller::dropUnfinishedRun()
 bool Uninstaller::confirm()
 {
     if (silent_) return true;
-    return ::MessageBoxW(nullptr, strings_.format(IDS_UNINSTALL_CONFIRM, label_).c_str(), label_.c_str(),
-                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    return gatedMessageBox(nullptr, strings_.format(IDS_UNINSTALL_CONFIRM, label_), label_,
+                           MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void Uninstaller::unregisterProgram()
@@ -486,13 +469,8 @@ void Uninstaller::removeLogAndSelf()
             if (holdsFileRemovedAtRestart(folder)) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     } else {
         note(L"The uninstaller " + self_ + L" and its folders go when Windows starts again");
-        // Without the clean-up copy, Windows removes them at the next start
-        // (administrators only; folders only when empty by then).
-        ::SetFileAttributesW(self_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (::MoveFileExW(self_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) restartRequired_ = true;
+        if (removeAtNextStart(self_, foldersAfterExit_)) restartRequired_ = true;
         else incomplete_ = true;
-        for (const std::wstring& folder : foldersAfterExit_)
-            ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
 }
 
@@ -504,7 +482,7 @@ void Uninstaller::note(const std::wstring& text) const
 void Uninstaller::tell(UINT textId, UINT icon) const
 {
     if (!silent_)
-        ::MessageBoxW(nullptr, strings_.format(textId, label_).c_str(), label_.c_str(), MB_OK | icon);
+        gatedMessageBox(nullptr, strings_.format(textId, label_), label_, MB_OK | icon);
 }
 
 std::uint32_t productProcessesRunning()
@@ -516,202 +494,6 @@ std::uint32_t productProcessesRunning()
     if (!::ReleaseSemaphore(count.get(), 1, &before)) return 0;
     ::WaitForSingleObject(count.get(), 0);
     return static_cast<std::uint32_t>(before);
-}
-
-bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstring>& folders)
-{
-    std::wstring error;
-    std::optional<RunFolder> folder = makeRunFolder(error);
-    if (!folder) return false;
-    const std::wstring placeholder = folder->freshFileName(L"qvu");
-    if (placeholder.empty()) return false;
-    std::wstring copy = placeholder + L".exe";
-    if (!::CopyFileW(selfPath.c_str(), copy.c_str(), TRUE)) return false;
-    ::SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
-
-    HANDLE me = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &me, SYNCHRONIZE,
-                           TRUE, 0)) {
-        ::DeleteFileW(copy.c_str());
-        return false;
-    }
-    UniqueHandle inherited(me);
-    std::wstring line = quoted(copy) + L" /cleanup:" + std::to_wstring(reinterpret_cast<std::uintptr_t>(me)) +
-                        L" " + quoted(selfPath);
-    for (const std::wstring& f : folders) line += L" " + quoted(f);
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    // Working folder: the temporary folder above the run folder, so that
-    // the copy holds none of the folders it is to remove, nor its own.
-    const std::wstring workFolder = parentOf(folder->path());
-    if (!::CreateProcessW(copy.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                          workFolder.c_str(), &si, &pi)) {
-        ::DeleteFileW(copy.c_str());
-        return false;
-    }
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    // The folder stays while the copy lives in it; the copy has both
-    // deleted once it has ended (deleteCopyAfterExit).
-    return true;
-}
-
-int runCleanup(HANDLE waitFor, const std::vector<std::wstring>& paths)
-{
-    if (waitFor) {
-        ::WaitForSingleObject(waitFor, INFINITE);
-        ::CloseHandle(waitFor);
-    }
-    // The uninstaller held the installers' mutex to its end, moments ago;
-    // the copy holds it for its deletions. An installer that has it instead
-    // is installing into these folders: its files stay.
-    NamedMutex installerMutex(instanceMutexName(kApplicationId), false, true);
-    const bool installerRuns = !installerMutex.tryAcquire();
-    int result = installerRuns ? 1 : 0;
-    if (!paths.empty() && !installerRuns) {
-        // The image of an ended process may stay mapped for a moment. The
-        // folder may be one users can write: a link put in the uninstaller's
-        // place goes itself, a link on its way stops the clean-up.
-        auto stays = [](RemoveOutcome outcome) {
-            return outcome == RemoveOutcome::Failed || outcome == RemoveOutcome::InUse;
-        };
-        RemoveOutcome removed = RemoveOutcome::Failed;
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            removed = removeChecked(paths[0], Removable::File);
-            if (!stays(removed)) break;
-            ::Sleep(100);
-        }
-        // Held by some other process for five seconds: it goes at the restart.
-        if (stays(removed)) ::MoveFileExW(paths[0].c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        if (stays(removed) || removed == RemoveOutcome::Refused) result = 1;
-        for (std::size_t i = 1; i < paths.size() && removed != RemoveOutcome::Refused; ++i)
-            if (removeChecked(paths[i], Removable::EmptyFolder) == RemoveOutcome::Removed)
-                ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, paths[i].c_str(), nullptr);
-    }
-    // The copy itself goes once it has ended; where no interpreter can do
-    // that, when Windows starts again, its private folder after it (an
-    // empty folder is all that is removed then).
-    wchar_t copy[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, copy, MAX_PATH);
-    if (length > 0 && length < MAX_PATH && !deleteCopyAfterExit(copy)) {
-        ::MoveFileExW(copy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        const std::wstring folder = parentOf(copy);
-        if (isRunFolderName(nameOf(folder))) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
-    return result;
-}
-
-bool deleteCopyAfterExit(const std::wstring& copyPath)
-{
-    const std::wstring folder = parentOf(copyPath);
-    const std::wstring copyName = nameOf(copyPath), folderName = nameOf(folder);
-    if (!isPlainName(copyName) || !isRunFolderName(folderName)) return false;
-    wchar_t system[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
-    const std::wstring systemFolder(system, length);
-    const std::wstring interpreter = systemFolder + L"\\cmd.exe";
-
-    // Input: a pipe whose writing end this process alone holds, so that it
-    // ends when this process does. Output: a pipe this process reads until
-    // the interpreter says it is in the run folder. Errors: nowhere.
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE inputRead = nullptr, inputWrite = nullptr, outputRead = nullptr, outputWrite = nullptr;
-    if (!::CreatePipe(&inputRead, &inputWrite, &inheritable, 0)) return false;
-    UniqueHandle input(inputRead), untilExit(inputWrite);
-    if (!::CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return false;
-    UniqueHandle answer(outputRead), output(outputWrite);
-    UniqueFile nowhere(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                     OPEN_EXISTING, 0, nullptr));
-    if (!nowhere || !::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0) ||
-        !::SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0))
-        return false;
-
-    // The interpreter inherits these three handles and no other.
-    HANDLE inherited[] = {input.get(), output.get(), nowhere.get()};
-    SIZE_T listSize = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
-    std::vector<BYTE> listBuffer(listSize);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
-    if (listSize == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return false;
-    struct ListOwner {
-        LPPROC_THREAD_ATTRIBUTE_LIST list;
-        ~ListOwner() { ::DeleteProcThreadAttributeList(list); }
-    } listOwner{list};
-    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
-                                     nullptr, nullptr))
-        return false;
-
-    // The interpreter starts in the folder above and changes into the run
-    // folder while this program still runs from it, so that the folder it
-    // holds is this one (Wine would keep a first working folder open until
-    // the end, and the run folder could not be removed). Then it says so and
-    // waits: "set /p" reads until the input ends. The system lets go of a
-    // program's file a moment after the program has ended (later where
-    // another process still holds the ended process), so while the copy is
-    // there each further try waits longer: 1, 1, 2, 4, 8 and 16 seconds. The
-    // command line has no loop and no "||": each step is a group of its own,
-    // the one form that means the same to every version of the interpreter
-    // (and to Wine's). ping is named by its full path: the interpreter would
-    // look for it in every folder on PATH.
-    const std::wstring ping = L"\"" + systemFolder + L"\\PING.EXE\"";
-    // command, then once more after each wait (echoes - 1 seconds) for as
-    // long as name is still there.
-    auto retried = [&](const std::wstring& command, const std::wstring& name, std::initializer_list<int> echoes) {
-        std::wstring steps = command;
-        for (int count : echoes)
-            steps += L" & (if exist " + name + L" (" + ping + L" -n " + std::to_wstring(count) + L" 127.0.0.1 >nul & " +
-                     command + L" ))";
-        return steps;
-    };
-    std::wstring script = L"cd " + folderName + L" >nul 2>nul & (if not exist " + copyName +
-                          L" exit) & echo pinned & set /p QV_WAIT= & ";
-    script += retried(L"del /f /q " + copyName + L" >nul 2>nul", copyName, {2, 2, 3, 5, 9, 17});
-    // The folder, once emptied, by its name in the folder above: a name
-    // there may be anybody's, and rd without /s removes only an empty folder
-    // or a link itself. Until the last handle to the deleted copy is closed
-    // the folder still counts as holding it, so that is tried again too.
-    script += L" & cd .. & " + retried(L"rd " + folderName + L" >nul 2>nul", folderName + L"\\", {2, 3, 5});
-    const std::wstring line = L"\"" + interpreter + L"\" /d /q /s /c \"" + script + L"\"";
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = input.get();
-    startup.StartupInfo.hStdOutput = output.get();
-    startup.StartupInfo.hStdError = nowhere.get();
-    startup.lpAttributeList = list;
-    PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(interpreter.c_str(), buffer.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, parentOf(folder).c_str(),
-                          &startup.StartupInfo, &pi))
-        return false;
-    UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    output.reset();  // the interpreter's end alone: it ends with the interpreter
-
-    // Ten seconds for "pinned"; an interpreter that ends or stays silent
-    // instead is ended, and the caller falls back.
-    std::string said;
-    for (const ULONGLONG deadline = ::GetTickCount64() + 10000; ::GetTickCount64() < deadline;) {
-        DWORD available = 0;
-        if (!::PeekNamedPipe(answer.get(), nullptr, 0, nullptr, &available, nullptr)) break;
-        if (available == 0) {
-            ::Sleep(20);
-            continue;
-        }
-        char chunk[256];
-        DWORD read = 0;
-        if (!::ReadFile(answer.get(), chunk, std::min<DWORD>(available, sizeof chunk), &read, nullptr)) break;
-        said.append(chunk, read);
-        // The writing end of the input stays open until this process ends.
-        if (said.find("pinned") != std::string::npos) return untilExit.release() != nullptr;
-    }
-    ::TerminateProcess(process.get(), 1);
-    return false;
 }
 
 }  // namespace qv::product

@@ -10,6 +10,7 @@
 #include "sys/Handles.h"
 #include "identity/VersionLabel.h"
 #include "sys/VersionInfo.h"
+#include "sys/MessageBoxGate.h"
 
 namespace qv {
 namespace {
@@ -111,7 +112,7 @@ int showMessage(const std::wstring& text, UINT style)
         if (caption.empty()) caption = displayLabel(VersionInfo::ofSelf());
         if (caption.empty()) caption = executableStem();
 
-        result = ::MessageBoxW(owner, text.c_str(), caption.c_str(), style);
+        result = gatedMessageBox(owner, text, caption, style);
     } catch (...) {
         result = 0;
     }

@@ -11,6 +11,7 @@
 #include "lang/Languages.h"
 #include "lang/LocalizedStrings.h"
 #include "identity/Product.h"
+#include "engine/FileDecision.h"
 #include "engine/InstallSequence.h"
 #include "uninstall/RunRecovery.h"
 #include "engine/SpaceCheck.h"
@@ -25,6 +26,11 @@
 #include "sys/Security.h"
 #include "sys/PathText.h"
 #include "sys/ShellFolders.h"
+#include "sys/UnattendedProcess.h"
+#include "app/DefaultFolders.h"
+#include "app/Detection.h"
+#include "sys/ModulePath.h"
+#include "app/ProcessSetup.h"
 
 #include <commctrl.h>
 #include <knownfolders.h>
@@ -41,56 +47,7 @@
 
 namespace qv {
 
-bool processorChecked = false;
 namespace {
-
-constexpr wchar_t MakerFolderName[] = L"Orvane Systems";
-
-[[noreturn]] void initializationFailed()
-{
-    // A silent run ends with the code alone: nobody is there to answer.
-    if (!askedForNoWindow())
-        ::MessageBoxW(nullptr, L"Initialization Error", nullptr, MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
-    ::ExitProcess(static_cast<UINT>(-11));
-}
-
-// A known folder that start-up cannot do without.
-std::wstring requiredKnownFolder(REFKNOWNFOLDERID id)
-{
-    std::wstring folder = knownFolder(id);
-    if (folder.empty()) throw std::runtime_error("known folder");
-    return folder;
-}
-
-// The installation folder an earlier log names, taken only when it is the
-// folder that holds the log: a line a user changed in a log they can write
-// must not send the next installation elsewhere.
-std::wstring earlierInstallFolder(const UninstallLog& log, const std::wstring& logPath)
-{
-    const std::wstring& folder = log.installFolder();
-    if (folder.empty()) return {};
-    return samePath(folder, boost::filesystem::path(logPath).parent_path().wstring()) ? folder : std::wstring();
-}
-
-// The Start-menu folder an earlier log names, taken only below the all-users
-// or the user's Start-menu programs folder: anywhere else the shortcuts and
-// the folders for them would be written into a folder the line chose.
-std::wstring earlierStartMenuFolder(const UninstallLog& log)
-{
-    const std::wstring& folder = log.shortcutFolder();
-    if (folder.empty()) return {};
-    for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
-        const std::wstring programs = specialFolder(csidl);
-        if (!programs.empty() && !samePath(folder, programs) && isSameOrBelow(folder, programs)) return folder;
-    }
-    return {};
-}
-
-MakerFolders& folders()
-{
-    static MakerFolders found;
-    return found;
-}
 
 // An installation run that an earlier process could not finish (killed,
 // or the power lost) is rolled back, or completed when it had made every
@@ -114,117 +71,6 @@ void recoverUnfinishedRun(CInstallApp& app)
 }
 
 }  // namespace
-
-void restrictDllSearch() noexcept
-{
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    // Windows 7 without its update KB2533623 lacks the call: there at least
-    // the current folder leaves the search.
-    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryW(L"");
-}
-
-std::wstring incompatibleProcessorText()
-{
-    return L"This Version is not compatible with your Configuration.\n\n"
-           L"Cette version n'est pas compatible avec votre configuration.\n\n"
-           L"Diese Version ist nicht mit Ihrer Konfiguration kompatibel.";
-}
-
-void checkProcessor(bool (*hasSse2)())
-{
-    const bool supported =
-        hasSse2 ? hasSse2() : ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
-    if (!supported) {
-        if (!askedForNoWindow()) ::MessageBoxW(nullptr, incompatibleProcessorText().c_str(), nullptr, MB_ICONERROR);
-        ::ExitProcess(ExitProcessorRefused);
-    }
-    processorChecked = true;
-}
-
-void initializeModule()
-{
-    static const bool done = [] {
-        try {
-            ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-            wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
-            std::locale chosen = std::locale::classic();
-            if (::GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) > 0) {
-                std::string narrow;
-                for (const wchar_t* c = name; *c; ++c) narrow += static_cast<char>(*c & 0x7F);
-                // mingw's runtime knows no named locale and throws: the
-                // classic one stays.
-                try {
-                    chosen = std::locale(narrow.c_str());
-                } catch (const std::runtime_error&) {
-                }
-            }
-            std::locale::global(chosen);
-        } catch (...) {
-            initializationFailed();
-        }
-        return true;
-    }();
-    (void)done;
-}
-
-void initializeApplication()
-{
-    static const bool done = [] {
-        initializeModule();
-        try {
-            MakerFolders& found = folders();
-            found.commonData = appendElement(requiredKnownFolder(FOLDERID_ProgramData), MakerFolderName);
-            found.userData = appendElement(requiredKnownFolder(FOLDERID_RoamingAppData), MakerFolderName);
-            found.documents = requiredKnownFolder(FOLDERID_Documents);
-
-            if (commonControlsVersion() < 0x60000) throw std::runtime_error("common controls");
-            INITCOMMONCONTROLSEX classes{sizeof classes, 0xC0FF};
-            if (!::InitCommonControlsEx(&classes)) throw std::runtime_error("common controls");
-
-            applicationId() = determineApplicationId();
-            InstanceCounter::forProcess(applicationId());
-            setComErrorHandler(&throwComErrorAsSystemError);
-        } catch (...) {
-            initializationFailed();
-        }
-        return true;
-    }();
-    (void)done;
-}
-
-const MakerFolders& makerFolders()
-{
-    return folders();
-}
-
-std::wstring defaultInstallPath()
-{
-    std::wstring base = specialFolder(CSIDL_PROGRAM_FILES);
-    if (base.empty()) {
-        wchar_t windows[MAX_PATH + 1] = {};
-        UINT n = ::GetSystemWindowsDirectoryW(windows, MAX_PATH + 1);
-        base = (n >= 2 && n <= MAX_PATH && windows[1] == L':') ? std::wstring(windows, 2) + L"\\Program Files"
-                                                               : L"C:\\Program Files";
-    }
-    return appendElement(appendElement(base, MakerFolderName), productFolderName());
-}
-
-std::wstring startMenuProgramsFolder()
-{
-    std::wstring base = specialFolder(CSIDL_COMMON_PROGRAMS);
-    if (base.empty()) base = specialFolder(CSIDL_PROGRAMS);
-    return base;
-}
-
-std::wstring defaultStartMenuFolder()
-{
-    const std::wstring base = startMenuProgramsFolder();
-    if (base.empty()) return {};
-    return appendElement(appendElement(base, MakerFolderName), productFolderName());
-}
 
 namespace {
 
@@ -434,16 +280,11 @@ public:
         } catch (...) {
             return {};
         }
-        // What the run leaves out does not count: the samples with
-        // /NOSAMPLES or on an update, a data file that is already there.
+        // What the run leaves out does not count: the install sequence's
+        // own decision for each file.
         targets.erase(std::remove_if(targets.begin(), targets.end(),
                                      [this](const ArchiveEntry& e) {
-                                         const auto kind = static_cast<EntryKind>(e.kind);
-                                         if (kind == EntryKind::SampleFile)
-                                             return options_.noSamples ||
-                                                    app_.installState == InstallState::OlderVersion;
-                                         return kind == EntryKind::DataFile &&
-                                                ::GetFileAttributesW(e.destination.c_str()) != INVALID_FILE_ATTRIBUTES;
+                                         return !writesArchiveBytes(decideFileOnDisk(e, app_));
                                      }),
                       targets.end());
         for (const VolumeSpace& volume : spaceOnVolumes(targets)) {
@@ -510,66 +351,11 @@ private:
     const CommandLineOptions& options_;
 };
 
-// What stands in for a message box in a silent run: a line of the log, and
-// the answer that goes no further (No, Cancel, Abort; OK for a notice).
-int logInsteadOfBox(const std::wstring& text, UINT type)
+// The run's log, for the last-resort handlers of a silent run.
+LogFile* installerRunLog() noexcept
 {
-    try {
-        CInstallApp* app = installApp();
-        if (app && app->runLog) app->runLog->write(L"Not shown (silent run): " + text);
-    } catch (...) {
-    }
-    switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-    case MB_RETRYCANCEL:
-    case MB_YESNOCANCEL:
-    case MB_CANCELTRYCONTINUE: return IDCANCEL;
-    case MB_YESNO: return IDNO;
-    case MB_ABORTRETRYIGNORE: return IDABORT;
-    default: return IDOK;
-    }
-}
-
-// The last resort of a silent run: an exception that nothing caught (or a
-// noexcept function that threw) ends the process with the failure code and
-// a line of the log, never with the C runtime's abort box.
-[[noreturn]] void endSilentRunOnTerminate()
-{
-    try {
-        CInstallApp* app = installApp();
-        if (app && app->runLog) {
-            app->runLog->write(L"Unexpected error: the run ends");
-            app->runLog->write(L"Exit code: " + std::to_wstring(ExitFailedRolledBack));
-        }
-    } catch (...) {
-    }
-    ::ExitProcess(static_cast<UINT>(ExitFailedRolledBack));
-}
-
-// A run that nobody watches: no box waits for a button, no crash dialog.
-void enterUnattendedMode()
-{
-    setMessageBoxStandIn(&logInsteadOfBox);
-    std::set_terminate(&endSilentRunOnTerminate);
-    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-}
-
-std::wstring currentExceptionText()
-{
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        const char* what = e.what();
-        const int length = ::MultiByteToWideChar(CP_ACP, 0, what, -1, nullptr, 0);
-        if (length > 1) {
-            std::wstring wide(static_cast<std::size_t>(length), L'\0');
-            ::MultiByteToWideChar(CP_ACP, 0, what, -1, wide.data(), length);
-            wide.resize(static_cast<std::size_t>(length) - 1);
-            return wide;
-        }
-    } catch (...) {
-    }
-    return L"an exception without a text";
+    CInstallApp* app = installApp();
+    return app ? app->runLog.get() : nullptr;
 }
 
 bool runStartUp(CInstallApp& app, const StartUpSettings& settings);
@@ -603,13 +389,14 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
 {
     app.options = readCommandLine(::GetCommandLineW());
     const CommandLineOptions& options = app.options;
-    if (options.silent()) enterUnattendedMode();
+    app.noSamples = options.noSamples;
+    if (options.silent()) enterUnattendedProcess(&installerRunLog, static_cast<UINT>(ExitFailedRolledBack));
     StartUpRun run(app);
     if (!run.openLog()) return false;
     run.logStart();
 
-    // 1-2: nothing runs on a processor that was not checked, nor beside
-    // another installer.
+    // Nothing runs on a processor that was not checked, nor beside another
+    // installer.
     if (!processorChecked) {
         if (!options.silent()) reportStartupError(static_cast<DWORD>(E_UNEXPECTED));
         return run.finish(ExitProcessorRefused, L"Refused: the processor check did not run");
@@ -619,17 +406,17 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
         if (!options.silent()) reportStartupError(ERROR_BUSY);
         return run.finish(ExitAnotherInstaller, L"Refused: another installer is running");
     }
-    // 3-5
+    // The framework, then the language of the run.
     if (!app.CWinApp::InitInstance())
         return run.finish(ExitInitializationFailed, L"Refused: the framework could not initialise");
     chooseStartupLanguage();
     run.applyLanguage();
 
-    // 6
+    // Only an administrator installs.
     const bool administrator = settings.isAdministrator ? settings.isAdministrator() : isAdministrator();
     if (!administrator) return run.refuse(loadLocalizedString(IDS_NEED_ADMIN), MB_ICONEXCLAMATION | MB_OK,
                                           ExitNotAdministrator);
-    // 7: the count includes this process. A silent run asks nobody to
+    // The product must not be running; the count includes this process. A silent run asks nobody to
     // close anything: it ends.
     while (runningCount() > 1) {
         std::wstring text = formatText(loadLocalizedString(IDS_CLOSE_PRODUCT), {productLabel(true)});
@@ -642,7 +429,7 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
     // was before it.
     recoverUnfinishedRun(app);
 
-    // 8-9
+    // Detection, and the earlier installation's log and folders.
     detectInstallation(app);
     if (app.installState == InstallState::SameVersion || app.installState == InstallState::OlderVersion) {
         std::wstring log = earlierLogPath();
@@ -664,7 +451,7 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
 
     run.logDetection();
 
-    // 10-12
+    // The defaults of the choices, then the switches that change them.
     if (app.installPath.empty()) app.installPath = defaultInstallPath();
     if (app.startMenuFolder.empty()) app.startMenuFolder = defaultStartMenuFolder();
     // Without any Start-menu folder there is nowhere to put the shortcuts.
@@ -695,7 +482,7 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
         return run.finishWithOutcome(L"Silent installation ended");
     }
 
-    // 13
+    // The wizard, or the progress window of /S.
     const WizardFrameFactory factory =
         options.mode == RunMode::Silent ? settings.createProgressFrame : settings.createWizardFrame;
     if (factory) {

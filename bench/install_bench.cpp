@@ -23,6 +23,7 @@
 //
 // With an archive file, that archive stands in for the embedded payload.
 
+#include "app/Detection.h"
 #include "app/InstallApp.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"

@@ -32,9 +32,11 @@
 // read window state through the server, never through the installer's
 // message queue, so the measuring does not slow the installer down.
 
+#include "app/Detection.h"
 #include "app/InstallApp.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"
+#include "app/DefaultFolders.h"
 #include "app/StartUp.h"
 #include "bench/BenchSupport.h"
 #include "engine/Archive.h"

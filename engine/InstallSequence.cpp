@@ -5,7 +5,9 @@
 #include "lang/LocalizedStrings.h"
 #include "identity/Product.h"
 #include "engine/CompressError.h"
+#include "engine/FileDecision.h"
 #include "engine/FolderMacros.h"
+#include "engine/InstallFolders.h"
 #include "engine/InstallTexts.h"
 #include "engine/LoggingDisplay.h"
 #include "sys/ProgramRun.h"
@@ -62,66 +64,6 @@ constexpr DWORD dataFileAccess = 0x13019F;
 // The installed program reports a successful registration by this code.
 constexpr DWORD registrationSucceeded = static_cast<DWORD>(-10);
 constexpr wchar_t logFileName[] = L"Uninstall.ulog";
-
-// Whether a data file lies below a folder all users share (all-users
-// application data, public documents, the all-users desktop): only there
-// does its Users grant serve its purpose. One in a profile (the per-user
-// word list below the installing account's application data, or SYSTEM's)
-// keeps the security it inherits there: the grant would let every user of
-// the machine read and change another user's file.
-bool inSharedDataFolder(const std::wstring& path)
-{
-    for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS, CSIDL_COMMON_DESKTOPDIRECTORY}) {
-        const std::wstring folder = specialFolder(csidl);
-        if (!folder.empty() && isSameOrBelow(path, folder)) return true;
-    }
-    return false;
-}
-
-// The uninstall entry's command line is the uninstaller's path unquoted,
-// as every earlier installer reads it. For "C:\Tools\Orvane Systems\..."
-// the list of installed programs starts "C:\Tools\Orvane.exe" when one
-// exists, and so on at every blank: one line for each folder holding such
-// a name in which others than the administrators may create a file.
-std::vector<std::wstring> unquotedCommandWarnings(const std::wstring& command)
-{
-    constexpr ACCESS_MASK creating = FILE_ADD_FILE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
-                                     MAXIMUM_ALLOWED;
-    std::vector<std::wstring> lines;
-    for (std::size_t blank = command.find(L' '); blank != std::wstring::npos; blank = command.find(L' ', blank + 1)) {
-        const std::wstring planted = command.substr(0, blank) + L".exe";
-        std::wstring folder = parentOf(planted);
-        if (!folder.empty() && folder.back() == L':') folder += L'\\';  // the drive's root, not its current folder
-        UniqueFile opened(::CreateFileW(folder.c_str(), READ_CONTROL,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!opened) continue;
-        if (leftToAdministrators(saveOwnerAndDacl(opened.get()), creating, false)) continue;
-        lines.push_back(L"Warning: the uninstall entry's command line " + command +
-                        L" is unquoted, as earlier installers read it, and users other than the administrators may "
-                        L"create files in " + folder + L": a program planted as " + planted +
-                        L" would be started in the uninstaller's place from the list of installed programs. A "
-                        L"folder below the program-files folder has no such risk.");
-    }
-    return lines;
-}
-
-// Whether the folder lies in a program-files folder, whose protection the
-// folders created below it inherit. A 32-bit process is told of the 64-bit
-// one only through the environment.
-bool insideProgramFiles(const std::wstring& folder)
-{
-    std::vector<std::wstring> programFiles;
-    for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
-        if (std::wstring path = specialFolder(csidl); !path.empty()) programFiles.push_back(path);
-    }
-    wchar_t native[MAX_PATH] = {};
-    if (DWORD n = ::GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH); n > 0 && n < MAX_PATH)
-        programFiles.push_back(native);
-    for (const std::wstring& root : programFiles)
-        if (isSameOrBelow(folder, root)) return true;
-    return false;
-}
 
 // A path in a 260-character buffer, as the shell's path functions want it.
 struct PathBuffer {
@@ -200,7 +142,7 @@ bool InstallSequence::run()
         session_.uninstallLog.useRunFolder(nullptr);
         session_.uninstallLog.useRecoveryJournal(nullptr);
         session_.uninstallLog.setBackupCopyHook({});
-        recovery_.reset();
+        journal_.release();
         earlierValues_.clear();
         registrationRan_ = false;
     });
@@ -295,7 +237,7 @@ bool InstallSequence::failAfterExtraction(DWORD code, const std::wstring& why)
 
 bool InstallSequence::journalBroken() const noexcept
 {
-    return recovery_ && recovery_->broken();
+    return journal_.broken();
 }
 
 bool InstallSequence::rollBack() noexcept
@@ -336,84 +278,23 @@ bool InstallSequence::rollBack() noexcept
 
 bool InstallSequence::beginRecoveryJournal(const RunFolder& runFolder, std::wstring& why)
 {
-    // A marker whose journal is still there belongs to a run that the next
-    // start of the installer must still finish (a file it could not put
-    // back); one of a newer installer is that installer's to act on. Either
-    // stays, and this run does not start. A marker whose run folder is gone
-    // can do nothing more: this run's own takes its place.
-    MarkerContent earlier;
-    std::wstring raw;
-    switch (RecoveryMarker::read(earlier, raw)) {
-    case RecoveryMarker::State::Found:
-        if (::GetFileAttributesW(earlier.journalPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            why = L"the recovery of an earlier run that did not end is not finished (its journal: " +
-                  earlier.journalPath + L"); start the installer again";
-            ::SetLastError(ERROR_INSTALL_ALREADY_RUNNING);
-            return false;
-        }
-        display_.NoteInLog(L"The marker of an earlier run whose journal is gone (" + earlier.journalPath +
-                           L") is replaced by this run's");
-        break;
-    case RecoveryMarker::State::Newer:
-    case RecoveryMarker::State::Unreadable:
-        why = L"the marker of an unfinished run is one this installer cannot read (" + raw + L")";
-        ::SetLastError(ERROR_INSTALL_ALREADY_RUNNING);
-        return false;
-    case RecoveryMarker::State::None:
-        break;
-    }
-
-    recovery_ = RecoveryJournal::create(runFolder);
-    if (!recovery_) {
-        const DWORD error = ::GetLastError();
-        why = L"the journal " + runFolder.path() + L"\\" + kRecoveryJournalName + L" could not be created";
-        ::SetLastError(error);
-        return false;
-    }
-    try {
-        JournalRecord started(JournalRecordType::RunStarted, session_.installPath);
-        started.other = session_.startMenuFolder;
-        started.third = runFolder.path();
-        recovery_->append(started);
-        MarkerContent marker;
-        marker.folder = identityOf(runFolder.identity());
-        marker.journal = identityOf(recovery_->identity());
-        marker.journalPath = recovery_->path();
-        if (!RecoveryMarker::set(marker)) throw std::system_error(ERROR_CANTWRITE, std::system_category());
-        makerKeyCreated_ = marker.makerKeyCreated;
-        session_.uninstallLog.useRecoveryJournal(recovery_.get());
-        return true;
-    } catch (const std::system_error& e) {
-        why = L"the journal or its marker (HKEY_LOCAL_MACHINE\\" + std::wstring(MakerKeyPath) + L", " +
-              RecoveryMarker::valueName() + L") could not be written";
-        recovery_->discard();
-        recovery_.reset();
-        ::SetLastError(static_cast<DWORD>(e.code().value()));
-        return false;
-    }
+    return journal_.begin(runFolder, session_.installPath, session_.startMenuFolder, session_.uninstallLog,
+                          [this](const std::wstring& line) { display_.NoteInLog(line); }, why);
 }
 
 void InstallSequence::endRecoveryJournal() noexcept
 {
-    if (!recovery_) return;
-    session_.uninstallLog.useRecoveryJournal(nullptr);
-    // The marker first: a journal without a marker is never acted on.
-    RecoveryMarker::clear(makerKeyCreated_);
-    recovery_->discard();
-    recovery_.reset();
+    journal_.end();
 }
 
 void InstallSequence::keepRecoveryJournal() noexcept
 {
-    if (!recovery_) return;
-    session_.uninstallLog.useRecoveryJournal(nullptr);
-    recovery_->keep();
-    recovery_.reset();
+    journal_.keep();
 }
 
 void InstallSequence::writeAhead(const JournalRecord& record)
 {
-    if (recovery_) recovery_->append(record);
+    journal_.append(record);
 }
 
 void InstallSequence::reached(RunPoint point)
@@ -627,29 +508,9 @@ result InstallSequence::handle(const FileBegin& begin)
     const ArchiveEntry& entry = begin.entry;
     const std::wstring& path = entry.destination;
     UninstallLog& log = session_.uninstallLog;
-    // Samples are left out of an update, and of any run with /NOSAMPLES:
-    // nothing lands on the all-users desktop then.
-    const bool skippedSample = entry.kind == static_cast<std::uint32_t>(EntryKind::SampleFile) &&
-                               (session_.installState == InstallState::OlderVersion || session_.noSamples);
-    // In a folder every user may write, a link (or one name of a file with
-    // several) at a data file's or sample document's name is somebody's
-    // plant, not an earlier file: its name is set aside and the file written
-    // as on a fresh machine, so that no user can block every installation.
-    // Elsewhere only an administrator could have put it there, and it fails
-    // the file as before.
     NameAtPath planted = NameAtPath::Missing;
-    if (entry.inSharedFolder && !skippedSample &&
-        (entry.kind == static_cast<std::uint32_t>(EntryKind::DataFile) ||
-         entry.kind == static_cast<std::uint32_t>(EntryKind::SampleFile))) {
-        try {
-            const NameAtPath found = nameAt(path);
-            if (found == NameAtPath::Link || found == NameAtPath::SeveralNames) planted = found;
-        } catch (...) {
-            // A link on the way, or one that cannot be opened as itself:
-            // refused below, where the file is recorded, as everywhere.
-        }
-    }
-    const bool setAside = planted != NameAtPath::Missing;
+    const FileDecision decision = decideFileOnDisk(entry, session_, &planted);
+    const bool setAside = decision == FileDecision::SetAsidePlantedName;
 
     switch (static_cast<EntryKind>(entry.kind)) {
     case EntryKind::ProgramFile:
@@ -660,11 +521,11 @@ result InstallSequence::handle(const FileBegin& begin)
         target_.uninstallerPath = path;
         break;
     case EntryKind::DataFile:
-        if (!setAside && isFile(path)) {
+        if (decision == FileDecision::KeepUsersDataFile || decision == FileDecision::AdoptDataFile) {
             const bool shared = inSharedDataFolder(path);
             // A data file the earlier installation left is the user's now:
             // it stays as it is, with its Users grant renewed.
-            if (session_.installState != InstallState::NotInstalled && log.wasInstalled(path)) {
+            if (decision == FileDecision::KeepUsersDataFile) {
                 if (!shared) return result::Skip;
                 // One a user has locked the administrators out of is taken
                 // back first: it must not block every later update. What
@@ -682,7 +543,7 @@ result InstallSequence::handle(const FileBegin& begin)
         }
         break;
     case EntryKind::SampleFile:
-        if (skippedSample) return result::Skip;
+        if (decision == FileDecision::LeaveOutSample) return result::Skip;
         break;
     case EntryKind::TemporaryFile:
         writeAhead(JournalRecord(JournalRecordType::TemporaryFile, path));
@@ -736,72 +597,6 @@ result InstallSequence::handle(const Failed& failed)
     display_.AppendLog(stepOutcomeText(false), false);
     display_.SetStatus(installFailedText(failed.code));
     return result::Cancel;
-}
-
-namespace {
-
-// What a run without any window shows: nothing.
-class NoDisplay : public InstallDisplay {
-public:
-    void AppendLog(const std::wstring&, bool) override {}
-    void SetStatus(const std::wstring&) override {}
-    void SetStatusPath(const std::wstring&) override {}
-    void ResetProgress() override {}
-    void SetProgress(int) override {}
-    void PumpMessages() override {}
-    void ShowWaitCursor(bool) override {}
-};
-
-const wchar_t* outcomeText(InstallOutcome outcome)
-{
-    switch (outcome) {
-    case InstallOutcome::Installed: return L"installed";
-    case InstallOutcome::InstalledWithFailedSteps: return L"installed, but a step after the file copying failed";
-    case InstallOutcome::FailedRolledBack: return L"failed; everything this run changed was rolled back";
-    default: return L"not run";
-    }
-}
-
-InstallOutcome runSequence(InstallSession& session, InstallDisplay& display, InstallTarget& target,
-                           ArchiveSource source)
-{
-    InstallSequence sequence(session, display, target, std::move(source));
-    if (!sequence.run()) return InstallOutcome::FailedRolledBack;
-    return sequence.stepFailed() ? InstallOutcome::InstalledWithFailedSteps : InstallOutcome::Installed;
-}
-
-// screen null: a run without any window.
-bool installWith(InstallSession& session, InstallDisplay* screen, InstallTarget& target, ArchiveSource source)
-{
-    NoDisplay nothing;
-    if (!session.runLog) {
-        session.lastOutcome = runSequence(session, screen ? *screen : nothing, target, std::move(source));
-    } else {
-        LogFile& log = *session.runLog;
-        log.write(L"Installation into " + session.installPath + L" begins");
-        {
-            LoggingDisplay logged(log, screen);
-            JournalLogger journal([&logged](const std::wstring& line) { logged.note(line); });
-            session.uninstallLog.setObserver(&journal);
-            auto unobserve = scopeExit([&session] { session.uninstallLog.setObserver(nullptr); });
-            session.lastOutcome = runSequence(session, logged, target, std::move(source));
-        }
-        log.write(std::wstring(L"Outcome: ") + outcomeText(session.lastOutcome));
-    }
-    return session.lastOutcome != InstallOutcome::FailedRolledBack;
-}
-
-}  // namespace
-
-bool runInstallation(InstallSession& session, InstallDisplay& display, InstallTarget& target, ArchiveSource source)
-{
-    return installWith(session, &display, target, std::move(source));
-}
-
-bool runInstallationWithoutWindow(InstallSession& session)
-{
-    InstallTarget target;
-    return installWith(session, nullptr, target, openPayloadArchive);
 }
 
 }  // namespace qv

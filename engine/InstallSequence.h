@@ -3,7 +3,7 @@
 //   InstallTarget      where the program and the uninstaller were installed
 //   ArchiveSource      opens the payload archive for one run
 //   InstallSequence    the one operation that changes the machine
-//   runInstallation    one run with the payload resource
+// (One run of it with its log and outcome: engine/InstallRun.h.)
 //
 // The sequence prepares the run's temporary folder, extracts the payload
 // with a handler that decides per file (skip, journal, write), and, once
@@ -21,6 +21,7 @@
 #include "engine/InstallDisplay.h"
 #include "engine/RunPoints.h"
 #include "uninstall/RecoveryJournal.h"
+#include "uninstall/RunJournal.h"
 
 #include <cstdint>
 #include <functional>
@@ -83,10 +84,10 @@ private:
     result handle(const Failed& failed);
 
     void prepareJournal(const RunFolder& runFolder);
-    // The journal on disk and its marker (uninstall/RecoveryJournal.h,
-    // RecoveryMarker.h): set up before anything changes, gone once the run
-    // has ended either way, kept when a rollback left something for the
-    // next start. False, with why, when they cannot be set up.
+    // The journal on disk and its marker (uninstall/RunJournal.h): set up
+    // before anything changes, gone once the run has ended either way, kept
+    // when a rollback left something for the next start. False, with why,
+    // when they cannot be set up.
     bool beginRecoveryJournal(const RunFolder& runFolder, std::wstring& why);
     void endRecoveryJournal() noexcept;
     void keepRecoveryJournal() noexcept;
@@ -118,8 +119,7 @@ private:
     std::istream* archive_ = nullptr;  // the run's archive stream, while it lives
     bool stepFailed_ = false;
     std::wstring sampleFolder_;
-    std::unique_ptr<RecoveryJournal> recovery_;
-    bool makerKeyCreated_ = false;
+    RunJournal journal_;
     // Values under the maker's key as they were before the run wrote them,
     // in the order written.
     std::vector<JournalRecord> earlierValues_;
@@ -127,14 +127,5 @@ private:
     // Where the data file being written lies in the decompressed archive.
     std::uint64_t bytesDone_ = 0, dataFileBegin_ = 0, dataFileEnd_ = 0;
 };
-
-// The install page's runInstallation: a sequence over the payload resource
-// (or source). Sets the session's lastOutcome; with a run log (/LOG) every
-// report, every journal action and the outcome also go into the log file.
-bool runInstallation(InstallSession& session, InstallDisplay& display, InstallTarget& target,
-                     ArchiveSource source = openPayloadArchive);
-
-// The same without any window (/VERYSILENT): reports go only to the run log.
-bool runInstallationWithoutWindow(InstallSession& session);
 
 }  // namespace qv

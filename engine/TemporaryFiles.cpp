@@ -1,13 +1,11 @@
 #include "engine/TemporaryFiles.h"
 
 #include "sys/PathGuard.h"
+#include "uninstall/RunFolderName.h"
 #include "sys/Security.h"
 
 #include <windows.h>
 #include <shlwapi.h>
-
-#include <boost/uuid/random_generator.hpp>
-#include <boost/uuid/uuid_io.hpp>
 
 #include <cwchar>
 
@@ -29,14 +27,6 @@ std::wstring formatError(DWORD code, const wchar_t* call)
     wchar_t text[64];
     std::swprintf(text, sizeof text / sizeof *text, L"%08x (%ls)", static_cast<unsigned>(code), call);
     return text;
-}
-
-std::wstring freshFolderName()
-{
-    // Opened once per process (BCryptGenRandom); the static's initialisation
-    // is thread-safe, and a provider that cannot be opened throws.
-    static boost::uuids::random_generator generator;
-    return L"orvane_{" + boost::uuids::to_wstring(generator()) + L"}";
 }
 
 // Through a checked handle: a link goes itself, and a file with other names
@@ -72,7 +62,7 @@ bool makeTempFolder(std::wstring& folder, std::wstring& errorText)
     // A temporary path of up to 246 characters plus the 45-character folder
     // name can pass MAX_PATH: refuse it rather than name a folder that no
     // 260-character buffer further on could hold.
-    const std::wstring name = freshFolderName();
+    const std::wstring name = newRunFolderName();
     if (!::PathAppendW(path, name.c_str())) {
         errorText = formatError(ERROR_FILENAME_EXCED_RANGE, L"PathAppend");
         return false;

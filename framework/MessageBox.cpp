@@ -4,6 +4,7 @@
 #include "framework/WinApp.h"
 #include "sys/ModulePath.h"
 #include "framework/Wnd.h"
+#include "sys/MessageBoxGate.h"
 
 #include <vector>
 
@@ -14,12 +15,6 @@ struct ModelessState {
     int disableDepth = 0;
     std::vector<HWND> disabled;  // what the outermost disable switched off
 };
-
-MessageBoxStandIn& standInSlot() noexcept
-{
-    static MessageBoxStandIn standIn = nullptr;
-    return standIn;
-}
 
 ModelessState& modeless() noexcept
 {
@@ -85,19 +80,9 @@ void enableModeless(bool enable) noexcept
     state.disabled.clear();
 }
 
-void setMessageBoxStandIn(MessageBoxStandIn standIn) noexcept
-{
-    standInSlot() = standIn;
-}
-
-MessageBoxStandIn messageBoxStandIn() noexcept
-{
-    return standInSlot();
-}
-
 int appMessageBox(const std::wstring& text, UINT type)
 {
-    if (MessageBoxStandIn standIn = standInSlot()) return standIn(text, type);
+    if (MessageBoxStandIn standIn = messageBoxStandIn()) return standIn(text, type);
     if ((type & MB_ICONMASK) == 0) {
         switch (type & MB_TYPEMASK) {
         case MB_OK:

@@ -4,8 +4,6 @@
 //   safeOwner       the window that may own a modal box or dialog
 //   enableModeless  disables or re-enables the framework's modeless windows
 //   appMessageBox   message box with the application's name as caption
-//   setMessageBoxStandIn  what takes the place of every box in a run that
-//                   nobody watches
 
 #include <windows.h>
 
@@ -31,15 +29,8 @@ void enableModeless(bool enable) noexcept;
 // OK and OK/Cancel boxes get the exclamation icon and Yes/No and
 // Yes/No/Cancel boxes the question icon. The box reads right to left when its
 // owner has the right-to-left layout. Modeless windows are disabled while it
-// runs. Returns the button chosen (0 if the box could not be shown).
+// runs. Returns the button chosen (0 if the box could not be shown). With a
+// message-box stand-in set (sys/MessageBoxGate.h), the stand-in's answer.
 int appMessageBox(const std::wstring& text, UINT type = MB_OK);
-
-// A run that nobody watches (an unattended installation) must never wait
-// for a button: with a stand-in set, appMessageBox, the installer's
-// showMessage and the framework's report of an unhandled exception call it
-// instead of showing a box, and return its answer. Null: boxes again.
-using MessageBoxStandIn = int (*)(const std::wstring& text, UINT type);
-void setMessageBoxStandIn(MessageBoxStandIn standIn) noexcept;
-MessageBoxStandIn messageBoxStandIn() noexcept;
 
 }  // namespace qv

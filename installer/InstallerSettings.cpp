@@ -3,6 +3,7 @@
 // window of /S and the installation without any window of /VERYSILENT.
 #include "app/StartUp.h"
 #include "wizard/WizardFrame.h"
+#include "engine/InstallRun.h"
 #include "engine/InstallSequence.h"
 
 namespace qv {

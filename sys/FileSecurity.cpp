@@ -2,6 +2,7 @@
 
 #include "sys/Advapi.h"
 #include "sys/HResultError.h"
+#include "sys/Handles.h"
 
 #include <algorithm>
 #include <iterator>
@@ -219,9 +220,8 @@ std::wstring securityText(const std::vector<BYTE>& descriptor) noexcept
                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr) ||
             !text)
             return {};
-        std::wstring result(text);
-        ::LocalFree(text);
-        return result;
+        const UniqueLocal owned(text);
+        return std::wstring(text);
     } catch (...) {
         return {};
     }

@@ -11,6 +11,7 @@
 #include "uninstall/JournalLogger.h"
 #include "uninstall/RecoveryJournal.h"
 #include "uninstall/RecoveryMarker.h"
+#include "uninstall/RunFolderName.h"
 #include "uninstall/UninstallLog.h"
 #include "sys/PathText.h"
 
@@ -29,7 +30,6 @@ namespace qv {
 namespace {
 
 constexpr std::size_t kMaxPath = MAX_PATH - 1;  // 259 characters
-constexpr wchar_t kRunFolderPrefix[] = L"orvane_{";
 
 // A full path on a drive, in the form the system itself would give it: no
 // relative part, no "..", no device or "\\?\" form, no stream.
@@ -39,25 +39,6 @@ bool isPlainDrivePath(const std::wstring& path)
     if (path.find(L':', 2) != std::wstring::npos || path.find(L'/') != std::wstring::npos) return false;
     const std::wstring full = fullPathOf(path);
     return !full.empty() && sameFileName(full, path);
-}
-
-bool isLowerHex(wchar_t c)
-{
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
-}
-
-// "orvane_{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", as makeTempFolder names it.
-bool isRunFolderName(const std::wstring& name)
-{
-    const std::size_t prefix = std::size(kRunFolderPrefix) - 1;
-    if (name.size() != prefix + 36 + 1 || name.compare(0, prefix, kRunFolderPrefix) != 0 || name.back() != L'}')
-        return false;
-    for (std::size_t i = 0; i < 36; ++i) {
-        const wchar_t c = name[prefix + i];
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? c != L'-' : !isLowerHex(c)) return false;
-    }
-    return true;
 }
 
 bool isBackupIn(const std::wstring& path, const std::wstring& runFolder)

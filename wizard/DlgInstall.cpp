@@ -1,3 +1,4 @@
+#include "engine/InstallRun.h"
 #include "wizard/DlgInstall.h"
 
 #include "engine/InstallSession.h"

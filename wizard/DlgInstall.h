@@ -5,6 +5,7 @@
 //                 running log, the status line and the progress bar
 
 #include "engine/InstallDisplay.h"
+#include "engine/InstallRun.h"
 #include "engine/InstallSequence.h"
 #include "wizard/WizardPage.h"
 

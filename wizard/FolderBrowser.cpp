@@ -3,6 +3,8 @@
 #include "app/ErrorMessages.h"
 #include "lang/Languages.h"
 #include "sys/OwnerWindow.h"
+#include "sys/MessageBoxGate.h"
+#include "sys/Handles.h"
 
 #include <shlwapi.h>
 
@@ -53,8 +55,9 @@ const std::wstring& documentsFolder()
     static const std::wstring folder = [] {
         std::wstring result;
         PWSTR text = nullptr;
-        if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &text)) && text) result = text;
-        ::CoTaskMemFree(text);
+        const HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &text);
+        const UniqueCoTaskMem owned(text);
+        if (SUCCEEDED(hr) && text) result = text;
         return result;
     }();
     return folder;
@@ -131,28 +134,26 @@ void folderErrorBox(HWND owner, DWORD code)
                                    : currentLanguage().rightToLeft;
     if (rightToLeft) style |= MB_RTLREADING;
     const std::wstring text = errorText(code);
-    ::MessageBoxW(owner, text.c_str(), nullptr, style);
+    gatedMessageBox(owner, text, {}, style);
 }
 
 FolderBrowser::FolderBrowser(std::wstring title) : title_(std::move(title)) {}
 
 FolderBrowser::~FolderBrowser()
 {
-    if (root_) ::CoTaskMemFree(root_);
     if (comStarted_) ::CoUninitialize();
 }
 
 void FolderBrowser::setRoot(PIDLIST_ABSOLUTE folder)
 {
-    if (root_) ::CoTaskMemFree(root_);
-    root_ = folder;
+    root_.reset(folder);
     rootParent_.reset();
 }
 
 const std::wstring& FolderBrowser::rootParent()
 {
     if (!rootParent_) {
-        std::wstring parent = pathOfItem(root_);
+        std::wstring parent = pathOfItem(root());
         if (!parent.empty()) {
             wchar_t buffer[PathBuffer]{};
             parent.copy(buffer, PathBuffer - 1);
@@ -168,7 +169,7 @@ void FolderBrowser::prepare(const std::wstring& start, const std::wstring& suffi
 {
     path_ = start;
     if (path_.empty() || ::PathIsRelativeW(path_.c_str())) path_.clear();
-    if (path_.empty() && root_) path_ = pathOfItem(root_);
+    if (path_.empty() && root_) path_ = pathOfItem(root());
     if (!path_.empty() && path_.back() == L':') path_ += L'\\';
     if (path_.empty()) path_ = documentsFolder();
 
@@ -298,7 +299,7 @@ bool FolderBrowser::run(const std::wstring& start, const std::wstring& suffix)
 
     BROWSEINFOW info{};
     info.hwndOwner = owner;
-    info.pidlRoot = root_;
+    info.pidlRoot = root();
     info.lpszTitle = title_.empty() ? nullptr : title_.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS | BIF_NEWDIALOGSTYLE;
     if (!suffix_.empty()) info.ulFlags |= BIF_EDITBOX | BIF_VALIDATE;
@@ -307,8 +308,8 @@ bool FolderBrowser::run(const std::wstring& start, const std::wstring& suffix)
 
     PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&info);
     if (!chosen) return false;
+    const UniqueCoTaskMem ownedChoice(chosen);
     const std::wstring chosenPath = pathOfItem(chosen);
-    ::CoTaskMemFree(chosen);
     if (chosenPath.empty()) return false;
     if (!pathFromTypedText_) path_ = chosenPath;
     return true;

@@ -13,6 +13,8 @@
 // Paths are limited to 259 characters: a text that does not fit a
 // 260-character buffer counts as a failure.
 
+#include "sys/Handles.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -82,7 +84,8 @@ private:
     std::wstring startPath_;    // path_ as the browser opened
     std::wstring startFolder_;  // the existing folder it opened on, full path
     std::wstring title_;
-    PIDLIST_ABSOLUTE root_ = nullptr;
+    UniqueCoTaskMem root_;  // the browser's root item, or none
+    PIDLIST_ABSOLUTE root() const noexcept { return static_cast<PIDLIST_ABSOLUTE>(root_.get()); }
     std::optional<std::wstring> rootParent_;
     bool comStarted_ = false;
     bool dialogReady_ = false;

@@ -1,6 +1,8 @@
+#include "engine/InstallRun.h"
 #include "wizard/InstallDlg.h"
 
 #include "engine/InstallSession.h"
+#include "framework/WinApp.h"
 #include "lang/Languages.h"
 #include "lang/LocalizedStrings.h"
 #include "app/UiHooks.h"
@@ -8,6 +10,7 @@
 #include "resources/resource.h"
 #include "sys/Dpi.h"
 #include "wizard/AboutDlg.h"
+#include "sys/MessageBoxGate.h"
 
 namespace qv {
 
@@ -217,7 +220,7 @@ void CInstallDlg::OnCancel()
         const UINT style = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
         const std::wstring question = loadLocalizedString(IDS_CONFIRM_EXIT);
         const int answer = application ? application->messageBox(question, style)
-                                       : ::MessageBoxW(hwnd(), question.c_str(), nullptr, style);
+                                       : gatedMessageBox(hwnd(), question, {}, style);
         if (answer != IDYES) return;
     }
     EndDialog(session_.installed ? 1 : 2);

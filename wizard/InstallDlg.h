@@ -59,7 +59,7 @@ private:
     // The side picture, the window's icons and the pages' pictures for dpi.
     void followDpi(UINT dpi);
 
-    CInstallApp& session_;
+    InstallSession& session_;
     CDlgStart start_;
     CDlgMode mode_;
     CDlgPath path_;

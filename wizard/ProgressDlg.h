@@ -31,7 +31,7 @@ private:
     void placePage();
     void install();
 
-    CInstallApp& session_;
+    InstallSession& session_;
     CDlgInstall page_;
     FrameArtwork artwork_;
 };

@@ -47,7 +47,7 @@ protected:
     static std::wstring text(UINT baseId, const std::wstring& first, const std::wstring& second);
 
 private:
-    CInstallApp& session_;
+    InstallSession& session_;
 };
 
 }  // namespace qv

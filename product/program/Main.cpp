@@ -20,6 +20,7 @@
 #include "product/program/MainWindow.h"
 #include "product/program/Registration.h"
 #include "sys/PathText.h"
+#include "sys/Handles.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -58,6 +59,7 @@ Options parse(const wchar_t* commandLine)
     int count = 0;
     LPWSTR* argv = ::CommandLineToArgvW(commandLine, &count);
     if (!argv) return o;
+    const qv::UniqueLocal ownedArguments(argv);
     for (int i = 1; i < count; ++i) {
         std::wstring arg = argv[i];
         if (equalsNoCase(arg, L"/Register")) o.registering = true;
@@ -69,7 +71,6 @@ Options parse(const wchar_t* commandLine)
         } else if (!arg.empty() && arg[0] == L'/') o.badArgument = true;
         else if (o.document.empty()) o.document = arg;
     }
-    ::LocalFree(argv);
     return o;
 }
 
@@ -80,8 +81,8 @@ void reportFailure(const Options& o, const ProductStrings& strings, LONG error)
     wchar_t* text = nullptr;
     ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const qv::UniqueLocal owned(text);
     std::wstring message = text ? text : L"Error " + std::to_wstring(error);
-    if (text) ::LocalFree(text);
     ::MessageBoxW(nullptr, message.c_str(), strings.get(IDS_PRODUCT_NAME).c_str(), MB_OK | MB_ICONERROR);
 }
 

@@ -10,6 +10,7 @@
 // Shared by the sequence's scenarios and the hardening scenarios, each of
 // which runs in a fresh prefix of its own.
 
+#include "app/Detection.h"
 #include "app/InstallApp.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"

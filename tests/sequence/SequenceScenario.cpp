@@ -1,3 +1,4 @@
+#include "app/Detection.h"
 #include "SequenceScenario.h"
 
 #include "identity/InstanceObjects.h"

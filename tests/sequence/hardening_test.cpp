@@ -15,6 +15,7 @@
 // attributes and by the final path of each handle; the check of a handle's
 // own reparse attribute is the same code path on Windows.
 
+#include "engine/InstallRun.h"
 #include "SequenceFixture.h"
 #include "support/MachineSnapshot.h"
 #include "support/RunLogLines.h"

@@ -9,6 +9,7 @@
 // archive stream. The ProductSequence scenarios install the product's real
 // payload instead, embedded in this executable as in the installer.
 
+#include "engine/InstallRun.h"
 #include "ProductTestPaths.h"
 #include "SequenceFixture.h"
 #include "engine/ArchiveFormat.h"

@@ -6,6 +6,7 @@
 // (/VERYSILENT). Never shipped: the shipped installer passes no run-point
 // hook at all.
 #include "app/StartUp.h"
+#include "engine/InstallRun.h"
 #include "engine/InstallSequence.h"
 #include "engine/RunPoints.h"
 

@@ -1,3 +1,4 @@
+#include "app/Detection.h"
 #include "app/InstallApp.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"

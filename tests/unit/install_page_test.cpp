@@ -5,6 +5,7 @@
 #include "app/InstallApp.h"
 #include "lang/Languages.h"
 #include "engine/Archive.h"
+#include "engine/InstallRun.h"
 #include "engine/InstallSequence.h"
 #include "resources/resource.h"
 #include "support/TestFiles.h"

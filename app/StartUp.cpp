@@ -28,7 +28,7 @@
 #include "sys/ShellFolders.h"
 #include "sys/UnattendedProcess.h"
 #include "app/DefaultFolders.h"
-#include "app/Detection.h"
+#include "engine/Detection.h"
 #include "sys/ModulePath.h"
 #include "app/ProcessSetup.h"
 

@@ -23,8 +23,8 @@
 //
 // With an archive file, that archive stands in for the embedded payload.
 
-#include "app/Detection.h"
-#include "app/InstallApp.h"
+#include "engine/Detection.h"
+#include "engine/InstallSession.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"
 #include "bench/BenchSupport.h"
@@ -101,7 +101,7 @@ double floorRun(int run, std::uint64_t& bytes)
 
 double sequenceRun(int run, bool& ok, std::wstring& log, qv::InstallState& state)
 {
-    qv::CInstallApp app;
+    qv::InstallSession app;
     app.instanceMutex.tryAcquire();
     app.installPath = scratchFolder(L"sequence", run) + L"\\Trimora 6";
     app.startMenuFolder = scratchFolder(L"sequence", run) + L"\\Menu";

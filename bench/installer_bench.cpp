@@ -32,7 +32,7 @@
 // read window state through the server, never through the installer's
 // message queue, so the measuring does not slow the installer down.
 
-#include "app/Detection.h"
+#include "engine/Detection.h"
 #include "app/InstallApp.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"

@@ -14,7 +14,7 @@ if(TARGET commoncontrols_test)
   add_executable(commoncontrols_v6_test ${CMAKE_CURRENT_SOURCE_DIR}/unit/commoncontrols_test.cpp
                  ${QV_STARTUP_TEST_DIR}/Manifest.rc)
   target_compile_definitions(commoncontrols_v6_test PRIVATE QV_WITH_MANIFEST)
-  target_link_libraries(commoncontrols_v6_test PRIVATE qv_test_support GTest::gtest_main)
+  target_link_libraries(commoncontrols_v6_test PRIVATE qv_test_support quorvex_core GTest::gtest_main)
   add_test(NAME commoncontrols_v6_test COMMAND commoncontrols_v6_test)
   set_tests_properties(commoncontrols_v6_test PROPERTIES ENVIRONMENT "QV_WINE_PREFIX=fresh" TIMEOUT 600)
 endif()

@@ -21,7 +21,7 @@ if(TARGET qv_wizard)
   endforeach()
 
   add_library(qv_wizard_driver STATIC ${CMAKE_CURRENT_SOURCE_DIR}/wizard/WizardDriver.cpp)
-  target_link_libraries(qv_wizard_driver PUBLIC qv_test_support comctl32)
+  target_link_libraries(qv_wizard_driver PUBLIC qv_test_support quorvex_core comctl32)
 
   set(QV_SCREENSHOT_DIR ${CMAKE_BINARY_DIR}/screenshots)
   add_executable(wizard_gui_test ${CMAKE_CURRENT_SOURCE_DIR}/wizard/wizard_gui_test.cpp)

@@ -112,7 +112,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
 
     Options options = parse(::GetCommandLineW());
     std::wstring program = qv::modulePath();
-    ProductStrings strings(parentOf(program), installedLanguage());
+    ProductStrings strings(qv::parentOf(program), installedLanguage());
 
     if (options.registering || options.unregistering) return registration(options, strings, program);
     if (options.badArgument) return kBadArgument;

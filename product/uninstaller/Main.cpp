@@ -19,6 +19,7 @@
 #include "product/uninstaller/Uninstaller.h"
 #include "sys/LogFile.h"
 #include "sys/MessageBoxGate.h"
+#include "sys/UnattendedProcess.h"
 
 #include <windows.h>
 
@@ -77,20 +78,13 @@ int finish(qv::LogFile* log, UninstallResult result)
     return code;
 }
 
-// A run that nobody watches ends on an exception nothing caught with the
-// failure code, never with the C runtime's abort box.
+// The log of a run that nobody watches, for its last-resort handlers
+// (sys/UnattendedProcess.h).
 qv::LogFile* unattendedLog = nullptr;
 
-[[noreturn]] void endSilentRunOnTerminate()
+qv::LogFile* currentUnattendedLog() noexcept
 {
-    try {
-        if (unattendedLog) {
-            unattendedLog->write(L"Unexpected error: the run ends");
-            unattendedLog->write(L"Exit code: " + std::to_wstring(static_cast<int>(UninstallResult::UnexpectedError)));
-        }
-    } catch (...) {
-    }
-    ::ExitProcess(static_cast<UINT>(UninstallResult::UnexpectedError));
+    return unattendedLog;
 }
 
 int uninstall(std::unique_ptr<qv::LogFile>& log);
@@ -102,10 +96,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     qv::product::restrictDllSearch();
     std::unique_ptr<qv::LogFile> log;
     const bool silent = qv::askedForNoWindow();
-    if (silent) {
-        std::set_terminate(&endSilentRunOnTerminate);
-        ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    }
+    if (silent)
+        qv::enterUnattendedProcess(&currentUnattendedLog, static_cast<UINT>(UninstallResult::UnexpectedError));
     try {
         return uninstall(log);
     } catch (...) {

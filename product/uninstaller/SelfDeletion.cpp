@@ -6,6 +6,7 @@
 #include "sys/Handles.h"
 #include "sys/PathGuard.h"
 #include "sys/RunFolder.h"
+#include "uninstall/RunFolderName.h"
 
 #include <shlobj.h>
 
@@ -33,11 +34,6 @@ bool isPlainName(const std::wstring& name)
         return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'.' ||
                c == L'_' || c == L'-' || c == L'{' || c == L'}';
     });
-}
-
-bool isRunFolderName(const std::wstring& name)
-{
-    return isPlainName(name) && name.compare(0, 8, L"orvane_{") == 0;
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 // Shared by the sequence's scenarios and the hardening scenarios, each of
 // which runs in a fresh prefix of its own.
 
-#include "app/Detection.h"
-#include "app/InstallApp.h"
+#include "engine/Detection.h"
+#include "engine/InstallSession.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"
 #include "engine/InstallSequence.h"
@@ -170,9 +170,9 @@ protected:
 
     // The application object as start-up leaves it: the mutex taken, the
     // folders and options chosen, an earlier installation detected.
-    std::unique_ptr<CInstallApp> startApp()
+    std::unique_ptr<InstallSession> startApp()
     {
-        auto app = std::make_unique<CInstallApp>();
+        auto app = std::make_unique<InstallSession>();
         EXPECT_TRUE(app->instanceMutex.tryAcquire());
         app->installPath = installPath;
         app->startMenuFolder = startMenuFolder;
@@ -184,20 +184,20 @@ protected:
         return app;
     }
 
-    bool install(CInstallApp& app, const std::vector<TestEntry>& entries)
+    bool install(InstallSession& app, const std::vector<TestEntry>& entries)
     {
         const std::string packed = test::bzip2(test::rawArchive(entries));
         return install(app, packed);
     }
 
-    bool install(CInstallApp& app, const std::string& packed)
+    bool install(InstallSession& app, const std::string& packed)
     {
         InstallSequence sequence(app, display, target,
                                  [packed] { return std::make_unique<std::istringstream>(packed); });
         return sequence.run();
     }
 
-    std::wstring targetOf(const TestEntry& entry, const CInstallApp& app) const
+    std::wstring targetOf(const TestEntry& entry, const InstallSession& app) const
     {
         const std::wstring name = std::filesystem::path(entry.source).filename().wstring();
         const std::wstring& d = entry.destination;

@@ -1,4 +1,4 @@
-#include "app/Detection.h"
+#include "engine/Detection.h"
 #include "SequenceScenario.h"
 
 #include "identity/InstanceObjects.h"
@@ -51,9 +51,9 @@ void SequenceScenario::TearDown()
     ::CoUninitialize();
 }
 
-std::unique_ptr<CInstallApp> SequenceScenario::startApp()
+std::unique_ptr<InstallSession> SequenceScenario::startApp()
 {
-    auto app = std::make_unique<CInstallApp>();
+    auto app = std::make_unique<InstallSession>();
     EXPECT_TRUE(app->instanceMutex.tryAcquire());
     app->installPath = installPath;
     app->startMenuFolder = startMenuFolder;
@@ -65,7 +65,7 @@ std::unique_ptr<CInstallApp> SequenceScenario::startApp()
     return app;
 }
 
-bool SequenceScenario::install(CInstallApp& app, const std::vector<TestEntry>& entries)
+bool SequenceScenario::install(InstallSession& app, const std::vector<TestEntry>& entries)
 {
     const std::string packed = bzip2(rawArchive(entries));
     InstallSequence sequence(app, display, target, [packed] { return std::make_unique<std::istringstream>(packed); });

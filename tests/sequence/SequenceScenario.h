@@ -11,7 +11,7 @@
 // data file and a sample. Each scenario runs in a fresh prefix of its own
 // (tests/sequence.cmake runs one filter per CTest test).
 
-#include "app/InstallApp.h"
+#include "engine/InstallSession.h"
 #include "engine/InstallSequence.h"
 #include "support/ArchiveTestSupport.h"
 #include "support/RecordingDisplay.h"
@@ -31,9 +31,9 @@ protected:
 
     // The application object as start-up leaves it: the mutex taken, both
     // shortcuts chosen, an earlier installation detected and its log read.
-    std::unique_ptr<CInstallApp> startApp();
+    std::unique_ptr<InstallSession> startApp();
     // One press of Install with entries as the payload.
-    bool install(CInstallApp& app, const std::vector<TestEntry>& entries);
+    bool install(InstallSession& app, const std::vector<TestEntry>& entries);
 
     // The log line of a file that was copied.
     static std::wstring copiedLine(const std::wstring& path);

@@ -104,7 +104,7 @@ protected:
     static MachineSnapshot snapshot() { return MachineSnapshot::take({victim}); }
 
     // Runs the installation with a run log, and returns its lines.
-    std::vector<std::wstring> installLogged(CInstallApp& app, bool& installed)
+    std::vector<std::wstring> installLogged(InstallSession& app, bool& installed)
     {
         const std::wstring logPath = L"C:\\hardening run.log";
         DWORD error = 0;

@@ -576,7 +576,7 @@ protected:
 
     // The run the install page makes: the payload resource of this
     // executable, through the default archive source.
-    bool installProduct(CInstallApp& app) { return InstallSequence(app, display, target).run(); }
+    bool installProduct(InstallSession& app) { return InstallSequence(app, display, target).run(); }
 
     // The file the packing step took an entry from: its source names the
     // build tree's stage folder, which Wine shows on drive Z:.

@@ -37,7 +37,7 @@ bool markerLeft()
 class Reliability : public Sequence {
 protected:
     // What the run's log would say of the journal (with /LOG).
-    void logJournal(CInstallApp& app)
+    void logJournal(InstallSession& app)
     {
         logger = std::make_unique<JournalLogger>([this](const std::wstring& line) { journalLines.push_back(line); });
         app.uninstallLog.setObserver(logger.get());

@@ -87,7 +87,7 @@ protected:
 
     // Installs while a window listens to the shell: how many "file
     // associations changed" it heard.
-    int announcementsOfInstall(CInstallApp& app)
+    int announcementsOfInstall(InstallSession& app)
     {
         AssociationNotifications notifications;
         EXPECT_TRUE(notifications.listening());

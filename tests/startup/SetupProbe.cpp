@@ -22,13 +22,13 @@ namespace {
 
 class ProbeFrame : public CDialog {
 public:
-    explicit ProbeFrame(CInstallApp& app) : CDialog(IDD_PROBE_FRAME), app_(app) {}
+    explicit ProbeFrame(InstallSession& session) : CDialog(IDD_PROBE_FRAME), app_(session) {}
 
 protected:
     BOOL OnInitDialog() override
     {
         CDialog::OnInitDialog();
-        SetWindowText(app_.appName());
+        SetWindowText(CWinApp::current()->appName());
         SetDlgItemText(IDC_PROBE_INSTALL_PATH, app_.installPath);
         SetDlgItemText(IDC_PROBE_START_MENU, app_.startMenuFolder);
         SetDlgItemText(IDC_PROBE_SESSION,
@@ -43,12 +43,12 @@ protected:
     }
 
 private:
-    CInstallApp& app_;
+    InstallSession& app_;
 };
 
-std::unique_ptr<CDialog> createProbeFrame(CInstallApp& app)
+std::unique_ptr<CDialog> createProbeFrame(InstallSession& session)
 {
-    return std::make_unique<ProbeFrame>(app);
+    return std::make_unique<ProbeFrame>(session);
 }
 
 bool environmentSaysYes(const wchar_t* name)

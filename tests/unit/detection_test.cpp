@@ -1,5 +1,5 @@
-#include "app/Detection.h"
-#include "app/InstallApp.h"
+#include "engine/Detection.h"
+#include "engine/InstallSession.h"
 #include "lang/Languages.h"
 #include "identity/Product.h"
 #include "identity/Probes.h"
@@ -101,7 +101,7 @@ TEST_P(InstalledVersions, DecideTheInstallState)
 
     std::wstring found = findInstalledProgram();
     EXPECT_EQ(found, program_);
-    CInstallApp app;
+    InstallSession app;
     app.previousVersionText = L"stale";
     app.previousVersion = 42;
     detectInstallation(app, found);
@@ -131,7 +131,7 @@ TEST_F(Detection, TheLabelOfAnOlderVersionIsInTheCurrentLanguage)
     installProbe(L"6.3.0.0");
     writeRecord(program_);
     setLanguage(0);
-    CInstallApp app;
+    InstallSession app;
     detectInstallation(app, findInstalledProgram());
     EXPECT_EQ(app.installState, InstallState::OlderVersion);
     EXPECT_EQ(app.previousVersionText, L"Quorvex 6.03");
@@ -175,7 +175,7 @@ TEST_P(NothingInstalled, EvenWithAnUninstallKey)
     }
 
     EXPECT_EQ(findInstalledProgram(), L"");
-    CInstallApp app;
+    InstallSession app;
     app.previousVersionText = L"stale";
     app.previousVersion = 42;
     detectInstallation(app, findInstalledProgram());
@@ -223,7 +223,7 @@ TEST_F(Detection, TheInstalledProgramIsLookedUpOnce)
 {
     installProbe(L"6.3.0.0");
     writeRecord(program_);
-    CInstallApp app;
+    InstallSession app;
     detectInstallation(app);
     EXPECT_EQ(app.installState, InstallState::OlderVersion);
     EXPECT_EQ(app.previousVersion, 0x0006000300000000ull);

@@ -1,4 +1,4 @@
-#include "app/Detection.h"
+#include "engine/Detection.h"
 
 #include "identity/Product.h"
 #include "identity/VersionLabel.h"

@@ -40,11 +40,12 @@ std::wstring earlierInstallFolder(const UninstallLog& log, const std::wstring& l
 // the folders for them would be written into a folder the line chose.
 std::wstring earlierStartMenuFolder(const UninstallLog& log);
 
+// The maker's folder name below the shell's folders.
+inline constexpr wchar_t MakerFolderName[] = L"Orvane Systems";
+
 namespace detail {
-// The record initializeApplication fills.
+// The record initializeApplication (app/ProcessSetup.h) fills.
 MakerFolders& makerFoldersToFill();
 }  // namespace detail
-
-inline constexpr wchar_t MakerFolderName[] = L"Orvane Systems";
 
 }  // namespace qv

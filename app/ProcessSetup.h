@@ -18,7 +18,7 @@ void restrictDllSearch() noexcept;
 
 // A process whose command line asks for no window (askedForNoWindow) shows
 // no box from here on: every box answers no further until start-up hands
-// the run to its log (app/UnattendedMode.h).
+// the run to its log (sys/UnattendedProcess.h).
 void keepBoxesOutOfSilentRun() noexcept;
 
 // Set by the load-time processor check; start-up refuses to run without it.

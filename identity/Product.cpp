@@ -37,8 +37,10 @@ constexpr ProductRange productRanges[] = {
     {1284, 1535, L"Maritel 4"},
 };
 
-// The status of the path can be had and the object is there.
-bool pathExists(const fs::path& path)
+// The status of the path can be had and the object is there, a link's
+// target included: a record or log that names a dangling link names
+// nothing installed (sys/PathText.h's pathExists would count the link).
+bool targetExists(const fs::path& path)
 {
     boost::system::error_code error;
     fs::file_status status = fs::status(path, error);
@@ -102,7 +104,7 @@ std::wstring findInstalledProgram()
         if (!maker) return {};
         std::wstring path;
         if (!readString(maker, installationRecordValueName(), path)) return {};
-        if (path.empty() || !pathExists(path)) return {};
+        if (path.empty() || !targetExists(path)) return {};
         return path;
     } catch (const std::system_error&) {
         return {};  // access denied and the like: as if nothing were installed
@@ -133,7 +135,7 @@ std::wstring earlierLogPath()
         // folder happens to be.
         if (folder.empty()) continue;
         fs::path log = folder / LogFileName;
-        if (pathExists(log)) return log.wstring();
+        if (targetExists(log)) return log.wstring();
     }
     return {};
 }

@@ -27,12 +27,21 @@
 // backups deleted. Every step goes to the log. Then the marker, the journal
 // and the run folder (when empty) go.
 
+#include "uninstall/LogEntry.h"
+
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
+
+// The starts of the installer that may try to put an unfinished run back
+// while something in the way may free itself (a file held open, which a
+// restart of Windows frees); the last of them lets the run go.
+inline constexpr unsigned kStartsBeforeLettingGo = 3;
 
 class RunRecovery {
 public:
@@ -49,6 +58,13 @@ public:
     // without its journal, or the marker is a newer installer's.
     bool unfinished() const noexcept { return unfinished_; }
 
+    // The run folders of this installer's naming directly in base (a
+    // temporary folder, with its trailing separator) that hold nothing:
+    // left by a run killed before its journal existed. Each goes through a
+    // checked handle, and only empty (a folder that holds anything, a run's
+    // journal or a clean-up copy, stays). Logged when one went. Never throws.
+    void removeEmptyRunFolders(const std::wstring& base) const noexcept;
+
     // For the uninstaller, once it has removed the installation that an
     // unfinished run's rollback would put back: the run's backups, its
     // journal, its run folder and its marker go. Only the run the marker
@@ -63,6 +79,10 @@ private:
     std::optional<MarkedRun> openMarkedRun(bool& found) const;
     // The marker, the journal and the run folder (when empty) go.
     void endMarkedRun(MarkedRun& run) const noexcept;
+    // What could not be put back is logged as lost, its backups moved to a
+    // kept folder (uninstall/KeptFolder.h), and the marker goes.
+    void letGo(MarkedRun& run, const std::list<LogEntry>& notPutBack,
+               const std::vector<std::wstring>& lostValues) const noexcept;
     static bool markerStays() noexcept;
     void note(const std::wstring& line) const noexcept;
 

@@ -264,5 +264,69 @@ TEST_F(Interrupted, UpdateKilledThenUninstalledStaysRemoved)
     EXPECT_FALSE(test::fileExists(installFolder));
 }
 
+// Deletes a folder with all it holds, read-only files included, as an
+// administrator does with a broken installation.
+void deleteFolderByHand(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found{};
+    UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search)
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                deleteFolderByHand(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                EXPECT_TRUE(::DeleteFileW(path.c_str())) << testing::PrintToString(path);
+            }
+        } while (::FindNextFileW(search.get(), &found));
+    search.reset();
+    EXPECT_TRUE(::RemoveDirectoryW(folder.c_str())) << testing::PrintToString(folder);
+}
+
+TEST_F(Interrupted, ReinstallationKilledThenItsFolderDeletedInstallsSilently)
+{
+    // A reinstallation killed while it extracts (the installation folder's
+    // files moved to their backups, new ones written), then the broken
+    // installation folder deleted by hand: the next silent start makes the
+    // folder again, puts back what the run replaced, says what went with
+    // the folder, and installs.
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT"), Installed);
+    ASSERT_TRUE(::DeleteFileW(wordList.c_str()));  // so that the reinstallation writes one
+    killedAt(L"WritingDataFile");
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\killed.log"),
+                                {L"Journal: recorded file " + installFolder +
+                                 L"\\Trimora.exe; the earlier one is kept as backup *"}))
+        << "the killed run had replaced files of the installation folder";
+    deleteFolderByHand(installFolder);
+
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\again.log"), Installed);
+    const std::vector<std::wstring> lines = runLogLines(L"C:\\again.log");
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: an earlier installation run did not end; its journal: *",
+                                        L"Recovery: rolling the run back",
+                                        L"Recovery: the folder " + installFolder + L" was gone: made again*",
+                                        L"Recovery: Rollback: file " + installFolder +
+                                            L"\\Trimora.exe: earlier file restored",
+                                        L"Recovery: LOST: what " + installFolder +
+                                            L" held besides the files put back above: the folder was deleted*",
+                                        L"Recovery: done", L"Outcome: installed", L"Exit code: 0"}))
+        << testing::PrintToString(lines);
+    for (const std::wstring& line : lines) EXPECT_EQ(line.find(L"Refused:"), std::wstring::npos) << line;
+
+    // Complete: every file the uninstall log names is there, the key is the
+    // new version's, and nothing is left to recover.
+    UninstallLog log;
+    log.read((installFolder + L"\\Uninstall.ulog").c_str());
+    std::size_t files = 0;
+    for (const LogEntry& e : log.previousEntries())
+        if (e.kind == InstalledFile && e.done && test::fileExists(e.path)) ++files;
+    EXPECT_EQ(files, 27u);
+    EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, ProductKey, L"DisplayVersion"), L"6.4.0.2");
+    EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, L"Software\\Orvane Systems", L"Quorvex 6 Unfinished Run"),
+              std::nullopt);
+}
+
 }  // namespace
 }  // namespace qv

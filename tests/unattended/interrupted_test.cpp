@@ -32,6 +32,7 @@
 #include "support/TestFiles.h"
 #include "support/UnixSide.h"
 #include "support/WindowDriver.h"
+#include "resources/resource.h"
 #include "uninstall/UninstallLog.h"
 #include "wizard/WizardDriver.h"
 
@@ -326,6 +327,49 @@ TEST_F(Interrupted, ReinstallationKilledThenItsFolderDeletedInstallsSilently)
     EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, ProductKey, L"DisplayVersion"), L"6.4.0.2");
     EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, L"Software\\Orvane Systems", L"Quorvex 6 Unfinished Run"),
               std::nullopt);
+}
+
+TEST_F(Interrupted, AnUnfinishedRunThatMustWaitIsSaidAtStartUp)
+{
+    // The killed reinstallation's new program held open (without leave to
+    // delete) by another process: its earlier version cannot go back yet.
+    // A silent start says so at once with its own code; the wizard says so
+    // on its first page; once the file is free the next start puts the
+    // earlier files back and installs.
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT"), Installed);
+    ASSERT_TRUE(::DeleteFileW(wordList.c_str()));
+    killedAt(L"WritingDataFile");
+    const std::wstring program = installFolder + L"\\Trimora.exe";
+    UniqueFile held(::CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    constexpr DWORD unfinishedRun = 1604;
+    EXPECT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\held.log"), unfinishedRun);
+    const std::vector<std::wstring> silent = runLogLines(L"C:\\held.log");
+    EXPECT_TRUE(containsInOrder(silent, {L"Recovery: NOT everything could be put back: *",
+                                         L"Refused: the recovery of an earlier run that did not end is not finished*",
+                                         L"Exit code: 1604"}))
+        << testing::PrintToString(silent);
+    for (const std::wstring& line : silent) EXPECT_NE(line.rfind(L"Detected:", 0), 0u) << "said before detection";
+
+    {
+        test::WizardDriver wizard(installer, {}, L"/LOG=C:\\wizard.log");
+        ASSERT_TRUE(wizard.frame()) << "the wizard did not open";
+        ASSERT_TRUE(wizard.waitForPage(test::WizardPage::Start));
+        EXPECT_EQ(wizard.text(IDC_INFO).rfind(L"An earlier Installation of '", 0), 0u) << wizard.text(IDC_INFO);
+        ASSERT_TRUE(wizard.next(test::WizardPage::Mode));
+        wizard.click(IDCANCEL);
+        const HWND box = wizard.waitForBox();
+        ASSERT_TRUE(box);
+        wizard.answer(box, IDYES);
+        EXPECT_EQ(wizard.waitExit(), Cancelled);
+    }
+
+    held.reset();
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\freed.log"), Installed);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\freed.log"),
+                                {L"Recovery: Rollback: file " + program + L": earlier file restored",
+                                 L"Recovery: done", L"Outcome: installed"}));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "sys/RunFolder.h"
 #include "uninstall/RecoveryJournal.h"
 #include "uninstall/RecoveryMarker.h"
+#include "uninstall/RunFolderName.h"
 #include "uninstall/UninstallLog.h"
 
 #include <gmock/gmock.h>
@@ -535,6 +536,26 @@ TEST_F(RunRecoveryTest, AFileHeldAtEveryStartIsLetGoAtTheThird)
     EXPECT_TRUE(containsInOrder(lines, {keptLine + L"*", L"Recovery: done"})) << testing::PrintToString(lines);
     for (const std::wstring& line : lines)
         if (line.rfind(keptLine, 0) == 0) EXPECT_EQ(readFileBytes(line.substr(keptLine.size())), "earlier program");
+}
+
+// A run killed before its journal existed leaves an empty run folder: the
+// next start removes it, and nothing else of the temporary folder.
+TEST_F(RunRecoveryTest, EmptyRunFoldersGoAndEverythingElseStays)
+{
+    const std::wstring base = temporaryBase(false);
+    const std::wstring empty = base + newRunFolderName();
+    const std::wstring holding = base + newRunFolderName();
+    const std::wstring otherName = base + L"orvane_kept";
+    for (const std::wstring& folder : {empty, holding, otherName}) ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    writeFileBytes(holding + L"\\Uninstall.exe", "a clean-up copy");
+
+    RunRecovery recovery([this](const std::wstring& line) { lines.push_back(line); }, nullptr);
+    recovery.removeEmptyRunFolders(base);
+    EXPECT_FALSE(exists(empty));
+    EXPECT_TRUE(exists(holding + L"\\Uninstall.exe"));
+    EXPECT_TRUE(exists(otherName));
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: empty run folder " + empty + L" removed*"}))
+        << testing::PrintToString(lines);
 }
 
 TEST(RecoveryJournalFormat, ARecordCutOffOrDamagedEndsTheJournalThere)

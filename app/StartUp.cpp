@@ -71,7 +71,7 @@ void recoverUnfinishedRun(CInstallApp& app)
             else app.instanceMutex.tryAcquire();
         });
     recovery.recover();
-    recovery.removeEmptyRunFolders(temporaryBase(isLocalSystem()));
+    recovery.removeRunFoldersWithoutChanges(temporaryBase(isLocalSystem()));
 }
 
 }  // namespace

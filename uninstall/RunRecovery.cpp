@@ -441,7 +441,7 @@ void RunRecovery::letGo(MarkedRun& run, const std::list<LogEntry>& notPutBack,
     (void)run;
 }
 
-void RunRecovery::removeEmptyRunFolders(const std::wstring& base) const noexcept
+void RunRecovery::removeRunFoldersWithoutChanges(const std::wstring& base) const noexcept
 {
     try {
         if (base.empty()) return;
@@ -455,10 +455,53 @@ void RunRecovery::removeEmptyRunFolders(const std::wstring& base) const noexcept
                 found.push_back(base + entry.cFileName);
         } while (found.size() < 1000 && ::FindNextFileW(search.get(), &entry));
         search.reset();
-        for (const std::wstring& folder : found)
-            if (removeChecked(folder, Removable::EmptyFolder) == RemoveOutcome::Removed)
-                note(L"empty run folder " + folder + L" removed (left by a run that ended before its journal)");
+        MarkerContent marker;
+        std::wstring raw;
+        const bool marked = RecoveryMarker::read(marker, raw) == RecoveryMarker::State::Found;
+        for (const std::wstring& folder : found) {
+            if (marked && sameFileName(parentOf(marker.journalPath), folder)) continue;
+            if (removeChecked(folder, Removable::EmptyFolder) != RemoveOutcome::Removed) {
+                if (!dropJournalWithoutChanges(folder)) continue;
+                if (removeChecked(folder, Removable::EmptyFolder) != RemoveOutcome::Removed) continue;
+            }
+            note(L"run folder " + folder + L" removed: its run ended before it changed anything");
+        }
     } catch (...) {
+    }
+}
+
+bool RunRecovery::dropJournalWithoutChanges(const std::wstring& folder) const noexcept
+{
+    try {
+        // Nothing but the journal in the folder.
+        WIN32_FIND_DATAW entry{};
+        UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+        if (!search) return false;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L".." && !sameFileName(name, kRecoveryJournalName)) return false;
+        } while (::FindNextFileW(search.get(), &entry));
+        search.reset();
+        // Open without sharing for writing or deleting: a running run's
+        // journal refuses (it is open for writing).
+        CheckedHandle journal =
+            openChecked(folder + L"\\" + kRecoveryJournalName, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+        if (!journal || journal.isFolder()) return false;
+        std::vector<char> bytes(64 * 1024);
+        DWORD got = 0;
+        if (!::ReadFile(journal.handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
+            return false;
+        bytes.resize(got);
+        // A header only, cut short, or its RunStarted record and nothing
+        // after: no change was announced, so none was made.
+        const std::vector<JournalRecord> records = parseJournalRecords(bytes);
+        if (records.size() > 1 || (records.size() == 1 && records.front().type != JournalRecordType::RunStarted))
+            return false;
+        const std::optional<std::uint32_t> version = journalVersion(bytes);
+        if (version && *version > 1) return false;
+        return markForDeletion(journal.handle.get());
+    } catch (...) {
+        return false;
     }
 }
 

@@ -59,11 +59,14 @@ public:
     bool unfinished() const noexcept { return unfinished_; }
 
     // The run folders of this installer's naming directly in base (a
-    // temporary folder, with its trailing separator) that hold nothing:
-    // left by a run killed before its journal existed. Each goes through a
-    // checked handle, and only empty (a folder that holds anything, a run's
-    // journal or a clean-up copy, stays). Logged when one went. Never throws.
-    void removeEmptyRunFolders(const std::wstring& base) const noexcept;
+    // temporary folder, with its trailing separator) that changed nothing:
+    // empty, or holding only a journal that announces no change and that no
+    // marker names (a run killed at its first flushes, before its marker
+    // existed, changes nothing). Each goes through checked handles; a folder
+    // that holds anything else (a backup, a clean-up copy), or whose journal
+    // is open (a running installer's), stays. Logged when one went. Never
+    // throws.
+    void removeRunFoldersWithoutChanges(const std::wstring& base) const noexcept;
 
     // For the uninstaller, once it has removed the installation that an
     // unfinished run's rollback would put back: the run's backups, its
@@ -84,6 +87,9 @@ private:
     void letGo(MarkedRun& run, const std::list<LogEntry>& notPutBack,
                const std::vector<std::wstring>& lostValues) const noexcept;
     static bool markerStays() noexcept;
+    // The folder's only file is a journal that announces no change: it is
+    // deleted. Never throws.
+    bool dropJournalWithoutChanges(const std::wstring& folder) const noexcept;
     void note(const std::wstring& line) const noexcept;
 
     LogLine log_;

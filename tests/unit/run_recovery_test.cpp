@@ -538,9 +538,11 @@ TEST_F(RunRecoveryTest, AFileHeldAtEveryStartIsLetGoAtTheThird)
         if (line.rfind(keptLine, 0) == 0) EXPECT_EQ(readFileBytes(line.substr(keptLine.size())), "earlier program");
 }
 
-// A run killed before its journal existed leaves an empty run folder: the
-// next start removes it, and nothing else of the temporary folder.
-TEST_F(RunRecoveryTest, EmptyRunFoldersGoAndEverythingElseStays)
+// A run killed at its first flushes, before its marker existed, changed
+// nothing and leaves its run folder, empty or with a journal that announces
+// nothing: the next start removes it, and nothing else of the temporary
+// folder.
+TEST_F(RunRecoveryTest, RunFoldersOfRunsThatChangedNothingGoAndEverythingElseStays)
 {
     const std::wstring base = temporaryBase(false);
     const std::wstring empty = base + newRunFolderName();
@@ -548,13 +550,30 @@ TEST_F(RunRecoveryTest, EmptyRunFoldersGoAndEverythingElseStays)
     const std::wstring otherName = base + L"orvane_kept";
     for (const std::wstring& folder : {empty, holding, otherName}) ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     writeFileBytes(holding + L"\\Uninstall.exe", "a clean-up copy");
+    std::wstring started, announced;
+    for (std::wstring* path : {&started, &announced}) {
+        std::wstring error;
+        std::optional<RunFolder> folder = makeRunFolder(error);
+        ASSERT_TRUE(folder) << error;
+        std::unique_ptr<RecoveryJournal> journal = RecoveryJournal::create(*folder);
+        ASSERT_TRUE(journal);
+        JournalRecord runStarted(JournalRecordType::RunStarted, install);
+        runStarted.third = folder->path();
+        journal->append(runStarted);
+        if (path == &announced) journal->append(record(JournalRecordType::FolderCreating, install + L"\\New"));
+        journal->keep();
+        *path = folder->path();
+    }
 
     RunRecovery recovery([this](const std::wstring& line) { lines.push_back(line); }, nullptr);
-    recovery.removeEmptyRunFolders(base);
+    recovery.removeRunFoldersWithoutChanges(base);
     EXPECT_FALSE(exists(empty));
+    EXPECT_FALSE(exists(started));
+    EXPECT_TRUE(exists(announced + L"\\run.qvj")) << "a journal that announced a change stays";
     EXPECT_TRUE(exists(holding + L"\\Uninstall.exe"));
     EXPECT_TRUE(exists(otherName));
-    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: empty run folder " + empty + L" removed*"}))
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: run folder " + empty + L" removed*"})) << testing::PrintToString(lines);
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: run folder " + started + L" removed*"}))
         << testing::PrintToString(lines);
 }
 

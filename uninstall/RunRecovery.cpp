@@ -26,7 +26,6 @@
 #include <cstring>
 #include <cwchar>
 #include <list>
-#include <set>
 #include <optional>
 #include <system_error>
 #include <vector>

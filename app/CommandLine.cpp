@@ -430,6 +430,7 @@ std::wstring installerHelpText()
            L"1223\t/? or /HELP: nothing installed\n"
            L"1602\tcancelled by the user\n"
            L"1603\tthe installation failed and was rolled back, or an unexpected error (see the log)\n"
+           L"1604\tan earlier installation that did not end cannot be finished yet (nothing was changed; see the log)\n"
            L"1618\tanother installation is in progress\n"
            L"1622\tthe log file cannot be created (nothing was changed)\n"
            L"1627\tinstalled, but a step after the file copying failed (see the log)\n"

@@ -28,6 +28,9 @@ enum ExitCode : int {
     ExitCancelled = 1602,              // ERROR_INSTALL_USEREXIT: the user left the wizard
     ExitFailedRolledBack = 1603,       // ERROR_INSTALL_FAILURE: nothing of the run remains; also an
                                        // unexpected error, logged
+    ExitUnfinishedRun = 1604,          // ERROR_INSTALL_SUSPEND: an earlier run that did not end cannot be
+                                       // finished yet (its recovery waits for a file in use, or it is a
+                                       // newer installer's); nothing was changed, logged
     ExitAnotherInstaller = 1618,       // ERROR_INSTALL_ALREADY_RUNNING
     ExitLogFileFailed = 1622,          // ERROR_INSTALL_LOG_FAILURE: nothing was changed
     ExitStepFailed = 1627,             // ERROR_FUNCTION_FAILED: installed, a later step failed

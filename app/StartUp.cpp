@@ -13,6 +13,8 @@
 #include "identity/Product.h"
 #include "engine/FileDecision.h"
 #include "engine/InstallSequence.h"
+#include "sys/RunFolder.h"
+#include "uninstall/RunJournal.h"
 #include "uninstall/RunRecovery.h"
 #include "engine/SpaceCheck.h"
 #include "framework/Dialog.h"
@@ -41,6 +43,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <locale>
 #include <stdexcept>
 #include <string>
@@ -68,6 +71,7 @@ void recoverUnfinishedRun(CInstallApp& app)
             else app.instanceMutex.tryAcquire();
         });
     recovery.recover();
+    recovery.removeRunFoldersWithoutChanges(temporaryBase(isLocalSystem()));
 }
 
 }  // namespace
@@ -329,7 +333,10 @@ public:
     {
         if (app_.installed)
             return app_.lastOutcome == InstallOutcome::InstalledWithFailedSteps ? ExitStepFailed : ExitInstalled;
-        if (app_.lastOutcome == InstallOutcome::FailedRolledBack) return ExitFailedRolledBack;
+        if (app_.lastOutcome == InstallOutcome::RefusedUnfinishedRun) return ExitUnfinishedRun;
+        if (app_.lastOutcome == InstallOutcome::FailedRolledBack ||
+            app_.lastOutcome == InstallOutcome::FailedPartlyRolledBack)
+            return ExitFailedRolledBack;
         if (app_.installState == InstallState::NewerVersion) return ExitNewerVersionInstalled;
         return options_.silent() ? ExitFailedRolledBack : ExitCancelled;
     }
@@ -428,6 +435,13 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
     // did not end is undone first, so that detection sees the machine as it
     // was before it.
     recoverUnfinishedRun(app);
+    // Said now, not after the wizard: a silent run ends here with a code of
+    // its own.
+    if (const std::optional<std::wstring> blocked = RunJournal::unfinishedRunInTheWay()) {
+        if (options.silent()) return run.finish(ExitUnfinishedRun, L"Refused: " + *blocked);
+        app.unfinishedRunInTheWay = true;
+        run.log(L"Unfinished run: " + *blocked);
+    }
 
     // Detection, and the earlier installation's log and folders.
     detectInstallation(app);

@@ -27,6 +27,12 @@ const wchar_t* outcomeText(InstallOutcome outcome)
     case InstallOutcome::Installed: return L"installed";
     case InstallOutcome::InstalledWithFailedSteps: return L"installed, but a step after the file copying failed";
     case InstallOutcome::FailedRolledBack: return L"failed; everything this run changed was rolled back";
+    case InstallOutcome::FailedPartlyRolledBack:
+        return L"failed; NOT everything this run changed could be rolled back: what is NOT restored above waits "
+               L"in the run folder for the next start";
+    case InstallOutcome::RefusedUnfinishedRun:
+        return L"not started: an earlier installation run that did not end must be finished first; nothing was "
+               L"changed";
     default: return L"not run";
     }
 }
@@ -35,7 +41,11 @@ InstallOutcome runSequence(InstallSession& session, InstallDisplay& display, Ins
                            ArchiveSource source)
 {
     InstallSequence sequence(session, display, target, std::move(source));
-    if (!sequence.run()) return InstallOutcome::FailedRolledBack;
+    if (!sequence.run()) {
+        if (sequence.refusedForUnfinishedRun()) return InstallOutcome::RefusedUnfinishedRun;
+        return sequence.rollbackIncomplete() ? InstallOutcome::FailedPartlyRolledBack
+                                             : InstallOutcome::FailedRolledBack;
+    }
     return sequence.stepFailed() ? InstallOutcome::InstalledWithFailedSteps : InstallOutcome::Installed;
 }
 
@@ -57,7 +67,8 @@ bool installWith(InstallSession& session, InstallDisplay* screen, InstallTarget&
         }
         log.write(std::wstring(L"Outcome: ") + outcomeText(session.lastOutcome));
     }
-    return session.lastOutcome != InstallOutcome::FailedRolledBack;
+    return session.lastOutcome == InstallOutcome::Installed ||
+           session.lastOutcome == InstallOutcome::InstalledWithFailedSteps;
 }
 
 }  // namespace

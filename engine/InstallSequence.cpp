@@ -116,6 +116,8 @@ bool InstallSequence::run()
     target_.programCrc = 0;
     target_.uninstallerPath.clear();
     stepFailed_ = false;
+    rollbackIncomplete_ = false;
+    refusedForUnfinishedRun_ = false;
     display_.AppendLog(std::wstring(), false);
     display_.ShowWaitCursor(true);
     auto endWait = scopeExit([this] { display_.ShowWaitCursor(false); });
@@ -152,6 +154,7 @@ bool InstallSequence::run()
     std::wstring why;
     if (!beginRecoveryJournal(*runFolder, why)) {
         const DWORD error = ::GetLastError();
+        refusedForUnfinishedRun_ = error == ERROR_INSTALL_ALREADY_RUNNING;
         display_.NoteInLog(L"Nothing was changed: " + why);
         const std::wstring text =
             installFailedText(std::error_code(static_cast<int>(error ? error : ERROR_CANTWRITE), std::system_category()));
@@ -273,6 +276,7 @@ bool InstallSequence::rollBack() noexcept
     registrationRan_ = false;
     if (complete) endRecoveryJournal();
     else keepRecoveryJournal();
+    rollbackIncomplete_ = !complete;
     return complete;
 }
 

@@ -74,6 +74,11 @@ public:
 
     // A step after the extraction ended in "Failed" during the last run.
     bool stepFailed() const noexcept { return stepFailed_; }
+    // The last run failed and its rollback could not put everything back.
+    bool rollbackIncomplete() const noexcept { return rollbackIncomplete_; }
+    // The last run did not start: the marker of an earlier unfinished run
+    // stands (or one this installer cannot read).
+    bool refusedForUnfinishedRun() const noexcept { return refusedForUnfinishedRun_; }
 
 private:
     result handle(const Started&);
@@ -118,6 +123,8 @@ private:
     ArchiveSource source_;
     std::istream* archive_ = nullptr;  // the run's archive stream, while it lives
     bool stepFailed_ = false;
+    bool rollbackIncomplete_ = false;
+    bool refusedForUnfinishedRun_ = false;
     std::wstring sampleFolder_;
     RunJournal journal_;
     // Values under the maker's key as they were before the run wrote them,

@@ -37,6 +37,8 @@ enum class InstallOutcome {
     Installed,
     InstalledWithFailedSteps,  // every file is in place; a later step failed
     FailedRolledBack,          // nothing of the run remains installed
+    FailedPartlyRolledBack,    // failed, and not everything could be put back: the next start tries again
+    RefusedUnfinishedRun,      // not started: an earlier run that did not end must be finished first
 };
 
 struct InstallSession {
@@ -79,6 +81,9 @@ struct InstallSession {
     UninstallLog uninstallLog;
     // The install sequence of this run has succeeded; never goes back to false.
     bool installed = false;
+    // Start-up found an earlier run that did not end and could not finish
+    // it yet: no installation can start, and the start page says so.
+    bool unfinishedRunInTheWay = false;
 
     // --- what a run started with a switch adds ----------------------------
     // /NOSAMPLES: the sample documents stay out.

@@ -10,10 +10,10 @@
 //                Danish 8000, Turkish 9000, Chinese 10000, Bulgarian 11000,
 //                Romanian 12000, Czech 13000, Norwegian 14000, Greek 15000,
 //                Polish 16000, Hebrew 17000, Vietnamese 18000, Japanese
-//                19000 and Hungarian 20000, each to +132. A text that is
+//                19000 and Hungarian 20000, each to +133. A text that is
 //                exactly "#" is untranslated. 1109, 1116, 1128, 1130-1132
 //                have no text in any block.
-//   1000-20132   reserved for strings: other resources take identifiers
+//   1000-20133   reserved for strings: other resources take identifiers
 //                outside this range (dialogs, controls, icons, bitmaps below
 //                1000, for example icon 128).
 //   100-137      dialog templates: About box 100, wizard frame 102, progress
@@ -72,6 +72,7 @@
 #define IDS_NEED_ADMIN                1126
 #define IDS_CLOSE_PRODUCT             1127
 #define IDS_NO_INSTALLER_TRANSLATION  1129
+#define IDS_START_UNFINISHED_RUN      1133
 
 /* Dialog templates */
 #define IDD_ABOUT                     100

@@ -78,6 +78,10 @@ if(TARGET qv_wizard_driver AND TARGET setup_interruptible)
                               "LANG=en_US.UTF-8")
     endforeach()
   endforeach()
+  qv_add_display_scenario(interrupted_ReinstallationKilledThenItsFolderDeletedInstallsSilently interrupted_test
+                          Interrupted.ReinstallationKilledThenItsFolderDeletedInstallsSilently "LANG=en_US.UTF-8")
+  qv_add_display_scenario(interrupted_AnUnfinishedRunThatMustWaitIsSaidAtStartUp interrupted_test
+                          Interrupted.AnUnfinishedRunThatMustWaitIsSaidAtStartUp "LANG=en_US.UTF-8")
   qv_add_display_scenario(interrupted_UpdateKilledThenUninstalledStaysRemoved interrupted_test
                           Interrupted.UpdateKilledThenUninstalledStaysRemoved "LANG=en_US.UTF-8")
   # With the temporary folder on a volume of its own (tests/reliability).

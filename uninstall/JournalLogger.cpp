@@ -54,7 +54,12 @@ std::wstring undoneText(const LogEntry& entry)
         if (entry.keptInPlace && entry.payloadKind == takenOverFolderKind)
             return L"folder given back its earlier owner and DACL";
         if (entry.keptInPlace) return L"kept in place, with the DACL it had";
-        if (entry.unsavedOriginal && !entry.done) return L"left as it was: the run did not change it";
+        if (entry.backupLost)
+            return L"NOT restored: its backup " + entry.backupPath +
+                   L" is no longer in the run folder, and the file there is not the earlier one";
+        if (entry.unsavedOriginal && !entry.done)
+            return pathExists(entry.path) ? L"left as it was: the run did not change it"
+                                          : L"the run did not change it, and it is gone";
         if (!entry.restoreTo.empty() && !entry.backupPath.empty())
             return pathExists(entry.backupPath) ? L"NOT restored, the earlier file is still in " + entry.backupPath
                                             : L"earlier file put back as " + entry.restoreTo;

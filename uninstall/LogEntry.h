@@ -60,6 +60,16 @@ struct LogEntry {
     // the uninstall key's content as it was (sys/KeyContent.h), put back on
     // rollback; empty when none could be kept (the hive file then serves).
     std::vector<BYTE> savedKey;
+    // the earlier file as it stood at path before the run moved it to its
+    // backup (volume serial number and file index; earlierKnown false when
+    // not journalled): a backup no longer in the run folder counts as put
+    // back only while path holds that very file;
+    bool earlierKnown = false;
+    DWORD earlierVolume = 0;
+    std::uint64_t earlierIndex = 0;
+    // set by a rollback that found the backup gone and the earlier file not
+    // at path: the earlier version is lost.
+    bool backupLost = false;
 };
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 #include "sys/RunFolder.h"
 
 #include <cstring>
+#include <cwchar>
 #include <system_error>
 
 namespace qv {
@@ -151,6 +152,31 @@ std::vector<JournalRecord> parseJournalRecords(const std::vector<char>& bytes)
         pos += 8 + length;
     }
     return records;
+}
+
+std::wstring earlierFileText(DWORD volume, std::uint64_t index)
+{
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%08x|%016llx", static_cast<unsigned>(volume), static_cast<unsigned long long>(index));
+    return text;
+}
+
+bool parseEarlierFileText(const std::wstring& text, DWORD& volume, std::uint64_t& index)
+{
+    if (text.size() != 25 || text[8] != L'|') return false;
+    auto hex = [](const std::wstring& digits, std::uint64_t& value) {
+        value = 0;
+        for (wchar_t c : digits) {
+            const int digit = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+            if (digit < 0) return false;
+            value = value << 4 | static_cast<std::uint64_t>(digit);
+        }
+        return true;
+    };
+    std::uint64_t serial = 0;
+    if (!hex(text.substr(0, 8), serial) || !hex(text.substr(9), index)) return false;
+    volume = static_cast<DWORD>(serial);
+    return true;
 }
 
 std::unique_ptr<RecoveryJournal> RecoveryJournal::create(const RunFolder& folder)

@@ -6,6 +6,8 @@
 //                      announced there, and on the disk, before it is made
 //   parseJournalRecords the records of a journal's bytes, read back up to
 //                      the first damaged one
+//   earlierFileText, parseEarlierFileText  the identity of a moved earlier
+//                      file, as a FileRecorded record's third string
 //
 // The uninstall log's journal lives in memory, which a killed process or a
 // power loss takes with it. While a run lasts, this file in the run's private
@@ -41,7 +43,10 @@ enum class JournalRecordType : std::uint8_t {
     FolderCreating = 2,
     // path: a file about to be written; number: its archive kind; other: the
     // backup its earlier version is about to go to (empty: none); flags:
-    // FileExisted, KeptInPlace; data: the earlier file's DACL
+    // FileExisted, KeptInPlace; data: the earlier file's DACL; third: the
+    // identity of the earlier file when it is moved (earlierFileText; empty
+    // when not known, and in journals of earlier versions, whose readers
+    // never look at it)
     FileRecorded = 3,
     // the backup announced by the last FileRecorded or ShortcutRecorded
     // could not be made: the earlier file stayed where it was
@@ -155,5 +160,10 @@ std::vector<JournalRecord> parseJournalRecords(const std::vector<char>& bytes);
 std::string serializeJournalRecord(const JournalRecord& record);
 // The journal file's header.
 std::string journalHeader();
+
+// "<volume serial, 8 hex>|<file index, 16 hex>", and back; false for any
+// other text.
+std::wstring earlierFileText(DWORD volume, std::uint64_t index);
+bool parseEarlierFileText(const std::wstring& text, DWORD& volume, std::uint64_t& index);
 
 }  // namespace qv

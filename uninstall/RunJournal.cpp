@@ -5,41 +5,50 @@
 #include "sys/RunFolder.h"
 #include "uninstall/RecoveryMarker.h"
 
+#include <optional>
 #include <system_error>
 
 namespace qv {
 
 RunJournal::~RunJournal() = default;
 
-bool RunJournal::begin(const RunFolder& runFolder, const std::wstring& installPath, const std::wstring& startMenuFolder,
-                       UninstallLog& log, const std::function<void(const std::wstring&)>& note, std::wstring& why)
+std::optional<std::wstring> RunJournal::unfinishedRunInTheWay()
 {
-    // A marker whose journal is still there belongs to a run that the next
-    // start of the installer must still finish (a file it could not put
-    // back); one of a newer installer is that installer's to act on. Either
-    // stays, and this run does not start. A marker whose run folder is gone
-    // can do nothing more: this run's own takes its place.
+    // A marker whose journal is still there belongs to a run that a start
+    // of the installer must still finish (a file it could not put back yet);
+    // one of a newer installer is that installer's to act on. Either stays,
+    // and no run starts. A marker whose run folder is gone can do nothing
+    // more: the next run's own takes its place.
     MarkerContent earlier;
     std::wstring raw;
     switch (RecoveryMarker::read(earlier, raw)) {
     case RecoveryMarker::State::Found:
-        if (::GetFileAttributesW(earlier.journalPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            why = L"the recovery of an earlier run that did not end is not finished (its journal: " +
-                  earlier.journalPath + L"); start the installer again";
-            ::SetLastError(ERROR_INSTALL_ALREADY_RUNNING);
-            return false;
-        }
-        note(L"The marker of an earlier run whose journal is gone (" + earlier.journalPath +
-             L") is replaced by this run's");
-        break;
+        if (::GetFileAttributesW(earlier.journalPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return L"the recovery of an earlier run that did not end is not finished (its journal: " +
+                   earlier.journalPath + L"); start the installer again";
+        return std::nullopt;
     case RecoveryMarker::State::Newer:
     case RecoveryMarker::State::Unreadable:
-        why = L"the marker of an unfinished run is one this installer cannot read (" + raw + L")";
-        ::SetLastError(ERROR_INSTALL_ALREADY_RUNNING);
-        return false;
+        return L"the marker of an unfinished run is one this installer cannot read (" + raw + L")";
     case RecoveryMarker::State::None:
         break;
     }
+    return std::nullopt;
+}
+
+bool RunJournal::begin(const RunFolder& runFolder, const std::wstring& installPath, const std::wstring& startMenuFolder,
+                       UninstallLog& log, const std::function<void(const std::wstring&)>& note, std::wstring& why)
+{
+    if (const std::optional<std::wstring> earlier = unfinishedRunInTheWay()) {
+        why = *earlier;
+        ::SetLastError(ERROR_INSTALL_ALREADY_RUNNING);
+        return false;
+    }
+    MarkerContent replaced;
+    std::wstring raw;
+    if (RecoveryMarker::read(replaced, raw) == RecoveryMarker::State::Found)
+        note(L"The marker of an earlier run whose journal is gone (" + replaced.journalPath +
+             L") is replaced by this run's");
 
     recovery_ = RecoveryJournal::create(runFolder);
     if (!recovery_) {

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qv {
@@ -27,6 +28,11 @@ public:
     ~RunJournal();
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
+
+    // Why no run may start now: the marker of an earlier run whose journal
+    // is still there (a start must finish that run first), or one this
+    // installer cannot read. Nothing when a run may start.
+    static std::optional<std::wstring> unfinishedRunInTheWay();
 
     // Creates the journal in the run folder with its RunStarted record and
     // sets the marker, then lets the run's log journal through it. A marker

@@ -5,11 +5,15 @@
 #include "uninstall/RunUndo.h"
 #include "sys/HResultError.h"
 #include "sys/Handles.h"
+#include "sys/FileSecurity.h"
 #include "sys/PathGuard.h"
+#include "sys/PathIdentity.h"
 #include "sys/StagedFile.h"
 #include "uninstall/InstallationArea.h"
+#include "uninstall/KeptFolder.h"
 #include "uninstall/JournalLogger.h"
 #include "uninstall/RecoveryJournal.h"
+#include "uninstall/RecoveryPlan.h"
 #include "uninstall/RecoveryMarker.h"
 #include "uninstall/RunFolderName.h"
 #include "uninstall/UninstallLog.h"
@@ -29,31 +33,6 @@
 namespace qv {
 namespace {
 
-constexpr std::size_t kMaxPath = MAX_PATH - 1;  // 259 characters
-
-// A full path on a drive, in the form the system itself would give it: no
-// relative part, no "..", no device or "\\?\" form, no stream.
-bool isPlainDrivePath(const std::wstring& path)
-{
-    if (path.size() < 4 || path.size() > kMaxPath || path[1] != L':' || path[2] != L'\\') return false;
-    if (path.find(L':', 2) != std::wstring::npos || path.find(L'/') != std::wstring::npos) return false;
-    const std::wstring full = fullPathOf(path);
-    return !full.empty() && sameFileName(full, path);
-}
-
-bool isBackupIn(const std::wstring& path, const std::wstring& runFolder)
-{
-    const std::wstring name = nameOf(path);
-    return isPlainDrivePath(path) && sameFileName(parentOf(path), runFolder) && name.size() >= 6 &&
-           sameFileName(name.substr(0, 2), L"ov") && sameFileName(name.substr(name.size() - 4), L".tmp");
-}
-
-bool isStagingFor(const std::wstring& staging, const std::wstring& target)
-{
-    return isPlainDrivePath(staging) && isPlainDrivePath(target) &&
-           sameFileName(parentOf(staging), parentOf(target)) && isStagingName(nameOf(staging));
-}
-
 // The code a failure carries, for the log.
 std::wstring failureText(const std::exception& e)
 {
@@ -72,170 +51,86 @@ void deleteFile(const std::wstring& path) noexcept
     if (!path.empty()) removeChecked(path, Removable::File);
 }
 
-// What the journal of the unfinished run says, checked record by record.
-struct Plan {
-    std::wstring installFolder;
-    std::wstring startMenuFolder;
-    std::list<LogEntry> entries;
-    std::vector<std::pair<std::wstring, std::wstring>> stagings;  // target, temporary name
-    std::vector<std::wstring> temporaries;
-    std::vector<JournalRecord> values;  // values under the maker's key as they were, first of each
-    std::optional<std::pair<std::wstring, std::uint32_t>> registration;  // program, its CRC-32
-    std::optional<JournalRecord> committed;
-    std::vector<std::wstring> refused;  // what a record named that is none of this installation's
-};
-
-Plan planFrom(const std::vector<JournalRecord>& records, const std::wstring& runFolder)
+// The folders on the way to where an earlier file goes back, made again
+// when they are gone (the installation folder deleted by hand after the run
+// ended): the installation folder, the folders below it, and the folders
+// above it an installation creates, never anything else. Each is made
+// through its checked parent with the protection program files have. The
+// installation folder itself when it had to be made again.
+std::optional<std::wstring> remakeFoldersOnTheWay(const RecoveryPlan& plan, const std::function<void(const std::wstring&)>& note)
 {
-    Plan plan;
-    plan.installFolder = records.front().path;
-    plan.startMenuFolder = records.front().other;
+    std::optional<std::wstring> remadeInstallFolder;
     InstallationArea area({plan.installFolder});
-    if (!plan.startMenuFolder.empty()) area.addShortcutFolder(plan.startMenuFolder);
-    // A file written under a temporary name: one of the installation's, a
-    // shortcut in its place, or a backup's copy in the run folder.
-    auto ownsTarget = [&](const std::wstring& target) {
-        LogEntry file;
-        file.kind = InstalledFile;
-        file.path = target;
-        return area.owns(file) || area.isShortcutPlace(target) || sameFileName(parentOf(target), runFolder);
-    };
-
-    LogEntry* recorded = nullptr;  // the entry a Settled or BackupFailed refers to
-    bool recordedExisted = false;
-    for (std::size_t i = 1; i < records.size(); ++i) {
-        const JournalRecord& r = records[i];
-        switch (r.type) {
-        case JournalRecordType::FolderCreating: {
-            LogEntry entry;
-            entry.kind = CreatedFolder;
-            entry.path = r.path;
-            entry.done = true;
-            if (isPlainDrivePath(r.path) && area.owns(entry)) plan.entries.push_back(std::move(entry));
-            else plan.refused.push_back(r.path);
-            break;
-        }
-        case JournalRecordType::FileRecorded: {
-            LogEntry entry;
-            entry.kind = InstalledFile;
-            entry.path = r.path;
-            entry.payloadKind = static_cast<std::int32_t>(r.number);
-            entry.backupPath = r.other;
-            entry.savedDacl = r.data;
-            recordedExisted = (r.flags & journal_flags::FileExisted) != 0;
-            entry.keptInPlace = (r.flags & journal_flags::KeptInPlace) != 0;
-            entry.unsavedOriginal = recordedExisted && !entry.keptInPlace && entry.backupPath.empty();
-            recorded = nullptr;
-            if (!isPlainDrivePath(r.path) || !area.owns(entry) ||
-                (!entry.backupPath.empty() && !isBackupIn(entry.backupPath, runFolder))) {
-                plan.refused.push_back(r.path);
+    for (const LogEntry& entry : plan.entries) {
+        if (entry.kind != InstalledFile || entry.keptInPlace || entry.backupPath.empty() || entry.path.empty() ||
+            !pathExists(entry.backupPath))
+            continue;
+        const std::wstring folder = parentOf(entry.path);
+        if (isFolder(folder) || !isSameOrBelow(folder, plan.installFolder)) continue;
+        std::vector<std::wstring> missing;  // the deepest first
+        for (std::wstring f = folder; f.size() > 3 && !pathExists(f); f = parentOf(f)) missing.push_back(f);
+        const bool owned = std::all_of(missing.begin(), missing.end(), [&](const std::wstring& f) {
+            LogEntry made;
+            made.kind = CreatedFolder;
+            made.path = f;
+            return isPlainDrivePath(f) && area.owns(made);
+        });
+        if (!owned) continue;
+        FolderSecurity security = FolderSecurity::likeProgramFiles();
+        for (auto f = missing.rbegin(); f != missing.rend(); ++f) {
+            if (!createFolderChecked(*f, security.attributes())) {
+                note(L"the folder " + *f + L" is gone and could NOT be made again (error " +
+                     std::to_wstring(::GetLastError()) + L")");
                 break;
             }
-            plan.entries.push_back(std::move(entry));
-            recorded = &plan.entries.back();
-            break;
-        }
-        case JournalRecordType::BackupFailed:
-            if (recorded) {
-                recorded->backupPath.clear();
-                recorded->restoreTo.clear();
-                if (recorded->kind == InstalledFile && !recorded->keptInPlace)
-                    recorded->unsavedOriginal = recordedExisted;
-            }
-            break;
-        case JournalRecordType::ShortcutRecorded: {
-            recorded = nullptr;
-            if (r.number < ProgramShortcut || r.number > DesktopShortcut) break;
-            LogEntry entry;
-            entry.kind = static_cast<std::int32_t>(r.number);
-            if (!r.other.empty()) {
-                // An earlier shortcut goes back under its own name, in a
-                // place for the installation's shortcuts.
-                if (!isBackupIn(r.other, runFolder) || !isPlainDrivePath(r.third) || !area.isShortcutPlace(r.third)) {
-                    plan.refused.push_back(r.third);
-                    break;
-                }
-                entry.backupPath = r.other;
-                entry.restoreTo = r.third;
-                entry.savedDacl = r.data;
-            }
-            plan.entries.push_back(std::move(entry));
-            recorded = &plan.entries.back();
-            break;
-        }
-        case JournalRecordType::ShortcutWriting:
-        case JournalRecordType::Settled:
-            if (!recorded) break;
-            if (r.type == JournalRecordType::Settled) recorded->done = (r.flags & journal_flags::Done) != 0;
-            if (!r.path.empty() && recorded->kind >= ProgramShortcut && recorded->kind <= DesktopShortcut) {
-                // Deleted only when it is a shortcut into this installation
-                // (a file of that name that was there before is not).
-                LogEntry named = *recorded;
-                named.path = r.path;
-                if (isPlainDrivePath(r.path) && (!pathExists(r.path) || area.owns(named))) recorded->path = r.path;
-                else plan.refused.push_back(r.path);
-            }
-            break;
-        case JournalRecordType::UninstallKeyRecorded: {
-            LogEntry entry;
-            entry.kind = UninstallKey;
-            if (!r.other.empty() && isBackupIn(r.other, runFolder)) entry.backupPath = r.other;
-            entry.savedKey = r.data;
-            // A key that existed and could be kept in neither form stays as
-            // the run left it rather than be deleted.
-            if ((r.flags & journal_flags::KeyExisted) && entry.backupPath.empty() && entry.savedKey.empty()) {
-                recorded = nullptr;
-                break;
-            }
-            plan.entries.push_back(std::move(entry));
-            recorded = &plan.entries.back();
-            break;
-        }
-        case JournalRecordType::RegistrationRun: {
-            LogEntry entry;
-            entry.kind = ClassesRootKeys;
-            plan.entries.push_back(std::move(entry));
-            recorded = &plan.entries.back();
-            LogEntry program;
-            program.kind = InstalledFile;
-            program.path = r.path;
-            if (isPlainDrivePath(r.path) && area.owns(program)) plan.registration.emplace(r.path, r.number);
-            break;
-        }
-        case JournalRecordType::Staging:
-            if (isStagingFor(r.other, r.path) && ownsTarget(r.path)) plan.stagings.emplace_back(r.path, r.other);
-            else plan.refused.push_back(r.other);
-            break;
-        case JournalRecordType::TemporaryFile:
-            if (isPlainDrivePath(r.path) && sameFileName(parentOf(r.path), runFolder))
-                plan.temporaries.push_back(r.path);
-            break;
-        case JournalRecordType::InstallationRecord: {
-            if (!isValueOfTheRun(r)) {
-                plan.refused.push_back(r.path + L"\\" + r.other);
-                break;
-            }
-            // The first record of a value holds it as it was before the run.
-            const bool seen = std::any_of(plan.values.begin(), plan.values.end(), [&](const JournalRecord& v) {
-                return sameFileName(v.path, r.path) && sameFileName(v.other, r.other);
-            });
-            if (!seen) plan.values.push_back(r);
-            break;
-        }
-        case JournalRecordType::Committed: {
-            LogEntry log;
-            log.kind = InstalledFile;
-            log.path = r.path;
-            if (isPlainDrivePath(r.path) && sameFileName(nameOf(r.path), kUninstallLogName) && area.owns(log) &&
-                (r.other.empty() || isStagingFor(r.other, r.path)))
-                plan.committed = r;
-            break;
-        }
-        case JournalRecordType::RunStarted:
-            break;
+            note(L"the folder " + *f + L" was gone: made again for the earlier files that go back into it");
+            if (sameFileName(*f, plan.installFolder)) remadeInstallFolder = *f;
         }
     }
-    return plan;
+    return remadeInstallFolder;
+}
+
+// How many starts of the installer have tried to put an unfinished run
+// back, counted in a file of the run folder (administrators only).
+constexpr wchar_t kStartsFileName[] = L"recovery.starts";
+
+unsigned countThisStart(const std::wstring& runFolder) noexcept
+{
+    try {
+        CheckedHandle file = openChecked(runFolder + L"\\" + kStartsFileName, GENERIC_READ | GENERIC_WRITE, 0,
+                                         OPEN_ALWAYS);
+        if (!file || file.isFolder()) return 1;
+        std::uint32_t starts = 0;
+        DWORD got = 0;
+        if (!::ReadFile(file.handle.get(), &starts, sizeof starts, &got, nullptr) || got != sizeof starts) starts = 0;
+        starts = starts < 1000 ? starts + 1 : starts;
+        LARGE_INTEGER begin{};
+        DWORD written = 0;
+        if (::SetFilePointerEx(file.handle.get(), begin, nullptr, FILE_BEGIN))
+            ::WriteFile(file.handle.get(), &starts, sizeof starts, &written, nullptr);
+        ::FlushFileBuffers(file.handle.get());
+        return starts;
+    } catch (...) {
+        return 1;
+    }
+}
+
+// Whether what stopped the entry's earlier file from going back may go by
+// itself: the new file still at its place in the installation folder (held
+// open, running, its deletion pending), which a restart frees. A folder or
+// a link there, a name with several files behind it, a place outside the
+// installation folder (the shared data and sample folders users may write)
+// or a folder that is gone does not.
+bool mayFreeItself(const LogEntry& entry, const std::wstring& installFolder) noexcept
+{
+    if (entry.kind != InstalledFile || entry.backupLost || entry.backupPath.empty() || entry.path.empty() ||
+        !pathExists(entry.backupPath) || !isSameOrBelow(entry.path, installFolder) || !isFolder(parentOf(entry.path)))
+        return false;
+    try {
+        return nameAt(entry.path) == NameAtPath::File;
+    } catch (...) {
+        return false;
+    }
 }
 
 std::wstring valueText(const JournalRecord& value)
@@ -376,6 +271,7 @@ std::optional<RunRecovery::MarkedRun> RunRecovery::openMarkedRun(bool& found) co
 
 void RunRecovery::endMarkedRun(MarkedRun& run) const noexcept
 {
+    deleteFile(run.folderPath + L"\\" + kStartsFileName);
     RecoveryMarker::clear(run.marker.makerKeyCreated);
     markForDeletion(run.file.handle.get());
     run.file.handle.reset();
@@ -398,7 +294,7 @@ bool RunRecovery::recover() noexcept
         const std::wstring& folderPath = run.folderPath;
         const std::vector<JournalRecord>& records = run.records;
 
-        Plan plan = planFrom(records, folderPath);
+        RecoveryPlan plan = planFrom(records, folderPath);
         note(L"the run installed into " + plan.installFolder + L"; " + std::to_wstring(records.size()) +
              L" journal records read");
         for (const std::wstring& path : plan.refused)
@@ -421,6 +317,9 @@ bool RunRecovery::recover() noexcept
         }
 
         bool complete = true;
+        std::list<LogEntry> notPutBack;
+        std::vector<std::wstring> lostValues;
+        std::optional<std::wstring> remadeInstallFolder;
         if (plan.committed) {
             // Every change was made: the run is completed, not undone.
             note(L"the run had made every change: it is completed");
@@ -460,11 +359,12 @@ bool RunRecovery::recover() noexcept
                              std::to_wstring(static_cast<long>(run.exitCode)));
                 }
             }
+            remadeInstallFolder = remakeFoldersOnTheWay(plan, [this](const std::wstring& line) { note(line); });
             UninstallLog journal;
             JournalLogger logger([this](const std::wstring& line) { note(line); });
             journal.setObserver(&logger);
             journal.takeOverEntries(std::move(plan.entries));
-            complete = journal.rollback();
+            complete = journal.rollback(&notPutBack);
             journal.setObserver(nullptr);
             for (auto value = plan.values.rbegin(); value != plan.values.rend(); ++value) {
                 const bool existed = (value->flags & journal_flags::RecordExisted) != 0;
@@ -472,6 +372,7 @@ bool RunRecovery::recover() noexcept
                     note(valueText(*value) + (existed ? L" put back as it was" : L" deleted"));
                 } else {
                     note(valueText(*value) + L" could NOT be put back");
+                    lostValues.push_back(valueText(*value));
                     complete = false;
                 }
             }
@@ -479,13 +380,27 @@ bool RunRecovery::recover() noexcept
         for (const std::wstring& temporary : plan.temporaries) deleteFile(temporary);
 
         if (!complete) {
-            // What could not be put back waits in the run folder, which the
-            // journal names: the next start tries again.
-            note(L"NOT everything could be put back: the marker, the journal and the run folder " + folderPath +
-                 L" stay, and the next start tries again");
-            unfinished_ = true;
-            return true;
+            // A file held open may be free after a restart: the run is kept
+            // for a few starts. What nothing frees (a folder or link in the
+            // place, a place users may write, a lost backup) lets it go at
+            // once, and so does the last of those starts.
+            const unsigned start = countThisStart(folderPath);
+            const bool worthWaiting = std::any_of(notPutBack.begin(), notPutBack.end(), [&](const LogEntry& e) {
+                return mayFreeItself(e, plan.installFolder);
+            });
+            if (worthWaiting && start < kStartsBeforeLettingGo) {
+                note(L"NOT everything could be put back: the marker, the journal and the run folder " + folderPath +
+                     L" stay, and the next start tries again (start " + std::to_wstring(start) + L" of " +
+                     std::to_wstring(kStartsBeforeLettingGo) + L"; a restart of Windows may free what is held)");
+                unfinished_ = true;
+                return true;
+            }
+            letGo(run, notPutBack, lostValues);
         }
+        if (remadeInstallFolder)
+            note(L"LOST: what " + *remadeInstallFolder +
+                 L" held besides the files put back above: the folder was deleted after the run ended. Installing "
+                 L"again completes the product");
         endMarkedRun(run);
         note(L"done");
         return true;
@@ -493,6 +408,99 @@ bool RunRecovery::recover() noexcept
         note(L"stopped by an unexpected failure; the marker stays for the next start");
         unfinished_ = true;
         return true;
+    }
+}
+
+void RunRecovery::letGo(MarkedRun& run, const std::list<LogEntry>& notPutBack,
+                        const std::vector<std::wstring>& lostValues) const noexcept
+{
+    note(L"NOT everything could be put back, and waiting would not change that: the run is let go, so that the "
+         L"next installation can proceed. What the machine lost:");
+    KeptFolder kept(run.folderPath);
+    for (const LogEntry& entry : notPutBack) {
+        try {
+            std::wstring place = entry.restoreTo.empty() ? entry.path : entry.restoreTo;
+            if (entry.kind == UninstallKey) place = L"the uninstall key of the earlier installation";
+            else if (entry.kind == CreatedFolder || place.empty()) continue;
+            if (entry.backupLost || entry.backupPath.empty() || !pathExists(entry.backupPath)) {
+                note(L"LOST: " + place + L": its earlier version is gone (its backup is no longer in the run folder)");
+                continue;
+            }
+            const std::wstring keptAs = kept.keep(entry.backupPath, entry.kind == UninstallKey ? std::wstring() : place);
+            if (keptAs.empty())
+                note(L"LOST: " + place + L": its earlier version could not be put back and stays in " +
+                     entry.backupPath);
+            else
+                note(L"LOST: " + place + L": its earlier version could not be put back; it is kept as " + keptAs);
+        } catch (...) {
+        }
+    }
+    for (const std::wstring& value : lostValues) note(L"LOST: the earlier " + value);
+    if (!kept.path().empty()) note(L"the earlier files above are kept in " + kept.path());
+    (void)run;
+}
+
+void RunRecovery::removeRunFoldersWithoutChanges(const std::wstring& base) const noexcept
+{
+    try {
+        if (base.empty()) return;
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW entry{};
+        UniqueFindFile search(::FindFirstFileExW((base + L"orvane_*").c_str(), FindExInfoBasic, &entry,
+                                                 FindExSearchLimitToDirectories, nullptr, 0));
+        if (!search) return;
+        do {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isRunFolderName(entry.cFileName))
+                found.push_back(base + entry.cFileName);
+        } while (found.size() < 1000 && ::FindNextFileW(search.get(), &entry));
+        search.reset();
+        MarkerContent marker;
+        std::wstring raw;
+        const bool marked = RecoveryMarker::read(marker, raw) == RecoveryMarker::State::Found;
+        for (const std::wstring& folder : found) {
+            if (marked && sameFileName(parentOf(marker.journalPath), folder)) continue;
+            if (removeChecked(folder, Removable::EmptyFolder) != RemoveOutcome::Removed) {
+                if (!dropJournalWithoutChanges(folder)) continue;
+                if (removeChecked(folder, Removable::EmptyFolder) != RemoveOutcome::Removed) continue;
+            }
+            note(L"run folder " + folder + L" removed: its run ended before it changed anything");
+        }
+    } catch (...) {
+    }
+}
+
+bool RunRecovery::dropJournalWithoutChanges(const std::wstring& folder) const noexcept
+{
+    try {
+        // Nothing but the journal in the folder.
+        WIN32_FIND_DATAW entry{};
+        UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+        if (!search) return false;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L".." && !sameFileName(name, kRecoveryJournalName)) return false;
+        } while (::FindNextFileW(search.get(), &entry));
+        search.reset();
+        // Open without sharing for writing or deleting: a running run's
+        // journal refuses (it is open for writing).
+        CheckedHandle journal =
+            openChecked(folder + L"\\" + kRecoveryJournalName, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+        if (!journal || journal.isFolder()) return false;
+        std::vector<char> bytes(64 * 1024);
+        DWORD got = 0;
+        if (!::ReadFile(journal.handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
+            return false;
+        bytes.resize(got);
+        // A header only, cut short, or its RunStarted record and nothing
+        // after: no change was announced, so none was made.
+        const std::vector<JournalRecord> records = parseJournalRecords(bytes);
+        if (records.size() > 1 || (records.size() == 1 && records.front().type != JournalRecordType::RunStarted))
+            return false;
+        const std::optional<std::uint32_t> version = journalVersion(bytes);
+        if (version && *version > 1) return false;
+        return markForDeletion(journal.handle.get());
+    } catch (...) {
+        return false;
     }
 }
 
@@ -511,7 +519,7 @@ bool RunRecovery::dropUnfinishedRun() noexcept
         if (!opened) return false;
         MarkedRun& run = *opened;
         note(L"the installation that run would put back is removed: its backups, journal and marker go");
-        const Plan plan = planFrom(run.records, run.folderPath);
+        const RecoveryPlan plan = planFrom(run.records, run.folderPath);
         for (const LogEntry& entry : plan.entries)
             if (!entry.backupPath.empty() && pathExists(entry.backupPath)) {
                 deleteFile(entry.backupPath);

@@ -27,12 +27,21 @@
 // backups deleted. Every step goes to the log. Then the marker, the journal
 // and the run folder (when empty) go.
 
+#include "uninstall/LogEntry.h"
+
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
+
+// The starts of the installer that may try to put an unfinished run back
+// while something in the way may free itself (a file held open, which a
+// restart of Windows frees); the last of them lets the run go.
+inline constexpr unsigned kStartsBeforeLettingGo = 3;
 
 class RunRecovery {
 public:
@@ -49,6 +58,16 @@ public:
     // without its journal, or the marker is a newer installer's.
     bool unfinished() const noexcept { return unfinished_; }
 
+    // The run folders of this installer's naming directly in base (a
+    // temporary folder, with its trailing separator) that changed nothing:
+    // empty, or holding only a journal that announces no change and that no
+    // marker names (a run killed at its first flushes, before its marker
+    // existed, changes nothing). Each goes through checked handles; a folder
+    // that holds anything else (a backup, a clean-up copy), or whose journal
+    // is open (a running installer's), stays. Logged when one went. Never
+    // throws.
+    void removeRunFoldersWithoutChanges(const std::wstring& base) const noexcept;
+
     // For the uninstaller, once it has removed the installation that an
     // unfinished run's rollback would put back: the run's backups, its
     // journal, its run folder and its marker go. Only the run the marker
@@ -63,7 +82,14 @@ private:
     std::optional<MarkedRun> openMarkedRun(bool& found) const;
     // The marker, the journal and the run folder (when empty) go.
     void endMarkedRun(MarkedRun& run) const noexcept;
+    // What could not be put back is logged as lost, its backups moved to a
+    // kept folder (uninstall/KeptFolder.h), and the marker goes.
+    void letGo(MarkedRun& run, const std::list<LogEntry>& notPutBack,
+               const std::vector<std::wstring>& lostValues) const noexcept;
     static bool markerStays() noexcept;
+    // The folder's only file is a journal that announces no change: it is
+    // deleted. Never throws.
+    bool dropJournalWithoutChanges(const std::wstring& folder) const noexcept;
     void note(const std::wstring& line) const noexcept;
 
     LogLine log_;

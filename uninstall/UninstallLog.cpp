@@ -182,6 +182,7 @@ void UninstallLog::recordFileAs(const std::wstring& path, std::int32_t entryKind
             [&](const Backup& planned) {
                 announced.other = planned.path;
                 announced.data = planned.dacl;
+                if (planned.identityKnown) announced.third = earlierFileText(planned.volume, planned.index);
                 writeAhead(announced);
                 written = true;
             },
@@ -207,6 +208,9 @@ void UninstallLog::recordFileAs(const std::wstring& path, std::int32_t entryKind
     entry.payloadKind = entryKind;
     entry.backupPath = std::move(backup.path);
     entry.savedDacl = std::move(backup.dacl);
+    entry.earlierKnown = backup.identityKnown && !entry.backupPath.empty();
+    entry.earlierVolume = backup.volume;
+    entry.earlierIndex = backup.index;
     entry.keptInPlace = existed && copy;
     entry.unsavedOriginal = unsaved;
     if (observer_) observer_->recorded(entry);

@@ -81,11 +81,12 @@ public:
     bool wasInstalled(const std::wstring& path) const;
     // Undoes this run's entries from the last to the first. False when an
     // earlier state could not be put back: an earlier file still waits in
-    // the run folder (the new one could not go), or the earlier uninstall
-    // key could not be restored. The caller then keeps what the next
-    // attempt needs (the run folder, the journal on disk and its marker).
-    // Never throws.
-    bool rollback() noexcept;
+    // the run folder (the new one could not go), its backup is gone from
+    // there (backupLost), or the earlier uninstall key could not be
+    // restored. The caller then keeps what the next attempt needs (the run
+    // folder, the journal on disk and its marker). notUndone, when given,
+    // receives those entries, in the order they were undone. Never throws.
+    bool rollback(std::list<LogEntry>* notUndone = nullptr) noexcept;
     // Entries of a run that an earlier process could not finish, read back
     // from its journal on disk, to be undone by rollback.
     void takeOverEntries(std::list<LogEntry> entries);
@@ -149,6 +150,16 @@ private:
         std::wstring path;
         std::vector<BYTE> dacl;
         DWORD error = ERROR_SUCCESS;  // why there is no path
+        // The moved file's identity (a move only; unknown for a copy).
+        bool identityKnown = false;
+        DWORD volume = 0;
+        std::uint64_t index = 0;
+        Backup withName(std::wstring name) const
+        {
+            Backup named = *this;
+            named.path = std::move(name);
+            return named;
+        }
     };
     LogEntry& append(std::int32_t kind);
     // This run's entries with the earlier ones it did not replace, in the

@@ -20,6 +20,7 @@
 #include "uninstall/UninstallKey.h"
 
 #include <functional>
+#include <iterator>
 #include <vector>
 
 namespace qv {
@@ -62,6 +63,21 @@ bool copyByHandle(HANDLE source, const std::wstring& destination, DWORD attribut
         return true;
     } catch (...) {
         setLastErrorFromException();
+        return false;
+    }
+}
+
+// Whether path holds the file the entry's backup held (the identity the
+// journal noted of it when it was moved).
+bool holdsEarlierFile(const LogEntry& entry) noexcept
+{
+    if (!entry.earlierKnown || entry.path.empty()) return false;
+    try {
+        CheckedHandle file = openChecked(entry.path, FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING, SeveralNames);
+        return file && !file.isFolder() && file.info.dwVolumeSerialNumber == entry.earlierVolume &&
+               (static_cast<std::uint64_t>(file.info.nFileIndexHigh) << 32 | file.info.nFileIndexLow) ==
+                   entry.earlierIndex;
+    } catch (...) {
         return false;
     }
 }
@@ -165,7 +181,7 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
         if (!file) return failed();
         if (file.isFolder()) return failedOn(ERROR_ACCESS_DENIED);
         backup.dacl = saveOwnerAndDacl(file.handle.get());
-        if (announce) announce({name, backup.dacl});
+        if (announce) announce(backup.withName(name));
         if (!copyByHandle(file.handle.get(), name, file.info.dwFileAttributes, staging, copyHook_)) return failed();
         backup.path = name;
         return backup;
@@ -181,7 +197,13 @@ UninstallLog::Backup UninstallLog::takeBackup(const std::wstring& source, bool c
     // The security of a name set aside as itself is its target's (or the
     // link's own): it moves with the name and is never written again.
     if (!asItself) backup.dacl = saveDacl(file.handle.get());
-    if (announce) announce({name, backup.dacl});
+    // A move within the volume keeps the file's identity, by which the
+    // recovery knows it back at its place; a copy to another volume is
+    // another file.
+    backup.identityKnown = runFolder_->identity().dwVolumeSerialNumber == file.info.dwVolumeSerialNumber;
+    backup.volume = file.info.dwVolumeSerialNumber;
+    backup.index = static_cast<std::uint64_t>(file.info.nFileIndexHigh) << 32 | file.info.nFileIndexLow;
+    if (announce) announce(backup.withName(name));
     // Renamed through the checked handle, the file keeps its attributes.
     if (renameOpenFile(file.handle.get(), name, false)) {
         backup.path = name;
@@ -239,10 +261,15 @@ bool UninstallLog::undo(LogEntry& entry) noexcept
             if (!entry.backupPath.empty()) deleteBackup(entry.backupPath);
             return true;
         }
-        // A backup that is not there was never taken (the process ended
-        // before the move) or was put back already: the file at path is the
-        // earlier one.
-        if (!entry.backupPath.empty() && !pathExists(entry.backupPath)) return true;
+        // A backup that is not there was put back already when path holds
+        // the very file it held; otherwise the earlier version is lost.
+        // (The recovery takes a backup the process ended before making as
+        // none: uninstall/RunRecovery.cpp.)
+        if (!entry.backupPath.empty() && !pathExists(entry.backupPath)) {
+            if (holdsEarlierFile(entry)) return true;
+            entry.backupLost = true;
+            return false;
+        }
         // A file the run could not save and did not write is as it was,
         // attributes included.
         if (entry.unsavedOriginal && !entry.done) return true;
@@ -295,14 +322,16 @@ bool UninstallLog::undo(LogEntry& entry) noexcept
     }
 }
 
-bool UninstallLog::rollback() noexcept
+bool UninstallLog::rollback(std::list<LogEntry>* notUndone) noexcept
 {
     if (observer_) observer_->rollingBack(newEntries_.size());
     bool complete = true;
     while (!newEntries_.empty()) {
-        if (!undo(newEntries_.back())) complete = false;
+        const bool undone = undo(newEntries_.back());
+        if (!undone) complete = false;
         if (observer_) observer_->undone(newEntries_.back());
-        newEntries_.pop_back();
+        if (!undone && notUndone) notUndone->splice(notUndone->end(), newEntries_, std::prev(newEntries_.end()));
+        else newEntries_.pop_back();
     }
     if (observer_) observer_->rolledBack(complete);
     return complete;

@@ -180,6 +180,10 @@ void CDlgStart::RefreshTexts()
     std::wstring installedVersion;
     const InstallState state = session().getInstallState(&installedVersion);
     auto [info, status] = startPageTexts(state, productLabel(false), installedVersion);
+    // An earlier run start-up could not finish keeps any installation from
+    // starting: said first, before the user goes through the pages.
+    if (session().unfinishedRunInTheWay)
+        info = formatText(text(IDS_START_UNFINISHED_RUN), {productLabel(false)}) + L"\r\n" + info;
     SetDlgItemText(IDC_INFO, info);
     SetDlgItemText(IDC_STATUS, status);
     SetDlgItemText(IDC_COPYRIGHT, VersionInfo::ofSelf().stringValue(L"LegalCopyright"));

@@ -116,11 +116,16 @@ UninstallResult Uninstaller::run()
         tell(IDS_UNINSTALL_NO_LOG, MB_ICONERROR);
         return UninstallResult::NoLog;
     };
-    if (!loadLog()) return noLog();
+    // Read first for the label the questions show; what is removed is what
+    // the log holds once nothing else runs.
+    loadLog();
     if (!waitUntilNothingRuns())
         return installerRan_ ? UninstallResult::InstallerRunning : UninstallResult::ProductRunning;
-    // The recovery may have put an earlier log back: it is read again.
-    if (recoverUnfinishedRun() && !loadLog()) return noLog();
+    // Read again, always: an installer that finished while this one waited
+    // for the mutex wrote a new log, and the recovery may put an earlier one
+    // back. Only then is there "no log".
+    recoverUnfinishedRun();
+    if (!loadLog()) return noLog();
     note(L"Uninstall log " + logPath_ + L": " + std::to_wstring(log_.previousEntries().size()) +
          L" entries of " + label_);
     if (!confirm()) {

@@ -7,16 +7,19 @@
 // ends as installed without its uninstall log.
 
 #include "SequenceFixture.h"
+#include "engine/InstallRun.h"
+#include "sys/LogFile.h"
 #include "uninstall/RunRecovery.h"
 #include "support/MachineSnapshot.h"
 #include "support/RunLogLines.h"
 #include "support/TestFiles.h"
 #include "support/UnixSide.h"
-#include "uninstall/JournalLogger.h"
 #include "uninstall/RecoveryMarker.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 namespace qv {
 namespace {
@@ -36,13 +39,6 @@ bool markerLeft()
 
 class Reliability : public Sequence {
 protected:
-    // What the run's log would say of the journal (with /LOG).
-    void logJournal(InstallSession& app)
-    {
-        logger = std::make_unique<JournalLogger>([this](const std::wstring& line) { journalLines.push_back(line); });
-        app.uninstallLog.setObserver(logger.get());
-    }
-
     // The temporary folder, and so the run folder with its backups and
     // journal, on a volume of its own (tests/reliability/other-volume.sh)
     // mapped as drive T:.
@@ -55,9 +51,6 @@ protected:
         ::SetEnvironmentVariableW(L"TMP", L"T:\\Temp");
         ::SetEnvironmentVariableW(L"TEMP", L"T:\\Temp");
     }
-
-    std::unique_ptr<JournalLogger> logger;
-    std::vector<std::wstring> journalLines;
 };
 
 TEST_F(Reliability, ProgramHeldOpenOnAnUpdateStaysAsItWasReadOnlyIncluded)
@@ -89,7 +82,6 @@ TEST_F(Reliability, EarlierFileThatCannotGoBackWaitsForTheNextStart)
     setUpEarlierInstallation("the earlier program", L"Trimora 6.03");
     const std::wstring german = installPath + L"\\Lang\\Trimora_de.dll";
     auto app = startApp();
-    logJournal(*app);
     const MachineSnapshot before = MachineSnapshot::take();
     // The French library fails its checksum, after the German one is in.
     std::vector<TestEntry> entries = payload;
@@ -99,18 +91,36 @@ TEST_F(Reliability, EarlierFileThatCannotGoBackWaitsForTheNextStart)
         if (!held && status.find(L"Trimora_fr.dll") != std::wstring::npos)
             held.reset(::CreateFileW(german.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     };
-    EXPECT_FALSE(install(*app, entries));
+    const std::wstring logPath = L"C:\\held run.log";
+    DWORD error = 0;
+    app->runLog = LogFile::openNamed(logPath, error);
+    ASSERT_TRUE(app->runLog) << error;
+    const std::string packed = test::bzip2(test::rawArchive(entries));
+    const ArchiveSource source = [packed] { return std::make_unique<std::istringstream>(packed); };
+    EXPECT_FALSE(runInstallation(*app, display, target, source));
     ASSERT_TRUE(held) << "the German library was not written";
+    EXPECT_EQ(app->lastOutcome, InstallOutcome::FailedPartlyRolledBack);
+    // A run started before that start: refused, and said so.
+    EXPECT_FALSE(runInstallation(*app, display, target, source));
+    EXPECT_EQ(app->lastOutcome, InstallOutcome::RefusedUnfinishedRun);
+    app->runLog.reset();
+    const std::vector<std::wstring> logged = test::runLogLines(logPath);
+    EXPECT_TRUE(containsInOrder(logged, {L"Outcome: failed; NOT everything this run changed could be rolled back*",
+                                         L"Outcome: not started: an earlier installation run that did not end must "
+                                         L"be finished first; nothing was changed"}))
+        << testing::PrintToString(logged);
+    for (const std::wstring& line : logged)
+        EXPECT_EQ(line.find(L"everything this run changed was rolled back"), std::wstring::npos) << line;
 
     EXPECT_EQ(test::readFileBytes(german), "german 6.4");
     const std::vector<std::wstring> backups = backupsLeft();
     ASSERT_THAT(backups, SizeIs(1));
     EXPECT_EQ(test::readFileBytes(backups[0]), "german old");
     EXPECT_TRUE(markerLeft());
-    EXPECT_TRUE(containsInOrder(journalLines, {L"Rollback: file " + german + L": NOT restored, the earlier file is "
-                                                                            L"still in " + backups[0],
-                                               L"Rollback: INCOMPLETE*"}))
-        << testing::PrintToString(journalLines);
+    EXPECT_TRUE(containsInOrder(logged, {L"Rollback: file " + german + L": NOT restored, the earlier file is "
+                                                                      L"still in " + backups[0],
+                                         L"Rollback: INCOMPLETE*"}))
+        << testing::PrintToString(logged);
 
     // The next start, once nothing holds the file any more.
     held.reset();

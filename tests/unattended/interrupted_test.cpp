@@ -32,6 +32,7 @@
 #include "support/TestFiles.h"
 #include "support/UnixSide.h"
 #include "support/WindowDriver.h"
+#include "resources/resource.h"
 #include "uninstall/UninstallLog.h"
 #include "wizard/WizardDriver.h"
 
@@ -262,6 +263,113 @@ TEST_F(Interrupted, UpdateKilledThenUninstalledStaysRemoved)
     EXPECT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey));
     EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, L"Software\\Orvane Systems", L"Quorvex 6 Path"), std::nullopt);
     EXPECT_FALSE(test::fileExists(installFolder));
+}
+
+// Deletes a folder with all it holds, read-only files included, as an
+// administrator does with a broken installation.
+void deleteFolderByHand(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found{};
+    UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search)
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                deleteFolderByHand(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                EXPECT_TRUE(::DeleteFileW(path.c_str())) << testing::PrintToString(path);
+            }
+        } while (::FindNextFileW(search.get(), &found));
+    search.reset();
+    EXPECT_TRUE(::RemoveDirectoryW(folder.c_str())) << testing::PrintToString(folder);
+}
+
+TEST_F(Interrupted, ReinstallationKilledThenItsFolderDeletedInstallsSilently)
+{
+    // A reinstallation killed while it extracts (the installation folder's
+    // files moved to their backups, new ones written), then the broken
+    // installation folder deleted by hand: the next silent start makes the
+    // folder again, puts back what the run replaced, says what went with
+    // the folder, and installs.
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT"), Installed);
+    ASSERT_TRUE(::DeleteFileW(wordList.c_str()));  // so that the reinstallation writes one
+    killedAt(L"WritingDataFile");
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\killed.log"),
+                                {L"Journal: recorded file " + installFolder +
+                                 L"\\Trimora.exe; the earlier one is kept as backup *"}))
+        << "the killed run had replaced files of the installation folder";
+    deleteFolderByHand(installFolder);
+
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\again.log"), Installed);
+    const std::vector<std::wstring> lines = runLogLines(L"C:\\again.log");
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: an earlier installation run did not end; its journal: *",
+                                        L"Recovery: rolling the run back",
+                                        L"Recovery: the folder " + installFolder + L" was gone: made again*",
+                                        L"Recovery: Rollback: file " + installFolder +
+                                            L"\\Trimora.exe: earlier file restored",
+                                        L"Recovery: LOST: what " + installFolder +
+                                            L" held besides the files put back above: the folder was deleted*",
+                                        L"Recovery: done", L"Outcome: installed", L"Exit code: 0"}))
+        << testing::PrintToString(lines);
+    for (const std::wstring& line : lines) EXPECT_EQ(line.find(L"Refused:"), std::wstring::npos) << line;
+
+    // Complete: every file the uninstall log names is there, the key is the
+    // new version's, and nothing is left to recover.
+    UninstallLog log;
+    log.read((installFolder + L"\\Uninstall.ulog").c_str());
+    std::size_t files = 0;
+    for (const LogEntry& e : log.previousEntries())
+        if (e.kind == InstalledFile && e.done && test::fileExists(e.path)) ++files;
+    EXPECT_EQ(files, 27u);
+    EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, ProductKey, L"DisplayVersion"), L"6.4.0.2");
+    EXPECT_EQ(test::regString(HKEY_LOCAL_MACHINE, L"Software\\Orvane Systems", L"Quorvex 6 Unfinished Run"),
+              std::nullopt);
+}
+
+TEST_F(Interrupted, AnUnfinishedRunThatMustWaitIsSaidAtStartUp)
+{
+    // The killed reinstallation's new program held open (without leave to
+    // delete) by another process: its earlier version cannot go back yet.
+    // A silent start says so at once with its own code; the wizard says so
+    // on its first page; once the file is free the next start puts the
+    // earlier files back and installs.
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT"), Installed);
+    ASSERT_TRUE(::DeleteFileW(wordList.c_str()));
+    killedAt(L"WritingDataFile");
+    const std::wstring program = installFolder + L"\\Trimora.exe";
+    UniqueFile held(::CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    constexpr DWORD unfinishedRun = 1604;
+    EXPECT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\held.log"), unfinishedRun);
+    const std::vector<std::wstring> silent = runLogLines(L"C:\\held.log");
+    EXPECT_TRUE(containsInOrder(silent, {L"Recovery: NOT everything could be put back: *",
+                                         L"Refused: the recovery of an earlier run that did not end is not finished*",
+                                         L"Exit code: 1604"}))
+        << testing::PrintToString(silent);
+    for (const std::wstring& line : silent) EXPECT_NE(line.rfind(L"Detected:", 0), 0u) << "said before detection";
+
+    {
+        test::WizardDriver wizard(installer, {}, L"/LOG=C:\\wizard.log");
+        ASSERT_TRUE(wizard.frame()) << "the wizard did not open";
+        ASSERT_TRUE(wizard.waitForPage(test::WizardPage::Start));
+        EXPECT_EQ(wizard.text(IDC_INFO).rfind(L"An earlier Installation of '", 0), 0u) << wizard.text(IDC_INFO);
+        ASSERT_TRUE(wizard.next(test::WizardPage::Mode));
+        wizard.click(IDCANCEL);
+        const HWND box = wizard.waitForBox();
+        ASSERT_TRUE(box);
+        wizard.answer(box, IDYES);
+        EXPECT_EQ(wizard.waitExit(), Cancelled);
+    }
+
+    held.reset();
+    ASSERT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\freed.log"), Installed);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\freed.log"),
+                                {L"Recovery: Rollback: file " + program + L": earlier file restored",
+                                 L"Recovery: done", L"Outcome: installed"}));
 }
 
 }  // namespace

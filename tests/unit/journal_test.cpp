@@ -111,6 +111,27 @@ TEST_F(JournalTest, ReplacedReadOnlyFileComesBackWithItsBytesAndAttribute)
     EXPECT_FALSE(fileExists(backup));
 }
 
+// A backup gone from the run folder (a cleaner emptied it) is never taken
+// for one put back: the rollback is incomplete and names the file.
+TEST_F(JournalTest, ABackupGoneFromTheRunFolderIsNotCountedRestored)
+{
+    const std::wstring program = kRoot + L"\\Gone.dll";
+    writeText(program, "old library");
+    UninstallLog log = journal();
+    log.recordFile(program, 1, false);
+    const std::wstring backup = log.newEntries().back().backupPath;
+    writeText(program, "new library");
+    log.confirm(true);
+    ASSERT_TRUE(::DeleteFileW(backup.c_str()));
+
+    std::list<LogEntry> notUndone;
+    EXPECT_FALSE(log.rollback(&notUndone));
+    ASSERT_EQ(notUndone.size(), 1u);
+    EXPECT_EQ(notUndone.front().path, program);
+    EXPECT_TRUE(notUndone.front().backupLost);
+    EXPECT_EQ(readBytes(program), bytesOf("new library"));
+}
+
 TEST_F(JournalTest, CommitDeletesBackups)
 {
     const std::wstring program = kRoot + L"\\Trimora.exe";

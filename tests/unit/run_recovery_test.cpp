@@ -19,12 +19,15 @@
 #include "sys/RunFolder.h"
 #include "uninstall/RecoveryJournal.h"
 #include "uninstall/RecoveryMarker.h"
+#include "uninstall/RunFolderName.h"
 #include "uninstall/UninstallLog.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace qv {
@@ -384,6 +387,193 @@ TEST_F(RunRecoveryTest, ARegistrationRunStillRunningEndsBeforeTheRollback)
     EXPECT_FALSE(exists(program));
     EXPECT_FALSE(markerLeft());
     EXPECT_TRUE(containsInOrder(lines, {L"Recovery: waited for 1 run(s) of " + program + L"*"}))
+        << testing::PrintToString(lines);
+}
+
+// A folder and all it holds, read-only files included.
+void deleteTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found{};
+    UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search)
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                deleteTree(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(search.get(), &found));
+    search.reset();
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+// The identity a run journals of the earlier file it moves away.
+std::wstring identityText(const std::wstring& path)
+{
+    UniqueFile file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(file && ::GetFileInformationByHandle(file.get(), &info));
+    return earlierFileText(info.dwVolumeSerialNumber,
+                           static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow);
+}
+
+// A backup that is no longer in the run folder is put back only when the
+// file at its place is the one it held (an earlier start put it back);
+// otherwise the earlier version is lost, said so, and nothing waits for it.
+TEST_F(RunRecoveryTest, ABackupGoneFromTheRunFolderIsNeverCountedPutBack)
+{
+    Unfinished run;
+    const std::wstring lost = install + L"\\Trimora.exe";         // backup deleted, the new file there
+    const std::wstring putBack = install + L"\\Uninstall.exe";    // put back by an earlier start
+    writeFileBytes(lost, "new program");
+    writeFileBytes(putBack, "earlier uninstaller");
+    using T = JournalRecordType;
+    JournalRecord lostRecord = record(T::FileRecorded, lost, run.backupName(), journal_flags::FileExisted, 1);
+    run.journal->append(lostRecord);
+    run.journal->append(record(T::Settled, {}, {}, journal_flags::Done));
+    JournalRecord putBackRecord = record(T::FileRecorded, putBack, run.backupName(), journal_flags::FileExisted, 2);
+    putBackRecord.third = identityText(putBack);
+    run.journal->append(putBackRecord);
+    run.journal->append(record(T::Settled, {}, {}, journal_flags::Done));
+    run.end();
+
+    ASSERT_TRUE(recover());
+    EXPECT_EQ(readFileBytes(putBack), "earlier uninstaller");
+    EXPECT_FALSE(markerLeft()) << "nothing brings a lost backup back: the run is let go";
+    EXPECT_FALSE(exists(run.folderPath));
+    EXPECT_TRUE(containsInOrder(
+        lines, {L"Recovery: Rollback: file " + putBack + L": earlier file restored",
+                L"Recovery: Rollback: file " + lost + L": NOT restored: its backup " + lostRecord.other +
+                    L" is no longer in the run folder*",
+                L"Recovery: NOT everything could be put back, and waiting would not change that: the run is let go*",
+                L"Recovery: LOST: " + lost + L": its earlier version is gone*", L"Recovery: done"}))
+        << testing::PrintToString(lines);
+    for (const std::wstring& line : lines) EXPECT_EQ(line.find(L"LOST: " + putBack), std::wstring::npos) << line;
+}
+
+// The installation folder deleted by hand after the run ended is made
+// again for the earlier files the run replaced; an earlier data file whose
+// place a user filled with a folder is kept in a folder of its own, and the
+// run is let go at once.
+TEST_F(RunRecoveryTest, AFolderDeletedAfterTheRunIsMadeAgainAndWhatCannotGoBackIsKept)
+{
+    Unfinished run;
+    const std::wstring replaced = install + L"\\Lang\\Trimora_de.dll";
+    const std::wstring dataFolder = test::shellFolder(CSIDL_COMMON_APPDATA) + L"\\Orvane Systems\\Quorvex";
+    const std::wstring wordList = dataFolder + L"\\Words_de.qwl";
+    const std::wstring programBackup = run.backupName();
+    writeFileBytes(programBackup, "earlier german");
+    const std::wstring wordsBackup = run.backupName();
+    writeFileBytes(wordsBackup, "earlier words");
+    using T = JournalRecordType;
+    run.journal->append(record(T::FileRecorded, replaced, programBackup, journal_flags::FileExisted, 1));
+    run.journal->append(record(T::Settled, {}, {}, journal_flags::Done));
+    run.journal->append(record(T::FileRecorded, wordList, wordsBackup, journal_flags::FileExisted, 3));
+    run.journal->append(record(T::Settled, {}, {}, journal_flags::Done));
+    run.end();
+    deleteTree(install);
+    ASSERT_FALSE(exists(install));
+    test::makeFolders(wordList);  // a folder where the earlier data file goes back
+
+    ASSERT_TRUE(recover());
+    EXPECT_EQ(readFileBytes(replaced), "earlier german");
+    EXPECT_FALSE(markerLeft());
+    EXPECT_FALSE(exists(run.marker.journalPath));
+    std::wstring keptAs;
+    const std::wstring keptLine = L"Recovery: LOST: " + wordList + L": its earlier version could not be put back; it is kept as ";
+    for (const std::wstring& line : lines)
+        if (line.rfind(keptLine, 0) == 0) keptAs = line.substr(keptLine.size());
+    ASSERT_FALSE(keptAs.empty()) << testing::PrintToString(lines);
+    EXPECT_EQ(readFileBytes(keptAs), "earlier words");
+    EXPECT_EQ(keptAs.substr(keptAs.rfind(L'\\') + 1), L"Words_de.qwl");
+    EXPECT_TRUE(containsInOrder(
+        lines, {L"Recovery: the folder " + install + L" was gone: made again*",
+                L"Recovery: the folder " + install + L"\\Lang was gone: made again*",
+                L"Recovery: Rollback: file " + replaced + L": earlier file restored",
+                L"Recovery: NOT everything could be put back, and waiting would not change that*", keptLine + L"*",
+                L"Recovery: the earlier files above are kept in *",
+                L"Recovery: LOST: what " + install + L" held besides the files put back above*",
+                L"Recovery: done"}))
+        << testing::PrintToString(lines);
+    ::RemoveDirectoryW(wordList.c_str());
+}
+
+// A new file held open may be free after a restart: the run waits for the
+// next starts, and the third lets it go, the earlier file kept.
+TEST_F(RunRecoveryTest, AFileHeldAtEveryStartIsLetGoAtTheThird)
+{
+    Unfinished run;
+    const std::wstring replaced = install + L"\\Trimora.exe";
+    const std::wstring backup = run.backupName();
+    writeFileBytes(backup, "earlier program");
+    writeFileBytes(replaced, "new program");
+    run.journal->append(record(JournalRecordType::FileRecorded, replaced, backup, journal_flags::FileExisted, 1));
+    run.journal->append(record(JournalRecordType::Settled, {}, {}, journal_flags::Done));
+    run.end();
+    UniqueFile held(::CreateFileW(replaced.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    for (unsigned start = 1; start < kStartsBeforeLettingGo; ++start) {
+        lines.clear();
+        ASSERT_TRUE(recover());
+        EXPECT_TRUE(markerLeft());
+        const std::wstring waits = L"(start " + std::to_wstring(start) + L" of 3;";
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+            return line.rfind(L"Recovery: NOT everything could be put back: ", 0) == 0 &&
+                   line.find(waits) != std::wstring::npos;
+        })) << testing::PrintToString(lines);
+    }
+    lines.clear();
+    ASSERT_TRUE(recover());
+    EXPECT_FALSE(markerLeft());
+    EXPECT_EQ(readFileBytes(replaced), "new program");
+    const std::wstring keptLine = L"Recovery: LOST: " + replaced + L": its earlier version could not be put back; it is kept as ";
+    EXPECT_TRUE(containsInOrder(lines, {keptLine + L"*", L"Recovery: done"})) << testing::PrintToString(lines);
+    for (const std::wstring& line : lines)
+        if (line.rfind(keptLine, 0) == 0) EXPECT_EQ(readFileBytes(line.substr(keptLine.size())), "earlier program");
+}
+
+// A run killed at its first flushes, before its marker existed, changed
+// nothing and leaves its run folder, empty or with a journal that announces
+// nothing: the next start removes it, and nothing else of the temporary
+// folder.
+TEST_F(RunRecoveryTest, RunFoldersOfRunsThatChangedNothingGoAndEverythingElseStays)
+{
+    const std::wstring base = temporaryBase(false);
+    const std::wstring empty = base + newRunFolderName();
+    const std::wstring holding = base + newRunFolderName();
+    const std::wstring otherName = base + L"orvane_kept";
+    for (const std::wstring& folder : {empty, holding, otherName}) ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    writeFileBytes(holding + L"\\Uninstall.exe", "a clean-up copy");
+    std::wstring started, announced;
+    for (std::wstring* path : {&started, &announced}) {
+        std::wstring error;
+        std::optional<RunFolder> folder = makeRunFolder(error);
+        ASSERT_TRUE(folder) << error;
+        std::unique_ptr<RecoveryJournal> journal = RecoveryJournal::create(*folder);
+        ASSERT_TRUE(journal);
+        JournalRecord runStarted(JournalRecordType::RunStarted, install);
+        runStarted.third = folder->path();
+        journal->append(runStarted);
+        if (path == &announced) journal->append(record(JournalRecordType::FolderCreating, install + L"\\New"));
+        journal->keep();
+        *path = folder->path();
+    }
+
+    RunRecovery recovery([this](const std::wstring& line) { lines.push_back(line); }, nullptr);
+    recovery.removeRunFoldersWithoutChanges(base);
+    EXPECT_FALSE(exists(empty));
+    EXPECT_FALSE(exists(started));
+    EXPECT_TRUE(exists(announced + L"\\run.qvj")) << "a journal that announced a change stays";
+    EXPECT_TRUE(exists(holding + L"\\Uninstall.exe"));
+    EXPECT_TRUE(exists(otherName));
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: run folder " + empty + L" removed*"})) << testing::PrintToString(lines);
+    EXPECT_TRUE(containsInOrder(lines, {L"Recovery: run folder " + started + L" removed*"}))
         << testing::PrintToString(lines);
 }
 

@@ -63,6 +63,7 @@ const std::map<UINT, std::wstring> englishTexts = {
     {1127, L"You should close '%1' before continuing Installation."},
     {1129, L"'%1' will be installed in the selected Langage, but the Installer, still under translation,  shall run in "
            L"English."},
+    {1133, L"An earlier Installation of '%1' did not end and cannot be completed yet. Restart Windows, then start Installation again."},
 };
 
 const std::map<UINT, std::wstring> frenchTexts = {
@@ -115,6 +116,7 @@ const std::map<UINT, std::wstring> frenchTexts = {
     {1127, L"Vous devez fermer '%1' avant de poursuivre l'installation."},
     {1129, L"'%1' sera install\u00e9 dans la langue choisie, mais l'installeur, en cours de traduction, "
            L"s'ex\u00e9cutera en fran\u00e7ais."},
+    {1133, L"Une installation pr\u00e9c\u00e9dente de '%1' ne s'est pas termin\u00e9e et ne peut pas encore \u00eatre achev\u00e9e. Red\u00e9marrez Windows, puis relancez l'installation."},
 };
 
 std::multiset<std::wstring> markersOf(const std::wstring& text)

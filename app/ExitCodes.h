@@ -28,9 +28,14 @@ enum ExitCode : int {
     ExitCancelled = 1602,              // ERROR_INSTALL_USEREXIT: the user left the wizard
     ExitFailedRolledBack = 1603,       // ERROR_INSTALL_FAILURE: nothing of the run remains; also an
                                        // unexpected error, logged
+    ExitNotInstalled = 1605,           // ERROR_UNKNOWN_PRODUCT: /UNINSTALL finds no installation
+    ExitUninstallerNotTrusted = 1610,  // ERROR_INSTALL_BAD_CONFIGURATION: /UNINSTALL finds an uninstall
+                                       // command that is not the installation's uninstaller
     ExitAnotherInstaller = 1618,       // ERROR_INSTALL_ALREADY_RUNNING
     ExitLogFileFailed = 1622,          // ERROR_INSTALL_LOG_FAILURE: nothing was changed
     ExitStepFailed = 1627,             // ERROR_FUNCTION_FAILED: installed, a later step failed
+    ExitOtherEditionInstalled = 1633,  // ERROR_INSTALL_PLATFORM_UNSUPPORTED: the other edition (32-bit or
+                                       // 64-bit) of the product is installed: nothing changed
     ExitNewerVersionInstalled = 1638,  // ERROR_PRODUCT_VERSION
     ExitBadCommandLine = 1639,         // ERROR_INVALID_COMMAND_LINE
     ExitRestartRequired = 3010,        // ERROR_SUCCESS_REBOOT_REQUIRED (the uninstaller only)

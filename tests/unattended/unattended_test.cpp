@@ -551,7 +551,14 @@ TEST_F(Unattended, DefaultLogOfSilentRunsAndUninstallThroughTheInstaller)
     EXPECT_EQ(defaultLogs(L"Quorvex 6 Installation ").size(), 10u);
     ASSERT_TRUE(setDacl(defaultLogFolder(), L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
 
-    // /UNINSTALL: the installation's own uninstaller with the /LOG given.
+    // /UNINSTALL: the installation's own uninstaller with the /LOG given,
+    // its exit code passed through: without its Uninstall.ulog it removes
+    // nothing and ends with 2.
+    const std::wstring ulog = installFolder + L"\\Uninstall.ulog";
+    ASSERT_TRUE(::MoveFileW(ulog.c_str(), L"C:\\Uninstall.ulog"));
+    EXPECT_EQ(install(L"/UNINSTALL"), NoUninstallLog);
+    EXPECT_TRUE(exists(installFolder + L"\\Trimora.exe"));
+    ASSERT_TRUE(::MoveFileW(L"C:\\Uninstall.ulog", ulog.c_str()));
     ASSERT_EQ(install(L"/UNINSTALL /LOG=C:\\removed.log"), Installed);
     test::waitForCleanupCopies();
     EXPECT_FALSE(exists(installFolder));
@@ -559,8 +566,15 @@ TEST_F(Unattended, DefaultLogOfSilentRunsAndUninstallThroughTheInstaller)
     EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\removed.log"),
                                 {L"Uninstaller " + installFolder + L"\\Uninstall.exe", L"Exit code: 0"}));
     const std::vector<std::wstring> uninstallLogs = defaultLogs(L"Quorvex 6 Uninstallation ");
-    ASSERT_EQ(uninstallLogs.size(), 1u);
-    EXPECT_TRUE(containsInOrder(runLogLines(uninstallLogs[0]),
+    ASSERT_EQ(uninstallLogs.size(), 2u);
+    EXPECT_TRUE(std::any_of(uninstallLogs.begin(), uninstallLogs.end(), [](const std::wstring& log) {
+        return containsInOrder(runLogLines(log), {L"The uninstaller ended with 2", L"Exit code: 2"});
+    }));
+    const std::wstring& removal =
+        containsInOrder(runLogLines(uninstallLogs[0]), {L"Command line: \"" + installer + L"\" /UNINSTALL /LOG=*"})
+            ? uninstallLogs[0]
+            : uninstallLogs[1];
+    EXPECT_TRUE(containsInOrder(runLogLines(removal),
                                 {L"Uninstall key: HKEY_LOCAL_MACHINE\\" + std::wstring(ProductKey),
                                  L"Uninstallation: \"" + installFolder + L"\\Uninstall.exe\" /VERYSILENT "
                                  L"\"/LOG=C:\\removed.log\"",

@@ -37,11 +37,11 @@ endforeach()
 
 set(QV_INSTALLER_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-# The libraries come first so that their version.dll calls bind to the
-# delay-load libraries, ahead of the plain import libraries that
-# quorvex_core names.
+# The libraries come first so that their version.dll and bcrypt.dll calls
+# bind to the delay-load libraries, ahead of the plain import libraries that
+# the floors' libraries name.
 function(qv_installer_links target)
-  target_link_libraries(${target} PRIVATE ${ARGN} quorvex_core qv_version_delay qv_bcrypt_delay delayimp
+  target_link_libraries(${target} PRIVATE ${ARGN} ${QV_FLOOR_LIBRARIES} qv_version_delay qv_bcrypt_delay delayimp
                         qv_strings qv_version)
   qv_framework_entry(${target})
 endfunction()

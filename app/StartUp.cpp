@@ -381,7 +381,7 @@ private:
 // The refusal for an installation of the other edition.
 std::wstring otherEditionText(const OtherEditionInstallation& other)
 {
-    const std::wstring otherEdition = sizeof(void*) == 8 ? L"32-bit" : L"64-bit";
+    const std::wstring otherEdition = editionText(true);
     std::wstring text = productLabel(true) + L" " + (other.version.empty() ? std::wstring() : other.version + L" ") +
                         L"is installed on this computer by its " + otherEdition + L" edition" +
                         (other.folder.empty() ? std::wstring() : L", in " + other.folder) + L".\n\n";

@@ -40,7 +40,7 @@ RegisteredUninstaller registeredUninstaller() noexcept
         found.key = L"HKEY_LOCAL_MACHINE\\" + subKey;
         if (!key) {
             key = openKeyInOtherView(HKEY_LOCAL_MACHINE, subKey);
-            found.key += std::wstring(L" (") + (sizeof(void*) == 8 ? L"32-bit" : L"64-bit") + L" view)";
+            found.key += std::wstring(L" (") + editionText(true) + L" view)";
         }
         if (!key) return refused(found, ExitNotInstalled, L"no uninstall key of " + productKeyName(productCode));
         std::wstring uninstaller, quiet, folder;

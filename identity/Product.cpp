@@ -134,9 +134,9 @@ OtherEditionInstallation otherEditionInstallation() noexcept
     return other;
 }
 
-const wchar_t* editionText() noexcept
+const wchar_t* editionText(bool other) noexcept
 {
-    return sizeof(void*) == 8 ? L"64-bit" : L"32-bit";
+    return (sizeof(void*) == 8) != other ? L"64-bit" : L"32-bit";
 }
 
 std::wstring earlierLogPath()

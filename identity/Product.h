@@ -67,8 +67,8 @@ struct OtherEditionInstallation {
 };
 OtherEditionInstallation otherEditionInstallation() noexcept;
 
-// "64-bit" or "32-bit": this installer's edition.
-const wchar_t* editionText() noexcept;
+// "64-bit" or "32-bit": this installer's edition, or the other one.
+const wchar_t* editionText(bool other = false) noexcept;
 
 // The earlier installation's Uninstall.ulog: beside the uninstaller that the
 // uninstall key names, else beside this installer, else beside the installed

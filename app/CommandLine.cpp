@@ -111,8 +111,8 @@ std::optional<std::wstring> startMenuGroupFromText(std::wstring text)
 }
 
 enum class Switch {
-    Silent, VerySilent, Dir, Lang, NoStartMenu, NoDesktop, Group, Log, Help,
-    NoIcons, NoSamples, AllUsers, CurrentUser,
+    Silent, VerySilent, Quiet, Dir, Lang, NoStartMenu, NoDesktop, Group, Log, Help,
+    NoIcons, NoSamples, AllUsers, CurrentUser, Uninstall,
     // Switches deployment tools send to installers of this style, which
     // mean nothing here: there is no setup loader, no message box in a
     // silent run, no restart and no Cancel button to take away.
@@ -129,6 +129,8 @@ struct SwitchName {
 constexpr SwitchName switchNames[] = {
     {L"/S", Switch::Silent, false},          {L"/SILENT", Switch::Silent, false},
     {L"/VERYSILENT", Switch::VerySilent, false}, {L"/DIR", Switch::Dir, true},
+    // What administrators send to every installer for "no window at all".
+    {L"/QUIET", Switch::Quiet, false},       {L"/QN", Switch::Quiet, false},
     {L"/LANG", Switch::Lang, true},          {L"/NOSTARTMENU", Switch::NoStartMenu, false},
     {L"/NODESKTOP", Switch::NoDesktop, false}, {L"/GROUP", Switch::Group, true},
     {L"/LOG", Switch::Log, true},            {L"/?", Switch::Help, false},
@@ -136,7 +138,7 @@ constexpr SwitchName switchNames[] = {
     {L"/NOSAMPLES", Switch::NoSamples, false}, {L"/ALLUSERS", Switch::AllUsers, false},
     {L"/CURRENTUSER", Switch::CurrentUser, false}, {L"/SP-", Switch::NoSetupLoader, false},
     {L"/SUPPRESSMSGBOXES", Switch::SuppressMessageBoxes, false}, {L"/NORESTART", Switch::NoRestart, false},
-    {L"/NOCANCEL", Switch::NoCancel, false},
+    {L"/NOCANCEL", Switch::NoCancel, false}, {L"/UNINSTALL", Switch::Uninstall, false},
 };
 
 }  // namespace
@@ -200,7 +202,9 @@ std::optional<RunMode> silentSwitchInRawText(const wchar_t* commandLine)
         const wchar_t* begin = c;
         while (*c && !isBlank(*c) && *c != L'"') ++c;
         const std::wstring token(begin, c);
-        if (sameText(token, L"/VERYSILENT")) found = RunMode::VerySilent;
+        if (sameText(token, L"/VERYSILENT") || sameText(token, L"/QUIET") || sameText(token, L"/QN") ||
+            sameText(token, L"/UNINSTALL"))
+            found = RunMode::VerySilent;
         else if (!found && (sameText(token, L"/S") || sameText(token, L"/SILENT"))) found = RunMode::Silent;
     }
     return found;
@@ -307,6 +311,7 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
             silent = true;
             break;
         case Switch::VerySilent:
+        case Switch::Quiet:
             verySilent = true;
             break;
         case Switch::Dir:
@@ -348,6 +353,9 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
         case Switch::NoSamples:
             options.noSamples = true;
             break;
+        case Switch::Uninstall:
+            options.uninstall = true;
+            break;
         case Switch::CurrentUser:
             options.errors.push_back(L"/CURRENTUSER: this product is installed for all users of the machine only "
                                      L"(leave the switch out, or give /ALLUSERS)");
@@ -364,10 +372,17 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
         }
     }
 
-    if (silent && verySilent) options.errors.push_back(L"/S (/SILENT) and /VERYSILENT exclude each other.");
+    if (silent && verySilent)
+        options.errors.push_back(L"/S (/SILENT) and /VERYSILENT (/QUIET, /QN) exclude each other.");
     if (options.startMenuGroup && options.noStartMenu)
         options.errors.push_back(options.noIcons ? L"/GROUP and /NOICONS exclude each other."
                                                  : L"/GROUP and /NOSTARTMENU exclude each other.");
+    if (options.uninstall && (silent || options.installFolder || options.language || options.startMenuGroup ||
+                              options.noStartMenu || options.noDesktop || options.noSamples))
+        options.errors.push_back(L"/UNINSTALL takes /VERYSILENT (/QUIET, /QN), /LOG and the switches deployment "
+                                 L"tools send, none of the installation's.");
+    // The uninstallation that /UNINSTALL runs shows no window either.
+    if (options.uninstall && !silent) verySilent = true;
     options.mode = verySilent ? RunMode::VerySilent : silent ? RunMode::Silent : RunMode::Interactive;
     return options;
 }
@@ -387,8 +402,8 @@ std::wstring installerHelpText()
            L"\n"
            L"/S or /SILENT\n"
            L"      Shows only the installation's log and progress, asks nothing and closes itself at the end.\n"
-           L"/VERYSILENT\n"
-           L"      Shows no window at all.\n"
+           L"/VERYSILENT, /QUIET or /QN\n"
+           L"      Shows no window at all (/QUIET and /QN are taken as /VERYSILENT).\n"
            L"/DIR=\"folder\"\n"
            L"      The installation folder, a full path. An installed product keeps its folder.\n"
            L"/LANG=language\n"
@@ -406,11 +421,17 @@ std::wstring installerHelpText()
            L"      Leaves the sample documents out: nothing lands on the all-users desktop.\n"
            L"/LOG\n"
            L"      Logs the run to a new file in the temporary folder.\n"
+           L"      Without /LOG a silent run logs to a new file in %SystemRoot%\\Logs\\Orvane Systems\n"
+           L"      (the newest 10 are kept), as does a run refused for want of an interactive desktop.\n"
            L"/LOG=\"file\"\n"
            L"      Logs the run to this file, a full path (added at its end when it exists).\n"
            L"/ALLUSERS, /SP-, /SUPPRESSMSGBOXES, /NORESTART, /NOCANCEL\n"
            L"      Accepted as deployment tools send them; they change nothing here: the installation is\n"
            L"      for all users, a silent run shows no message box, nothing restarts Windows.\n"
+           L"/UNINSTALL\n"
+           L"      Removes the installed product without any window: runs the quiet uninstallation that its\n"
+           L"      entry in the list of installed programs names (either edition's), with /LOG when given,\n"
+           L"      and ends with the uninstaller's exit code.\n"
            L"/CURRENTUSER\n"
            L"      Refused: the product is installed for all users only.\n"
            L"/? or /HELP\n"
@@ -431,11 +452,20 @@ std::wstring installerHelpText()
            L"1602\tcancelled by the user\n"
            L"1603\tthe installation failed and was rolled back, or an unexpected error (see the log)\n"
            L"1604\tan earlier installation that did not end cannot be finished yet (nothing was changed; see the log)\n"
+           L"1605\t/UNINSTALL: the product is not installed\n"
+           L"1610\t/UNINSTALL: the registered uninstall command is not the installation's uninstaller\n"
            L"1618\tanother installation is in progress\n"
            L"1622\tthe log file cannot be created (nothing was changed)\n"
            L"1627\tinstalled, but a step after the file copying failed (see the log)\n"
+           L"1633\tthe other edition (32-bit or 64-bit) of the product is installed: nothing changed\n"
            L"1638\ta newer version is already installed\n"
-           L"1639\tthe command line is not valid\n";
+           L"1639\tthe command line is not valid\n"
+           L"\n"
+           L"With /UNINSTALL, the uninstaller's codes: 0 removed, 2 no uninstall log, 4 something not\n"
+           L"removed, 170 the product is running, 1618, 3010 removed after a restart.\n"
+           L"\n"
+           L"Where no window can be seen (SYSTEM, session 0, no interactive desktop), a run without\n"
+           L"/VERYSILENT, /QUIET, /QN, /S or /SILENT shows nothing and ends with 1639.\n";
 }
 
 }  // namespace qv

@@ -7,9 +7,9 @@
 //   parseCommandLine       the record for a list of arguments
 //   readCommandLine        the record for a whole command line, silent
 //                          whenever a silent switch stands anywhere in it
-//   silentSwitchInRawText  /S, /SILENT or /VERYSILENT anywhere in a command
+//   silentSwitchInRawText  /S, /SILENT, /VERYSILENT, /QUIET or /QN anywhere in a command
 //                          line, however its quotes split it
-//   askedForNoWindow       /S, /SILENT or /VERYSILENT anywhere in this
+//   askedForNoWindow       a silent switch (as above) anywhere in this
 //                          process's command line, for the checks made
 //                          before start-up
 //   installerHelpText      what the help window lists
@@ -29,7 +29,7 @@ namespace qv {
 enum class RunMode {
     Interactive,  // the wizard
     Silent,       // /S, /SILENT: the install page's log and progress only, no question
-    VerySilent,   // /VERYSILENT: no window at all
+    VerySilent,   // /VERYSILENT (or /QUIET, /QN): no window at all
 };
 
 struct CommandLineOptions {
@@ -45,6 +45,9 @@ struct CommandLineOptions {
     bool noDesktop = false;                    // /NODESKTOP (or /NOICONS)
     bool noIcons = false;                      // /NOICONS: /NOSTARTMENU and /NODESKTOP
     bool noSamples = false;                    // /NOSAMPLES: the sample documents stay out
+    // /UNINSTALL: the installed product's own quiet uninstallation, found in
+    // the registry; always without a window (mode VerySilent).
+    bool uninstall = false;
     // Switches accepted as deployment tools send them, which change nothing
     // here (/ALLUSERS, /SP-, /SUPPRESSMSGBOXES, /NORESTART, /NOCANCEL), as given.
     std::vector<std::wstring> withoutEffect;
@@ -72,12 +75,12 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments);
 // with its exit code instead of a window nobody sees.
 CommandLineOptions readCommandLine(const wchar_t* commandLine);
 
-// The mode that /S, /SILENT or /VERYSILENT asks for when one stands in the
-// command line after the program's name as a word of its own between
-// blanks and quotes (/VERYSILENT first); nothing otherwise.
+// The mode that /S, /SILENT, /VERYSILENT, /QUIET or /QN asks for when one
+// stands in the command line after the program's name as a word of its own
+// between blanks and quotes (no window first); nothing otherwise.
 std::optional<RunMode> silentSwitchInRawText(const wchar_t* commandLine);
 
-// True when this process's command line holds /S, /SILENT or /VERYSILENT
+// True when this process's command line holds a silent switch
 // (silentSwitchInRawText). For the load-time checks, which run before
 // anything else exists, and for the last-resort handlers: they then end the
 // process with their exit code instead of a message box.

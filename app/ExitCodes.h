@@ -31,9 +31,14 @@ enum ExitCode : int {
     ExitUnfinishedRun = 1604,          // ERROR_INSTALL_SUSPEND: an earlier run that did not end cannot be
                                        // finished yet (its recovery waits for a file in use, or it is a
                                        // newer installer's); nothing was changed, logged
+    ExitNotInstalled = 1605,           // ERROR_UNKNOWN_PRODUCT: /UNINSTALL finds no installation
+    ExitUninstallerNotTrusted = 1610,  // ERROR_INSTALL_BAD_CONFIGURATION: /UNINSTALL finds an uninstall
+                                       // command that is not the installation's uninstaller
     ExitAnotherInstaller = 1618,       // ERROR_INSTALL_ALREADY_RUNNING
     ExitLogFileFailed = 1622,          // ERROR_INSTALL_LOG_FAILURE: nothing was changed
     ExitStepFailed = 1627,             // ERROR_FUNCTION_FAILED: installed, a later step failed
+    ExitOtherEditionInstalled = 1633,  // ERROR_INSTALL_PLATFORM_UNSUPPORTED: the other edition (32-bit or
+                                       // 64-bit) of the product is installed: nothing changed
     ExitNewerVersionInstalled = 1638,  // ERROR_PRODUCT_VERSION
     ExitBadCommandLine = 1639,         // ERROR_INVALID_COMMAND_LINE
     ExitRestartRequired = 3010,        // ERROR_SUCCESS_REBOOT_REQUIRED (the uninstaller only)

@@ -7,6 +7,7 @@
 #include "app/ExitCodes.h"
 #include "identity/InstanceObjects.h"
 #include "identity/Product.h"
+#include "sys/InteractiveDesktop.h"
 #include "sys/MessageBoxGate.h"
 #include "sys/PathText.h"
 #include "sys/ShellFolders.h"
@@ -46,9 +47,10 @@ std::wstring requiredKnownFolder(REFKNOWNFOLDERID id)
 
 }  // namespace
 
-void keepBoxesOutOfSilentRun() noexcept
+void keepBoxesOutOfSilentRun(bool (*hasDesktop)()) noexcept
 {
-    if (askedForNoWindow()) setMessageBoxStandIn(&answerNoFurther);
+    const bool desktop = hasDesktop ? hasDesktop() : hasInteractiveDesktop();
+    if (askedForNoWindow() || !desktop) setMessageBoxStandIn(&answerNoFurther);
 }
 
 void restrictDllSearch() noexcept

@@ -16,10 +16,12 @@ namespace qv {
 // wait beside it.
 void restrictDllSearch() noexcept;
 
-// A process whose command line asks for no window (askedForNoWindow) shows
-// no box from here on: every box answers no further until start-up hands
-// the run to its log (sys/UnattendedProcess.h).
-void keepBoxesOutOfSilentRun() noexcept;
+// A process whose command line asks for no window (askedForNoWindow), or
+// that has no interactive desktop (hasInteractiveDesktop: null for the
+// system's answer, sys/InteractiveDesktop.h), shows no box from here on:
+// every box answers no further until start-up hands the run to its log
+// (sys/UnattendedProcess.h).
+void keepBoxesOutOfSilentRun(bool (*hasInteractiveDesktop)() = nullptr) noexcept;
 
 // Set by the load-time processor check; start-up refuses to run without it.
 extern bool processorChecked;

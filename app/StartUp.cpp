@@ -30,6 +30,9 @@
 #include "sys/ShellFolders.h"
 #include "sys/UnattendedProcess.h"
 #include "app/DefaultFolders.h"
+#include "app/DefaultLog.h"
+#include "app/UninstallCommand.h"
+#include "sys/InteractiveDesktop.h"
 #include "engine/Detection.h"
 #include "sys/ModulePath.h"
 #include "app/ProcessSetup.h"
@@ -134,10 +137,22 @@ public:
     }
 
     // The log file that /LOG asks for, before anything else happens. False,
-    // with the run ended, when it cannot be had.
-    bool openLog()
+    // with the run ended, when it cannot be had. Without /LOG, a run that
+    // nobody watches gets the default log when it can be had, and goes on
+    // without one otherwise.
+    bool openLog(bool unwatched)
     {
-        if (!options_.log) return true;
+        // /UNINSTALL hands /LOG to the uninstaller, which opens the file
+        // itself; its own lines go to the default log.
+        if (!options_.log || options_.uninstall) {
+            if (unwatched) {
+                std::wstring why;
+                app_.runLog = openDefaultLog(productKeyName(productCode) +
+                                                 (options_.uninstall ? L" Uninstallation" : L" Installation"),
+                                             why);
+            }
+            return true;
+        }
         DWORD error = ERROR_SUCCESS;
         app_.runLog = LogFile::open(options_.logFile, productKeyName(productCode) + L" Installation", error);
         if (app_.runLog) return true;
@@ -162,6 +177,18 @@ public:
             for (const std::wstring& s : options_.withoutEffect) accepted += L" " + s;
             log(L"Accepted, without effect here:" + accepted);
         }
+    }
+
+    // A run without a silent switch where nobody can see a window: the
+    // wizard or the help window would wait there for ever. It ends at once,
+    // with its code even without arguments.
+    bool refuseWithoutDesktop() const
+    {
+        log(L"Refused: no interactive desktop (SYSTEM, session 0 or an invisible window station): no window "
+            L"is shown here; an unattended installation needs /VERYSILENT");
+        app_.exitCode = ExitBadCommandLine;
+        log(L"Exit code: " + std::to_wstring(ExitBadCommandLine));
+        return false;
     }
 
     // A bad command line, or /? and /HELP: the help window in an
@@ -358,6 +385,19 @@ private:
     const CommandLineOptions& options_;
 };
 
+// The refusal for an installation of the other edition.
+std::wstring otherEditionText(const OtherEditionInstallation& other)
+{
+    const std::wstring otherEdition = editionText(true);
+    std::wstring text = productLabel(true) + L" " + (other.version.empty() ? std::wstring() : other.version + L" ") +
+                        L"is installed on this computer by its " + otherEdition + L" edition" +
+                        (other.folder.empty() ? std::wstring() : L", in " + other.folder) + L".\n\n";
+    text += L"This installer is the " + std::wstring(editionText()) +
+            L" edition of the same product: uninstall the installed edition first (in the list of installed "
+            L"programs, or with its installer's /UNINSTALL), then run this installer again. Nothing was changed.";
+    return text;
+}
+
 // The run's log, for the last-resort handlers of a silent run.
 LogFile* installerRunLog() noexcept
 {
@@ -397,10 +437,14 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
     app.options = readCommandLine(::GetCommandLineW());
     const CommandLineOptions& options = app.options;
     app.noSamples = options.noSamples;
-    if (options.silent()) enterUnattendedProcess(&installerRunLog, static_cast<UINT>(ExitFailedRolledBack));
+    const bool desktop = settings.hasInteractiveDesktop ? settings.hasInteractiveDesktop() : hasInteractiveDesktop();
+    const bool nobodyToSeeAWindow = !options.silent() && !desktop;
+    if (options.silent() || nobodyToSeeAWindow)
+        enterUnattendedProcess(&installerRunLog, static_cast<UINT>(ExitFailedRolledBack));
     StartUpRun run(app);
-    if (!run.openLog()) return false;
+    if (!run.openLog(options.silent() || nobodyToSeeAWindow)) return false;
     run.logStart();
+    if (nobodyToSeeAWindow) return run.refuseWithoutDesktop();
 
     // Nothing runs on a processor that was not checked, nor beside another
     // installer.
@@ -409,6 +453,13 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
         return run.finish(ExitProcessorRefused, L"Refused: the processor check did not run");
     }
     if (!options.errors.empty() || options.help) return run.tellUsage();
+    // The installed product's own uninstaller, which takes the installer
+    // mutex and counts running programs itself: this process holds neither.
+    if (options.uninstall) {
+        InstanceCounter::forProcess(applicationId()).withdraw();
+        const int code = runRegisteredUninstaller(options, [&run](const std::wstring& line) { run.log(line); });
+        return run.finish(code, L"");
+    }
     if (!app.instanceMutex.tryAcquire()) {
         if (!options.silent()) reportStartupError(ERROR_BUSY);
         return run.finish(ExitAnotherInstaller, L"Refused: another installer is running");
@@ -442,6 +493,12 @@ bool runStartUp(CInstallApp& app, const StartUpSettings& settings)
         app.unfinishedRunInTheWay = true;
         run.log(L"Unfinished run: " + *blocked);
     }
+
+    // One product in two editions: an installation by the other one is
+    // removed first, never updated across the registry views nor installed
+    // beside.
+    if (const OtherEditionInstallation other = otherEditionInstallation(); other.found)
+        return run.refuse(otherEditionText(other), MB_ICONEXCLAMATION | MB_OK, ExitOtherEditionInstalled);
 
     // Detection, and the earlier installation's log and folders.
     detectInstallation(app);

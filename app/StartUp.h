@@ -39,15 +39,23 @@ struct StartUpSettings {
     // Called by the install sequence at each RunPoint. Only a test build of
     // the installer puts one here (to end the process there).
     RunPointHook atRunPoint = nullptr;
+    // Whether a window of this process can be seen (sys/InteractiveDesktop.h);
+    // null: the system's answer. Only a test build of the installer puts
+    // another answer here.
+    bool (*hasInteractiveDesktop)() = nullptr;
 };
 
 // The start-up routine; always returns false, so that the framework ends the
 // process without a message loop.
 //
 // It first reads the command line (app/CommandLine.h). Without arguments it
-// runs exactly as it always did. With switches it also opens the run's log
-// file (/LOG) before anything else, answers every question of a silent run
-// itself, and leaves the run's exit code (app/ExitCodes.h) in the session.
+// runs exactly as it always did on an interactive desktop. With switches it
+// also opens the run's log file (/LOG, else for a silent run the default log
+// of app/DefaultLog.h) before anything else, answers every question of a
+// silent run itself, and leaves the run's exit code (app/ExitCodes.h) in the
+// session. Where nobody can see a window (hasInteractiveDesktop), a run
+// without a silent switch, with or without arguments, shows none: it logs
+// why in the default log and ends with ExitBadCommandLine.
 bool startUp(CInstallApp& app, const StartUpSettings& settings);
 
 }  // namespace qv

@@ -127,6 +127,11 @@ InstanceCounter::~InstanceCounter()
 {
     InstanceCounter* self = this;
     processCounter.compare_exchange_strong(self, nullptr);
+    withdraw();
+}
+
+void InstanceCounter::withdraw() noexcept
+{
     if (held_ > 0) {
         LONG taken = 0;
         while (taken < held_ && ::WaitForSingleObject(handle_.get(), 0) == WAIT_OBJECT_0) ++taken;

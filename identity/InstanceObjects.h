@@ -91,6 +91,10 @@ public:
     // process end, when static objects are destroyed.
     static InstanceCounter& forProcess(const std::wstring& applicationId);
 
+    // Takes this process's units back before its end: a process that runs
+    // the uninstaller and waits for it must not count as the product running.
+    void withdraw() noexcept;
+
     // Number of units in the count, this process's own included; 0 when the
     // count cannot be read. A snapshot: others may come or go at once.
     std::uint32_t runningCount() const;

@@ -117,6 +117,30 @@ const std::wstring& installedProgramPath()
     return path;
 }
 
+OtherEditionInstallation otherEditionInstallation() noexcept
+{
+    OtherEditionInstallation other;
+    try {
+        if (RegistryKey key = openKeyInOtherView(HKEY_LOCAL_MACHINE, UninstallKeyPath + productKeyName(productCode))) {
+            other.found = true;
+            readString(key, L"DisplayVersion", other.version);
+            readString(key, L"InstallLocation", other.folder);
+        }
+        if (RegistryKey maker = openKeyInOtherView(HKEY_LOCAL_MACHINE, MakerKeyPath)) {
+            std::wstring program;
+            if (readString(maker, installationRecordValueName(), program) && !program.empty()) other.found = true;
+        }
+    } catch (...) {
+        // Access denied and the like: as if the other edition had left nothing.
+    }
+    return other;
+}
+
+const wchar_t* editionText(bool other) noexcept
+{
+    return (sizeof(void*) == 8) != other ? L"64-bit" : L"32-bit";
+}
+
 std::wstring earlierLogPath()
 {
     std::vector<fs::path> candidates;

@@ -56,6 +56,20 @@ std::wstring findInstalledProgram();
 // findInstalledProgram, asked once and kept for the rest of the process.
 const std::wstring& installedProgramPath();
 
+// The installation that the other edition of this product made: its
+// uninstall key in the other registry view (sys/Registry.h openKeyInOtherView)
+// or its installation record there. found is false when there is none, and
+// when the registry cannot be read.
+struct OtherEditionInstallation {
+    bool found = false;
+    std::wstring version;  // DisplayVersion, when given
+    std::wstring folder;   // InstallLocation, when given
+};
+OtherEditionInstallation otherEditionInstallation() noexcept;
+
+// "64-bit" or "32-bit": this installer's edition, or the other one.
+const wchar_t* editionText(bool other = false) noexcept;
+
 // The earlier installation's Uninstall.ulog: beside the uninstaller that the
 // uninstall key names, else beside this installer, else beside the installed
 // program; empty when none exists.

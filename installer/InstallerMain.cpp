@@ -25,7 +25,7 @@ struct FirstOfAll {
     FirstOfAll()
     {
         qv::restrictDllSearch();
-        qv::keepBoxesOutOfSilentRun();
+        qv::keepBoxesOutOfSilentRun(qv::installerSettings().hasInteractiveDesktop);
         qv::checkProcessor(qv::installerSettings().processorHasSse2);
     }
 };

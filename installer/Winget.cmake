@@ -4,8 +4,14 @@
 # the installer is signed (installer/CMakeLists.txt):
 #
 #   cmake -DINSTALLER=<signed exe> -DOUTPUT=<folder> -DSOURCE_DIR=<tree>
-#         -DARCHITECTURE=x86|x64 -DINSTALLER_URL=<https address> -P Winget.cmake
+#         -DARCHITECTURE=x86|x64 -DINSTALLER_URL=<https address>
+#         [-DOTHER_INSTALLER=<the other edition's signed exe>
+#          -DOTHER_ARCHITECTURE=x64 -DOTHER_INSTALLER_URL=<https address>]
+#         -P Winget.cmake
 #
+# With the other edition's installer, the installer manifest lists both
+# architectures, each with its own address and hash: one package, never two
+# with the same identifier.
 # The version, publisher and product code are read from the sources that
 # define them (identity/Product.h, identity/PublisherContact.h, product/common/
 # ProductNames.h), the return codes from app/ExitCodes.h: nothing is said
@@ -39,8 +45,25 @@ foreach(line IN LISTS codeLines)
   set(${codeName} ${codeValue})
 endforeach()
 
-file(SHA256 ${INSTALLER} sha256)
-string(TOUPPER ${sha256} sha256)
+# One entry of Installers for each edition's signed installer.
+function(installer_entry exe architecture url out)
+  file(SHA256 ${exe} sha256)
+  string(TOUPPER ${sha256} sha256)
+  set(${out} "- Architecture: ${architecture}
+  InstallerUrl: ${url}
+  InstallerSha256: ${sha256}
+" PARENT_SCOPE)
+endfunction()
+installer_entry(${INSTALLER} ${ARCHITECTURE} ${INSTALLER_URL} installers)
+if(DEFINED OTHER_INSTALLER)
+  if(EXISTS ${OTHER_INSTALLER})
+    installer_entry(${OTHER_INSTALLER} ${OTHER_ARCHITECTURE} ${OTHER_INSTALLER_URL} other)
+    string(APPEND installers "${other}")
+  else()
+    message(WARNING "Winget.cmake: no ${OTHER_INSTALLER} (build the ${OTHER_ARCHITECTURE} edition first): "
+                    "the manifest lists ${ARCHITECTURE} only")
+  endif()
+endif()
 
 set(id OrvaneSystems.Trimora)
 # The uninstall key's name, which winget reads as the product code.
@@ -97,6 +120,8 @@ ExpectedReturnCodes:
   ReturnResponse: installInProgress
 - InstallerReturnCode: ${ExitNewerVersionInstalled}
   ReturnResponse: downgrade
+- InstallerReturnCode: ${ExitOtherEditionInstalled}
+  ReturnResponse: alreadyInstalled
 - InstallerReturnCode: ${ExitBadCommandLine}
   ReturnResponse: invalidParameter
 UpgradeBehavior: install
@@ -111,10 +136,7 @@ AppsAndFeaturesEntries:
   ProductCode: ${productCode}
   InstallerType: exe
 Installers:
-- Architecture: ${ARCHITECTURE}
-  InstallerUrl: ${INSTALLER_URL}
-  InstallerSha256: ${sha256}
-ManifestType: installer
+${installers}ManifestType: installer
 ManifestVersion: ${schema}
 ")
 

@@ -141,17 +141,35 @@ bool isCreatorOwner(PSID sid) noexcept
     return std::equal(std::begin(creatorOwner), std::end(creatorOwner), bytes);
 }
 
+// Every right that changes an object or what it holds.
+constexpr ACCESS_MASK changingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
+                                       FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                       GENERIC_ALL | MAXIMUM_ALLOWED;
+
 }  // namespace
 
 bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl) noexcept
 {
-    constexpr ACCESS_MASK changing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
-                                     FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                     GENERIC_ALL | MAXIMUM_ALLOWED;
-    return leftToAdministrators(ownerAndDacl, changing, true);
+    return leftToAdministrators(ownerAndDacl, changingRights, true);
 }
 
 bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl, ACCESS_MASK changing, bool inheritedToo) noexcept
+{
+    return leftToAdministratorsAnd(ownerAndDacl, changing, inheritedToo, nullptr);
+}
+
+bool leftToAdministratorsOrSelf(const std::vector<BYTE>& ownerAndDacl) noexcept
+{
+    try {
+        const Sid self = makeSid(WellKnownSid::TokenUser);
+        return leftToAdministratorsAnd(ownerAndDacl, changingRights, true, self.get());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool leftToAdministratorsAnd(const std::vector<BYTE>& ownerAndDacl, ACCESS_MASK changing, bool inheritedToo,
+                             PSID alsoTrusted) noexcept
 {
     try {
         if (ownerAndDacl.empty()) return false;
@@ -162,7 +180,7 @@ bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl, ACCESS_MASK cha
         const Sid installer = trustedInstaller();
         auto trusted = [&](PSID sid) {
             return advapi::EqualSid(sid, administrators.get()) || advapi::EqualSid(sid, system.get()) ||
-                   advapi::EqualSid(sid, installer.get());
+                   advapi::EqualSid(sid, installer.get()) || (alsoTrusted && advapi::EqualSid(sid, alsoTrusted));
         };
 
         PSID owner = nullptr;

@@ -7,6 +7,7 @@
 //   saveDacl, restoreDacl  a file's DACL kept and put back through a handle
 //   saveOwnerAndDacl, restoreOwnerAndDacl  the same with the file's owner
 //   leftToAdministrators  whether only administrators may change an object
+//                    (leftToAdministratorsOrSelf: or the account running)
 //   secureFolder     makes an existing folder what a created one would be
 //   securityText     an owner and DACL as text, for the run's log
 //
@@ -75,6 +76,15 @@ bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl) noexcept;
 // the object itself only (entries that only pass on to what is created in
 // it do not count) unless inheritedToo.
 bool leftToAdministrators(const std::vector<BYTE>& ownerAndDacl, ACCESS_MASK rights, bool inheritedToo) noexcept;
+// The same, alsoTrusted (when not null) counting as one of the administrators.
+bool leftToAdministratorsAnd(const std::vector<BYTE>& ownerAndDacl, ACCESS_MASK rights, bool inheritedToo,
+                             PSID alsoTrusted) noexcept;
+// leftToAdministrators, where the account this process runs as counts as an
+// administrator too: for a folder the process writes only new files of its
+// own to, what that account owns or may change is no other user's doing
+// (SYSTEM's is trusted anyway; under Wine every file belongs to the account
+// that runs the programs).
+bool leftToAdministratorsOrSelf(const std::vector<BYTE>& ownerAndDacl) noexcept;
 
 // Gives the open folder (WRITE_OWNER and WRITE_DAC, or the restore
 // privilege) BUILTIN\Administrators as owner and the protected DACL of

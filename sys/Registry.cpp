@@ -12,10 +12,10 @@ namespace {
     throw std::system_error(std::error_code(static_cast<int>(status), std::system_category()));
 }
 
-RegistryKey open(HKEY parent, const std::wstring& subKey)
+RegistryKey open(HKEY parent, const std::wstring& subKey, REGSAM view = 0)
 {
     HKEY key = nullptr;
-    LSTATUS status = ::RegOpenKeyExW(parent, subKey.c_str(), 0, MAXIMUM_ALLOWED, &key);
+    LSTATUS status = ::RegOpenKeyExW(parent, subKey.c_str(), 0, MAXIMUM_ALLOWED | view, &key);
     if (status == ERROR_FILE_NOT_FOUND) return RegistryKey();
     if (status != ERROR_SUCCESS) throwRegistryError(status);
     return RegistryKey(key);
@@ -49,6 +49,17 @@ RegistryKey openKey(HKEY parent, const std::wstring& subKey)
 RegistryKey openKey(const RegistryKey& parent, const std::wstring& subKey)
 {
     return open(parent.get(), subKey);
+}
+
+RegistryKey openKeyInOtherView(HKEY parent, const std::wstring& subKey)
+{
+#ifdef _WIN64
+    return open(parent, subKey, KEY_WOW64_32KEY);
+#else
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) return RegistryKey();
+    return open(parent, subKey, KEY_WOW64_64KEY);
+#endif
 }
 
 RegistryKey createKey(HKEY parent, const std::wstring& subKey)

@@ -33,6 +33,12 @@ private:
 RegistryKey openKey(HKEY parent, const std::wstring& subKey);
 RegistryKey openKey(const RegistryKey& parent, const std::wstring& subKey);
 
+// Opens parent\subKey in the registry view of the other edition: the
+// 32-bit view (WOW6432Node) from a 64-bit process, the 64-bit view from a
+// 32-bit process on 64-bit Windows; a null key on 32-bit Windows, which has
+// no other view, and when the key does not exist.
+RegistryKey openKeyInOtherView(HKEY parent, const std::wstring& subKey);
+
 // Creates parent\subKey (non-volatile, default security) or opens it.
 RegistryKey createKey(HKEY parent, const std::wstring& subKey);
 RegistryKey createKey(const RegistryKey& parent, const std::wstring& subKey);

@@ -25,7 +25,10 @@ if(TARGET qv_wizard_driver)
     CorruptPayloadFailsAndChangesNothing
     FailedStepAfterTheFilesIsNotReportedAsSuccess
     PackageManagerLineWithTrailingBackslashInstalls
-    NoIconsNoSamplesAndTheOtherAcceptedSwitches)
+    NoIconsNoSamplesAndTheOtherAcceptedSwitches
+    NoInteractiveDesktopShowsNoWindowAndEndsWithItsCode
+    DefaultLogOfSilentRunsAndUninstallThroughTheInstaller
+    OtherEditionsInstallationIsFoundAndNeverDoubled)
   foreach(scenario IN LISTS QV_UNATTENDED_WITHOUT_DISPLAY)
     add_test(NAME unattended_${scenario} COMMAND unattended_test --gtest_filter=Unattended.${scenario})
     set_tests_properties(unattended_${scenario} PROPERTIES

@@ -129,9 +129,9 @@ int uninstall(std::unique_ptr<qv::LogFile>& log)
     const qv::CommandLineOptions options = qv::readCommandLine(::GetCommandLineW());
     std::vector<std::wstring> errors = options.errors;
     if (options.installFolder || options.language || options.startMenuGroup || options.noStartMenu ||
-        options.noDesktop || options.noSamples)
-        errors.push_back(L"/DIR, /LANG, /GROUP, /NOSTARTMENU, /NODESKTOP, /NOICONS and /NOSAMPLES are switches "
-                         L"of the installer.");
+        options.noDesktop || options.noSamples || options.uninstall)
+        errors.push_back(L"/DIR, /LANG, /GROUP, /NOSTARTMENU, /NODESKTOP, /NOICONS, /NOSAMPLES and /UNINSTALL are "
+                         L"switches of the installer.");
     const bool silent = options.silent();
 
     // The log first, before anything is looked at or changed.

@@ -2,14 +2,16 @@
 // start-up (installer/InstallerMain.cpp), with a stand-in for the wizard
 // frame that shows the session start-up filled, an administrator test that
 // answers "no" when QV_PROBE_NOT_ADMINISTRATOR=1 is in the environment (under
-// Wine the user is always an administrator), and a processor test that
-// answers "no SSE2" when QV_PROBE_NO_SSE2=1 is (every processor Wine runs on
-// has it). Never shipped.
+// Wine the user is always an administrator), a processor test that answers
+// "no SSE2" when QV_PROBE_NO_SSE2=1 is (every processor Wine runs on has
+// it), and a desktop test that answers "nobody can see a window", as for
+// SYSTEM in session 0, when QV_PROBE_NO_DESKTOP=1 is. Never shipped.
 #include "app/InstallApp.h"
 #include "lang/Languages.h"
 #include "app/StartUp.h"
 #include "app/UiHooks.h"
 #include "framework/Dialog.h"
+#include "sys/InteractiveDesktop.h"
 #include "sys/Security.h"
 
 #include "SetupProbe.h"
@@ -69,11 +71,18 @@ bool probeHasSse2()
            ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
 }
 
+bool probeHasInteractiveDesktop()
+{
+    return !environmentSaysYes(L"QV_PROBE_NO_DESKTOP") && hasInteractiveDesktop();
+}
+
 }  // namespace
 
 StartUpSettings installerSettings()
 {
-    return StartUpSettings{&createProbeFrame, &probeIsAdministrator, &probeHasSse2};
+    StartUpSettings settings{&createProbeFrame, &probeIsAdministrator, &probeHasSse2};
+    settings.hasInteractiveDesktop = &probeHasInteractiveDesktop;
+    return settings;
 }
 
 }  // namespace qv

@@ -22,6 +22,7 @@
 #include "wizard/WizardDriver.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <gmock/gmock.h>
@@ -53,6 +54,7 @@ constexpr DWORD Installed = 0, ProcessorRefused = 1, NotEnoughSpace = 112, Produ
                 HelpShown = 1223, Cancelled = 1602, FailedRolledBack = 1603, AnotherInstaller = 1618,
                 LogFileFailed = 1622, StepFailed = 1627, NewerVersion = 1638, BadCommandLine = 1639;
 constexpr DWORD NoUninstallLog = 2;
+constexpr DWORD NotInstalled = 1605, UninstallerNotTrusted = 1610, OtherEditionInstalled = 1633;
 
 const std::wstring installer = QV_INSTALLER_EXE;
 const std::wstring stagedUninstaller = std::wstring(QV_PRODUCT_STAGE) + L"\\Uninstall.exe";
@@ -86,6 +88,39 @@ std::wstring installerString(UINT id)
     const int length = ::LoadStringW(module, id, text, 512);
     ::FreeLibrary(module);
     return std::wstring(text, static_cast<std::size_t>(length > 0 ? length : 0));
+}
+
+// The folder of the logs of runs without /LOG, as docs/deployment.md names it.
+std::wstring defaultLogFolder()
+{
+    wchar_t windows[MAX_PATH]{};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + L"\\Logs\\Orvane Systems";
+}
+
+// The log files there whose names begin with prefix, oldest first.
+std::vector<std::wstring> defaultLogs(const std::wstring& prefix)
+{
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileW((defaultLogFolder() + L"\\" + prefix + L"*.log").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return files;
+    do files.push_back(defaultLogFolder() + L"\\" + found.cFileName);
+    while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The DACL of a folder from its text form.
+bool setDacl(const std::wstring& folder, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    const BOOL set = ::SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    ::LocalFree(descriptor);
+    return set != FALSE;
 }
 
 class Unattended : public ::testing::Test {
@@ -451,6 +486,152 @@ TEST_F(Unattended, FailedStepAfterTheFilesIsNotReportedAsSuccess)
                                  L"Silent installation ended: installed", L"Exit code: 1627"}));
     EXPECT_TRUE(exists(installFolder + L"\\Trimora.exe"));
     EXPECT_TRUE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey));
+}
+
+// A run where nobody could see a window (SYSTEM, session 0: the test
+// build's desktop test answers so) shows none, whatever its switches, and
+// ends at once with the bad-command-line code and its reason in the default
+// log. Without a display a window would keep the process waiting.
+TEST_F(Unattended, NoInteractiveDesktopShowsNoWindowAndEndsWithItsCode)
+{
+    const std::vector<std::pair<std::wstring, std::wstring>> noDesktop = {{L"QV_PROBE_NO_DESKTOP", L"1"}};
+    for (const std::wstring arguments : {L"", L"/?", L"/DIR=C:\\Trimora", L"/FOO"})
+        EXPECT_EQ(runToEnd(QV_SETUP_PROBE_EXE, arguments, noDesktop), BadCommandLine)
+            << testing::PrintToString(arguments);
+    const std::vector<std::wstring> logs = defaultLogs(L"Quorvex 6 Installation ");
+    ASSERT_EQ(logs.size(), 4u);
+    for (const std::wstring& log : logs)
+        EXPECT_TRUE(containsInOrder(runLogLines(log),
+                                    {L"Mode: interactive wizard", L"Log file: " + log,
+                                     L"Refused: no interactive desktop (SYSTEM, session 0 or an invisible window "
+                                     L"station): no window is shown here; an unattended installation needs /VERYSILENT",
+                                     L"Exit code: 1639"}))
+            << testing::PrintToString(log);
+    // A silent switch there runs as anywhere else.
+    EXPECT_EQ(runToEnd(QV_SETUP_PROBE_EXE, L"/VERYSILENT /?", noDesktop), HelpShown);
+}
+
+// Without /LOG a silent run logs into the documented folder, one file per
+// run, the newest ten kept; a folder others than the administrators (and
+// the account running) may write is not used. /UNINSTALL finds the
+// installation, runs its quiet uninstallation with the given /LOG and
+// passes its code through. Under Wine every file belongs to the account
+// that runs the programs, the installer's own: the folders pass as those of
+// the administrators do on Windows.
+TEST_F(Unattended, DefaultLogOfSilentRunsAndUninstallThroughTheInstaller)
+{
+    EXPECT_EQ(install(L"/QUIET /FOO"), BadCommandLine);
+    std::vector<std::wstring> logs = defaultLogs(L"Quorvex 6 Installation ");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(containsInOrder(runLogLines(logs[0]), {L"Command line: \"" + installer + L"\" /QUIET /FOO",
+                                                       L"Mode: very silent: no window", L"Log file: " + logs[0],
+                                                       L"Command line: Unknown switch: /FOO", L"Exit code: 1639"}));
+    // Ten older runs' logs: with the first run's and the new one, twelve;
+    // the oldest two go.
+    for (int i = 0; i < 10; ++i)
+        test::writeText(defaultLogFolder() + L"\\Quorvex 6 Installation 2020-01-01 00.00." +
+                            (i < 10 ? L"0" : L"") + std::to_wstring(i) + L" 00000000.log",
+                        "old");
+    test::writeText(defaultLogFolder() + L"\\another program.log", "not ours");
+    ASSERT_EQ(install(L"/qn /NOSAMPLES /NODESKTOP /LANG=en"), Installed);
+    expectInstalled(installFolder, 21);
+    logs = defaultLogs(L"Quorvex 6 Installation ");
+    ASSERT_EQ(logs.size(), 10u);
+    EXPECT_THAT(logs.front(), HasSubstr(L"2020-01-01 00.00.02 "));
+    EXPECT_TRUE(exists(defaultLogFolder() + L"\\another program.log"));
+    // Two runs within a second are told apart by their random part only.
+    EXPECT_TRUE(std::any_of(logs.end() - 2, logs.end(), [&](const std::wstring& log) {
+        return containsInOrder(runLogLines(log), {L"Command line: \"" + installer + L"\" /qn /NOSAMPLES /NODESKTOP /LANG=en",
+                                                  L"Mode: very silent: no window", L"Exit code: 0"});
+    }));
+
+    // Everyone may add files to the folder: it is not used.
+    ASSERT_TRUE(setDacl(defaultLogFolder(), L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)"));
+    EXPECT_EQ(install(L"/VERYSILENT /FOO"), BadCommandLine);
+    EXPECT_EQ(defaultLogs(L"Quorvex 6 Installation ").size(), 10u);
+    ASSERT_TRUE(setDacl(defaultLogFolder(), L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
+
+    // /UNINSTALL: the installation's own uninstaller with the /LOG given,
+    // its exit code passed through: without its Uninstall.ulog it removes
+    // nothing and ends with 2.
+    const std::wstring ulog = installFolder + L"\\Uninstall.ulog";
+    ASSERT_TRUE(::MoveFileW(ulog.c_str(), L"C:\\Uninstall.ulog"));
+    EXPECT_EQ(install(L"/UNINSTALL"), NoUninstallLog);
+    EXPECT_TRUE(exists(installFolder + L"\\Trimora.exe"));
+    ASSERT_TRUE(::MoveFileW(L"C:\\Uninstall.ulog", ulog.c_str()));
+    ASSERT_EQ(install(L"/UNINSTALL /LOG=C:\\removed.log"), Installed);
+    test::waitForCleanupCopies();
+    EXPECT_FALSE(exists(installFolder));
+    EXPECT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey));
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\removed.log"),
+                                {L"Uninstaller " + installFolder + L"\\Uninstall.exe", L"Exit code: 0"}));
+    const std::vector<std::wstring> uninstallLogs = defaultLogs(L"Quorvex 6 Uninstallation ");
+    ASSERT_EQ(uninstallLogs.size(), 2u);
+    EXPECT_TRUE(std::any_of(uninstallLogs.begin(), uninstallLogs.end(), [](const std::wstring& log) {
+        return containsInOrder(runLogLines(log), {L"The uninstaller ended with 2", L"Exit code: 2"});
+    }));
+    const std::wstring& removal =
+        containsInOrder(runLogLines(uninstallLogs[0]), {L"Command line: \"" + installer + L"\" /UNINSTALL /LOG=*"})
+            ? uninstallLogs[0]
+            : uninstallLogs[1];
+    EXPECT_TRUE(containsInOrder(runLogLines(removal),
+                                {L"Uninstall key: HKEY_LOCAL_MACHINE\\" + std::wstring(ProductKey),
+                                 L"Uninstallation: \"" + installFolder + L"\\Uninstall.exe\" /VERYSILENT "
+                                 L"\"/LOG=C:\\removed.log\"",
+                                 L"The uninstaller ended with 0", L"Exit code: 0"}));
+    // Nothing left to remove.
+    EXPECT_EQ(install(L"/UNINSTALL"), NotInstalled);
+}
+
+// The uninstall key the 32-bit edition writes (the 32-bit registry view):
+// the 64-bit installer refuses with its own code, changes nothing, and
+// /UNINSTALL runs only the command the installer itself writes there.
+TEST_F(Unattended, OtherEditionsInstallationIsFoundAndNeverDoubled)
+{
+    const std::wstring x86Folder = shellFolder(CSIDL_PROGRAM_FILESX86) + L"\\Orvane Systems\\Trimora 6";
+    const auto writeOtherView = [&](const wchar_t* name, const std::wstring& value) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, ProductKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+                                    nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    };
+    writeOtherView(L"DisplayName", L"Trimora 6.04");
+    writeOtherView(L"DisplayVersion", L"6.4.0.2");
+    writeOtherView(L"InstallLocation", x86Folder);
+    writeOtherView(L"UninstallString", x86Folder + L"\\Uninstall.exe");
+    writeOtherView(L"QuietUninstallString", L"\"" + x86Folder + L"\\Uninstall.exe\" /VERYSILENT");
+    ASSERT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey)) << "the 64-bit view has no key";
+
+    ASSERT_EQ(install(L"/VERYSILENT /LOG=C:\\other.log"), OtherEditionInstalled);
+    EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\other.log"),
+                                {L"Refused: Trimora 6.4.0.2 is installed on this computer by its 32-bit edition, in " +
+                                     x86Folder + L".",
+                                 L"This installer is the 64-bit edition of the same product: *",
+                                 L"Exit code: 1633"}));
+    EXPECT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey));
+    EXPECT_FALSE(exists(installFolder));
+
+    // /UNINSTALL finds that key; its uninstaller is not there: refused.
+    const std::wstring planted = L"C:\\planted.txt";
+    struct Case {
+        std::wstring uninstallString, quiet;
+    };
+    const std::vector<Case> cases = {
+        {x86Folder + L"\\Uninstall.exe", L"\"" + x86Folder + L"\\Uninstall.exe\" /VERYSILENT"},
+        {x86Folder + L"\\Uninstall.exe", L"cmd.exe /c echo x > " + planted},
+        {L"C:\\Windows\\System32\\cmd.exe", L"\"C:\\Windows\\System32\\cmd.exe\" /VERYSILENT"},
+        {L"Uninstall.exe", L"\"Uninstall.exe\" /VERYSILENT"},
+    };
+    for (const Case& c : cases) {
+        writeOtherView(L"UninstallString", c.uninstallString);
+        writeOtherView(L"QuietUninstallString", c.quiet);
+        EXPECT_EQ(install(L"/UNINSTALL /LOG=C:\\u.log"), UninstallerNotTrusted) << testing::PrintToString(c.quiet);
+    }
+    EXPECT_FALSE(exists(planted));
+    EXPECT_FALSE(exists(L"C:\\u.log")) << "the uninstaller's log: it never ran";
 }
 
 // --- with a display -----------------------------------------------------

@@ -96,6 +96,38 @@ TEST(CommandLine, SwitchesDeploymentToolsSendAreAccepted)
     EXPECT_THAT(parseCommandLine({L"/NOICONS", L"/NOSTARTMENU", L"/NODESKTOP"}).errors, IsEmpty());
 }
 
+// What administrators send for "no window at all" to every installer: taken
+// as /VERYSILENT, also when the quotes hide it, and with the same conflicts.
+TEST(CommandLine, QuietAndQnAreVerySilent)
+{
+    for (const wchar_t* line : {L"setup.exe /quiet", L"setup.exe /QN /NOSAMPLES", L"setup.exe /Qn \"/LOG=C:\\x.log\""}) {
+        const CommandLineOptions o = readCommandLine(line);
+        EXPECT_EQ(o.mode, RunMode::VerySilent) << testing::PrintToString(std::wstring(line));
+        EXPECT_THAT(o.errors, IsEmpty()) << testing::PrintToString(std::wstring(line));
+    }
+    EXPECT_EQ(silentSwitchInRawText(L"setup.exe \"/DIR=C:\\x /qn"), RunMode::VerySilent);
+    EXPECT_EQ(readCommandLine(L"setup.exe \"/DIR=C:\\x /QUIET").mode, RunMode::VerySilent);
+    EXPECT_FALSE(silentSwitchInRawText(L"setup.exe /QUIETLY /QN+"));
+    EXPECT_THAT(parseCommandLine({L"/S", L"/QUIET"}).errors,
+                ElementsAre(HasSubstr(L"exclude each other")));
+    EXPECT_THAT(parseCommandLine({L"/QUIET", L"/QN"}).errors, ElementsAre(HasSubstr(L"more than once")));
+    EXPECT_THAT(parseCommandLine({L"/QN=1"}).errors, ElementsAre(HasSubstr(L"takes no value")));
+    EXPECT_THAT(installerHelpText(), HasSubstr(L"/VERYSILENT, /QUIET or /QN\n"));
+}
+
+// /UNINSTALL never shows a window, with or without a silent switch.
+TEST(CommandLine, UninstallRunsWithoutWindow)
+{
+    for (const Arguments& arguments : {Arguments{L"/UNINSTALL"}, Arguments{L"/uninstall", L"/VERYSILENT"},
+                                       Arguments{L"/UNINSTALL", L"/QN", L"/LOG=C:\\u.log", L"/NORESTART"}}) {
+        const CommandLineOptions o = parseCommandLine(arguments);
+        EXPECT_THAT(o.errors, IsEmpty()) << testing::PrintToString(arguments);
+        EXPECT_TRUE(o.uninstall);
+        EXPECT_EQ(o.mode, RunMode::VerySilent);
+    }
+    EXPECT_EQ(silentSwitchInRawText(L"setup.exe \"/LOG=C:\\x /UNINSTALL"), RunMode::VerySilent);
+}
+
 TEST(CommandLine, NoArgumentsIsTheWizardAsAlways)
 {
     const CommandLineOptions o = parseCommandLine({});
@@ -240,6 +272,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{{L"/GROUP=Tools", L"/NOSTARTMENU"}, L"exclude each other"},
                       RefusedCase{{L"/GROUP=Tools", L"/NOICONS"}, L"/GROUP and /NOICONS exclude each other"},
                       RefusedCase{{L"/CURRENTUSER"}, L"/CURRENTUSER: this product is installed for all users"},
+                      RefusedCase{{L"/UNINSTALL", L"/DIR=C:\\A"}, L"/UNINSTALL takes"},
+                      RefusedCase{{L"/UNINSTALL", L"/S"}, L"/UNINSTALL takes"},
+                      RefusedCase{{L"/UNINSTALL", L"/NOSAMPLES"}, L"/UNINSTALL takes"},
                       RefusedCase{{L"/SP"}, L"Unknown switch: /SP"},
                       RefusedCase{{L"/NORESTART=1"}, L"takes no value"},
                       // A log file by a full path only, as /DIR.

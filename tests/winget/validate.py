@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """Checks the winget manifest the build wrote (installer/Winget.cmake).
 
-    validate.py <manifest folder> <schema folder> <signed installer> <app/ExitCodes.h>
+    validate.py <manifest folder> <schema folder | none> <app/ExitCodes.h>
+                <architecture>=<signed installer>...
 
 The fields every manifest of schema 1.9.0 must have are checked here, and
-when the schema folder holds a copy of the published manifest schema
-(QV_WINGET_SCHEMA_DIR; none is kept in the tree), each of the three files
-is validated against it as well. Then what the schema cannot know: the three files name the same package and version,
-the installer's SHA-256 is the signed installer's, every expected return
-code is a code app/ExitCodes.h defines, and the switches are the
-installer's. Exit status 0 when everything holds, 1 with the reasons."""
+when a schema folder is given (QV_WINGET_SCHEMA_DIR; none is kept in the
+tree), each of the three files is validated against the published manifest
+schema in it as well; a folder without the three schema files fails. Then
+what the schema cannot know: the three files name the same package and
+version, the installer manifest lists exactly the architectures given, each
+with its own address and the SHA-256 of its own signed installer, every
+expected return code is a code app/ExitCodes.h defines, and the switches are
+the installer's. Exit status 0 when everything holds, 1 with the reasons."""
 import hashlib
 import json
 import pathlib
@@ -28,15 +31,21 @@ REQUIRED = {
 
 
 def main():
-    folder, schemas, installer, exit_codes = map(pathlib.Path, sys.argv[1:5])
-    with_schema = schemas.is_dir() and any(schemas.glob("*.json"))
-    if with_schema:
-        import jsonschema
+    folder, exit_codes = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[3])
+    installers = dict(arg.split("=", 1) for arg in sys.argv[4:])
     failures = []
     manifests = {}
     files = sorted(folder.glob("*.yaml"))
     kinds = {"version": "manifest.version.1.9.0.json", "installer": "manifest.installer.1.9.0.json",
              "defaultLocale": "manifest.defaultLocale.1.9.0.json"}
+    with_schema = sys.argv[2] not in ("", "none")
+    schemas = pathlib.Path(sys.argv[2])
+    if with_schema:
+        import jsonschema
+        missing = [name for name in kinds.values() if not (schemas / name).is_file()]
+        if missing:
+            print(f"winget manifest: the schema folder {schemas} lacks {', '.join(missing)}")
+            return 1
     for path in files:
         # Keep every value a string where YAML would guess (6.4.0.2 is one).
         manifest = yaml.safe_load(path.read_text(encoding="utf-8"))
@@ -72,10 +81,20 @@ def main():
         if folder.name != str(manifests["version"]["PackageVersion"]):
             failures.append(f"folder {folder.name} is not the version")
         installer_manifest = manifests["installer"]
-        digest = hashlib.sha256(installer.read_bytes()).hexdigest().upper()
-        for entry in installer_manifest["Installers"]:
+        entries = installer_manifest["Installers"]
+        listed = [entry.get("Architecture") for entry in entries]
+        if sorted(listed) != sorted(installers):
+            failures.append(f"the installers' architectures are {listed}, not {sorted(installers)}")
+        if len({entry.get("InstallerUrl") for entry in entries}) != len(entries):
+            failures.append("two architectures share one InstallerUrl")
+        for entry in entries:
+            path = installers.get(entry.get("Architecture"))
+            if path is None:
+                continue
+            digest = hashlib.sha256(pathlib.Path(path).read_bytes()).hexdigest().upper()
             if entry["InstallerSha256"] != digest:
-                failures.append(f"InstallerSha256 {entry['InstallerSha256']} is not the installer's {digest}")
+                failures.append(f"{entry['Architecture']}: InstallerSha256 {entry['InstallerSha256']} is not "
+                                f"{path}'s {digest}")
         defined = {int(v) for v in re.findall(r"^\s*Exit\w+ = (-?\d+),", exit_codes.read_text(), re.M)}
         for entry in installer_manifest.get("ExpectedReturnCodes", []):
             if entry["InstallerReturnCode"] not in defined:

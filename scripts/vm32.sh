@@ -58,9 +58,10 @@ read -r -d '' guest_init <<'EOF' || true
 #!/bin/sh
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export PATH
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev 2>/dev/null
+# The initrd hands over /dev, /proc and /sys already mounted.
+mountpoint -q /proc || mount -t proc proc /proc
+mountpoint -q /sys || mount -t sysfs sysfs /sys
+mountpoint -q /dev || mount -t devtmpfs devtmpfs /dev
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
@@ -90,11 +91,16 @@ EOF
 # here), and a 32-bit program started in it as the proof that the guest is
 # what it is for.
 read -r -d '' make_prefix <<'EOF' || true
-set -e
 rm -rf "$WINEPREFIX"
 mkdir -p "$(dirname "$WINEPREFIX")"
+start=$(date +%s)
+# Under emulation the prefix's first boot can outlast the 5 minutes the
+# starting process waits for it ("boot event wait timed out"): it goes on,
+# and the server ends only when it has finished.
 wine wineboot -i
 wineserver -w
+echo "prefix made in $(($(date +%s) - start)) s"
+set -e
 for d in "$WINEPREFIX"/drive_c/users/*/; do
   for link in "$d"*; do
     if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
@@ -219,7 +225,8 @@ EOF
   rm -f "$root/usr/sbin/policy-rc.d"
   cp "$root"/boot/vmlinuz-* "$work/vmlinuz"
   cp "$root"/boot/initrd.img-* "$work/initrd.img"
-  mkfs.ext4 -q -F -L qv-vm32 -d "$root" "$work/disk.img" "$image_size" || fail "mkfs.ext4 failed"
+  mkfs.ext4 -q -F -L qv-vm32 -d "$root" "$work/disk.img" "$image_size" >"$work/mkfs.log" 2>&1 ||
+    { cat "$work/mkfs.log" >&2; fail "mkfs.ext4 failed"; }
   rm -rf "$root"
 
   # First boot, on the image itself: the Wine prefix.
@@ -229,6 +236,7 @@ EOF
   boot "$work" "$work/disk.img" "$work" "$work/job" >"$work/prefix.log" 2>&1 || true
   if [ "$(cat "$work/ctl/status" 2>/dev/null)" != 0 ] || ! grep -q '^32-bit program running' "$work/ctl/output"; then
     tail -n 20 "$work/ctl/output" "$work/console.log" >&2 || true
+    say "what the guest printed is in $work"
     fail "the guest's Wine prefix could not be made, or ran no 32-bit program"
   fi
   say "Wine prefix made; a 32-bit program ran in the guest ($((SECONDS - started)) s)"

@@ -43,7 +43,7 @@ fail() { say "$*"; exit 125; }
 
 # --- The recipe: everything the guest is made of. Its hash names the cached
 # guest, so that changing any of it builds a new one.
-recipe_version=1
+recipe_version=2
 suite=bookworm
 base_packages=systemd-sysv,udev,kmod,e2fsprogs
 # Debian's kernel runs 32-bit programs (IA32 emulation is on).
@@ -51,9 +51,9 @@ guest_packages=(linux-image-amd64 initramfs-tools wine wine32:i386 wine64)
 image_size=6G
 prefix=/opt/qv-vm32/prefix
 
-# PID 1 of the guest: mounts what Wine needs and the two shared folders, runs
-# /ctl/command in /job with its output to /ctl/output, leaves the exit code
-# in /ctl/status and powers off.
+# PID 1 of the guest, kept in its image: mounts the host's shared folder ctl
+# and runs the session the host put there (below), then powers off whatever
+# happened.
 read -r -d '' guest_init <<'EOF' || true
 #!/bin/sh
 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
@@ -62,28 +62,42 @@ export PATH
 mountpoint -q /proc || mount -t proc proc /proc
 mountpoint -q /sys || mount -t sysfs sysfs /sys
 mountpoint -q /dev || mount -t devtmpfs devtmpfs /dev
-mkdir -p /dev/pts /dev/shm
+modprobe -a 9p 9pnet_virtio
+mkdir -p /ctl
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 ctl /ctl; then
+  /bin/sh /ctl/session
+  umount /ctl
+fi
+sync
+poweroff -f -f 2>/dev/null || echo o >/proc/sysrq-trigger
+sleep 60
+EOF
+
+# The session, written into ctl for each boot (not part of the image): the
+# rest of what Wine needs, the shared folder job, the environment; runs
+# /ctl/command in /job with its output to /ctl/output and leaves its exit
+# code in /ctl/status.
+read -r -d '' guest_session <<EOF || true
+mkdir -p /dev/pts /dev/shm /job
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
-modprobe -a 9p 9pnet_virtio virtio_rng 2>/dev/null
-mkdir -p /ctl /job
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 ctl /ctl
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,access=any job /job 2>/dev/null
+# Process substitution and /dev/std* (udev would make these links).
+ln -sf /proc/self/fd /dev/fd
+ln -sf /proc/self/fd/0 /dev/stdin
+ln -sf /proc/self/fd/1 /dev/stdout
+ln -sf /proc/self/fd/2 /dev/stderr
+modprobe virtio_rng 2>/dev/null
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,access=any job /job
 hostname vm32
-export HOME=/root LANG=C.UTF-8 WINEDEBUG=-all WINEPREFIX=/opt/qv-vm32/prefix
+export HOME=/root LANG=C.UTF-8 WINEDEBUG=-all WINEPREFIX=$prefix
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
 unset DISPLAY
-if [ -f /ctl/command ]; then
-  cd /job && /bin/sh /ctl/command >/ctl/output 2>&1 </dev/null
-  echo $? >/ctl/status
-fi
+cd /job && /bin/sh /ctl/command >/ctl/output 2>&1 </dev/null
+echo \$? >/ctl/status
 cd /
-sync
-umount /job /ctl 2>/dev/null
-poweroff -f -f 2>/dev/null || echo o >/proc/sysrq-trigger
-sleep 60
+umount /job
 EOF
 
 # The job of the guest's first boot: the Wine prefix every run starts from,
@@ -148,6 +162,7 @@ boot() { # folder image rundir job [qemu argument...]
   local folder=$1 image=$2 rundir=$3 job=$4
   shift 4
   local status=0
+  printf '%s\n' "$guest_session" >"$rundir/ctl/session"
   timeout "$timeout_s" qemu-system-x86_64 \
     -nodefaults -no-user-config -display none -no-reboot \
     -machine q35 -accel tcg -cpu max,-smap -smp 2 -m "$memory" \
@@ -171,7 +186,6 @@ boot() { # folder image rundir job [qemu argument...]
 
 build() {
   [ "$(id -u)" -eq 0 ] || fail "building the guest needs root (debootstrap, chroot)"
-  "$here/scripts/setup.sh" vm32 >/dev/null
   local started=$SECONDS work=$guest.building
   rm -rf "$work"
   mkdir -p "$work"
@@ -252,6 +266,7 @@ EOF
 }
 
 ensure_guest() {
+  "$here/scripts/setup.sh" vm32 >/dev/null
   mkdir -p "$cache"
   exec 8>"$cache.lock"
   flock 8

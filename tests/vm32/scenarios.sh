@@ -89,15 +89,53 @@ value() { # key name: the value as a program reads it (strings unquoted)
 }
 
 # --- running Windows programs ---------------------------------------------
+# All runs share one Wine session: its start (wineboot, the services) takes
+# most of a minute under emulation, a program's start in it a few seconds.
+# So the server never ends here, and nothing waits for it to end: the hive
+# files are read once the server's periodic save (every 30 s) has written
+# them, and the runs' own processes are waited for in /proc.
+wineserver -p
+
+# Windows programs of this prefix still running, but Wine's own services.
+programs_running() {
+  local f
+  for f in /proc/[0-9]*; do
+    grep -qzxF "WINEPREFIX=$WINEPREFIX" "$f/environ" 2>/dev/null || continue
+    cat "$f/cmdline" 2>/dev/null | tr '\0' ' ' | grep -i '^[a-z]:\\' |
+      grep -viE '^c:\\windows\\(system32|syswow64)\\(services|plugplay|winedevice|rpcss|svchost|explorer|conhost)\.exe'
+  done
+}
+# Until the runs' programs have ended (a minute at most).
+settle() {
+  local i
+  for i in $(seq 60); do
+    [ -z "$(programs_running)" ] && return
+    sleep 1
+  done
+  programs_running | sed 's/^/    still running: /'
+}
+# Until the hive files hold every change made so far: a save after this
+# moment holds them all; with none within the save period, nothing was left
+# to save.
+hive_saved() {
+  local i started=$SECONDS
+  touch "$work/.saved"
+  for i in $(seq 32); do
+    [ "$WINEPREFIX/system.reg" -nt "$work/.saved" ] && break
+    sleep 1
+  done
+  echo "  (registry saved after $((SECONDS - started)) s)"
+}
 # Runs a Windows command line (as it stands: cmd reads it as a deployment
-# tool's shell would) and waits until the prefix is idle again, so that the
-# hive file is written. Prints the whole exit code.
+# tool's shell would), waits until the machine has settled, and prints the
+# whole exit code.
 run_line() { # step name, command line
-  local bat="$work/$1.bat"
+  local bat="$work/$1.bat" started=$SECONDS
   printf '@echo off\r\n%s\r\necho exit code %%ERRORLEVEL%%\r\n' "$2" >"$bat"
   local out
   out=$(WINEDEBUG=-all,err+winediag timeout 900 wine cmd /c "C:\\qv-run\\$1.bat" 2>"$results/$1.wine.log")
-  wineserver -w
+  settle
+  echo "  ($1: $((SECONDS - started)) s)" >&2
   sed -n 's/^exit code \(-\{0,1\}[0-9]*\).*/\1/p' <<<"$out" | tail -n1
 }
 # The lines of a run's log (UTF-8, each opened by the local time).
@@ -169,6 +207,7 @@ expect "every entry of Uninstall.ulog done" eval 'ulog_files "$folder/Uninstall.
 expect_eq "files installed" "$(wc -l <"$results/installed-files.txt")" 27
 expect "each of them in place" all_exist "$results/installed-files.txt"
 expect "nothing in the 64-bit program-files folder" test ! -e "$c/Program Files/Orvane Systems"
+hive_saved
 expect "the uninstall key in the 32-bit view" key_exists "$key32"
 expect "no uninstall key in the 64-bit view" eval '! key_exists "$key64"'
 expect "no installation record in the 64-bit view" eval '! key_exists "$maker64"'
@@ -203,6 +242,7 @@ else
   expect "every entry of Uninstall.ulog done" eval 'ulog_files "$folder/Uninstall.ulog" >"$results/updated-files.txt"'
   expect_eq "files installed" "$(wc -l <"$results/updated-files.txt")" 27
   expect "each of them in place" all_exist "$results/updated-files.txt"
+  hive_saved
   expect "the uninstall key in the 32-bit view" key_exists "$key32"
   expect "no uninstall key in the 64-bit view" eval '! key_exists "$key64"'
   expect_eq "DisplayVersion" "$(value "$key32" DisplayVersion)" "6.4.0.2"
@@ -222,6 +262,7 @@ else
   expect_eq "exit code" "$code" 0
   expect "no window" no_window uninstall
   expect "the installation folder is gone" test ! -e "$folder"
+  hive_saved
   expect "the uninstall key is gone" eval '! key_exists "$key32"'
   expect "the installation record is gone" eval '[ -z "$(value "$maker32" "Quorvex 6 Path")" ]'
   expect "no key or value of either view names the product" \
@@ -246,5 +287,6 @@ expect_eq "the log's last line" "$(last_line "$work/refusal.log")" "Exit code: 1
 expect "nothing changed on drive C:" cmp -s "$results/files-before-refusal.txt" <(files_now)
 end
 
+wineserver -k
 echo "scenarios: $((4 - failures)) of 4 passed"
 [ "$failures" -eq 0 ]

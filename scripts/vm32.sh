@@ -184,15 +184,26 @@ boot() { # folder image rundir job [qemu argument...]
   return $status
 }
 
+# Removes a folder of the cache; a build that was stopped may have left the
+# chroot's mounts (the host's /dev among them) in it: those go first, and
+# rm never crosses into another file system.
+remove() { # folder
+  local m
+  for m in sys dev proc; do
+    if mountpoint -q "$1/root/$m" 2>/dev/null; then umount -l "$1/root/$m"; fi
+  done
+  rm -rf --one-file-system "$1"
+}
+
 build() {
   [ "$(id -u)" -eq 0 ] || fail "building the guest needs root (debootstrap, chroot)"
   local started=$SECONDS work=$guest.building
-  rm -rf "$work"
+  remove "$work"
   mkdir -p "$work"
   local root=$work/root
   local mirror
   mirror=$(host_mirror)
-  say "building the guest in $guest (Debian $suite from $mirror; takes about 11 minutes)"
+  say "building the guest in $guest (Debian $suite from $mirror; takes 6 to 10 minutes)"
 
   debootstrap --variant=minbase --include="$base_packages" "$suite" "$root" "$mirror" \
     >"$work/debootstrap.log" 2>&1 || { tail -n 20 "$work/debootstrap.log" >&2; fail "debootstrap failed"; }
@@ -220,6 +231,8 @@ EOF
   echo MODULES=list >"$root/etc/initramfs-tools/conf.d/qv-vm32"
   printf '%s\n' virtio_pci virtio_blk ext4 crc32c_generic >>"$root/etc/initramfs-tools/modules"
 
+  trap 'remove "$work"' EXIT
+  trap 'exit 125' INT TERM HUP
   mount -t proc proc "$root/proc"
   mount --bind /dev "$root/dev"
   mount -t sysfs sysfs "$root/sys"
@@ -231,6 +244,7 @@ EOF
     apt-get clean
     rm -rf /var/lib/apt/lists/*" >"$work/packages.log" 2>&1 || status=$?
   umount "$root/sys" "$root/dev" "$root/proc"
+  trap - EXIT INT TERM HUP
   [ $status -eq 0 ] || { tail -n 20 "$work/packages.log" >&2; fail "installing the guest's packages failed"; }
   say "packages installed ($((SECONDS - started)) s)"
 
@@ -241,7 +255,7 @@ EOF
   cp "$root"/boot/initrd.img-* "$work/initrd.img"
   mkfs.ext4 -q -F -L qv-vm32 -d "$root" "$work/disk.img" "$image_size" >"$work/mkfs.log" 2>&1 ||
     { cat "$work/mkfs.log" >&2; fail "mkfs.ext4 failed"; }
-  rm -rf "$root"
+  rm -rf --one-file-system "$root"
 
   # First boot, on the image itself: the Wine prefix.
   mkdir -p "$work/ctl" "$work/job"
@@ -259,7 +273,7 @@ EOF
   # Only this guest stays in the cache.
   local old
   for old in "$cache"/*; do
-    [ "$old" = "$work" ] || rm -rf "$old"
+    [ "$old" = "$work" ] || remove "$old"
   done
   mv "$work" "$guest"
   say "guest built in $((SECONDS - started)) s"

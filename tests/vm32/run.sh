@@ -6,8 +6,9 @@
 #
 # The installer is <build-folder>/installer/InstallQuorvex6.04.exe as built;
 # the earlier version's program is the 6.03 probe of the same tree. The runs'
-# logs and file lists land in <build-folder>/vm32/results. Prints a "test:"
-# line for each scenario; exits 0 when every one passed.
+# logs and file lists land in <build-folder>/vm32/results (QV_VM32_JOB names
+# another folder for what goes in and comes back). Prints a "test:" line for
+# each scenario; exits 0 when every one passed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
@@ -17,7 +18,7 @@ for f in "$installer" "$earlier"; do
   [ -f "$f" ] || { echo "test: vm32: $f was not built" >&2; exit 1; }
 done
 
-job=$build/vm32
+job=${QV_VM32_JOB:-$build/vm32}
 rm -rf "$job"
 mkdir -p "$job"
 cp "$installer" "$job/InstallQuorvex6.04.exe"

@@ -72,7 +72,7 @@ expect_eq() { # description, actual, expected
   if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: got '$2', expected '$3'"; fi
 }
 
-# --- the registry, from the hive file Wine writes when its server ends -----
+# --- the registry, from the hive file the Wine server writes -------------
 hive() { # HKLM key as written above -> the hive file's section name
   printf '%s' "$1" | sed 's/\\/\\\\/g'
 }

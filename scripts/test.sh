@@ -10,7 +10,8 @@
 # checks that run none of them (CTest label "static"); the shipped 32-bit
 # installer itself then runs its scenarios in a small virtual machine with
 # 32-bit Wine (tests/vm32/run.sh, scripts/vm32.sh, docs/vm32.md), which is
-# built once into a cache (about 11 minutes) and booted once per run.
+# built once into a cache (6 to 12 minutes) and booted once per run (about 5
+# minutes).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}

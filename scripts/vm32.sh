@@ -203,7 +203,7 @@ build() {
   local root=$work/root
   local mirror
   mirror=$(host_mirror)
-  say "building the guest in $guest (Debian $suite from $mirror; takes 6 to 10 minutes)"
+  say "building the guest in $guest (Debian $suite from $mirror; takes 6 to 12 minutes)"
 
   debootstrap --variant=minbase --include="$base_packages" "$suite" "$root" "$mirror" \
     >"$work/debootstrap.log" 2>&1 || { tail -n 20 "$work/debootstrap.log" >&2; fail "debootstrap failed"; }

@@ -75,8 +75,9 @@ EOF
 
 # The session, written into ctl for each boot (not part of the image): the
 # rest of what Wine needs, the shared folder job, the environment; runs
-# /ctl/command in /job with its output to /ctl/output and leaves its exit
-# code in /ctl/status.
+# /ctl/command (a line of bash: its arguments are quoted with printf %q) in
+# /job with its output to /ctl/output and leaves its exit code in
+# /ctl/status.
 read -r -d '' guest_session <<EOF || true
 mkdir -p /dev/pts /dev/shm /job
 mount -t devpts devpts /dev/pts
@@ -94,7 +95,7 @@ hostname vm32
 export HOME=/root LANG=C.UTF-8 WINEDEBUG=-all WINEPREFIX=$prefix
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
 unset DISPLAY
-cd /job && /bin/sh /ctl/command >/ctl/output 2>&1 </dev/null
+cd /job && /bin/bash /ctl/command >/ctl/output 2>&1 </dev/null
 echo \$? >/ctl/status
 cd /
 umount /job
@@ -323,6 +324,8 @@ run() { # folder command [argument...]
     rm -rf "$work"
     exit 125
   fi
+  # The command's last line may lack its line end.
+  if [ -n "$(tail -c1 "$work/ctl/output")" ]; then echo; fi
   say "the guest's run took $((SECONDS - started)) s; exit code $code"
   rm -rf "$work"
   exit "$code"

@@ -7,6 +7,12 @@
 # token), and strace for scripts/sweep.sh. Whether the machine can run
 # 32-bit programs is found out later, by scripts/probe-32bit.sh.
 # Idempotent: when everything is present it returns in about a second.
+#
+# Usage: scripts/setup.sh [vm32]
+#   vm32  also what scripts/vm32.sh needs to build and boot its small
+#         virtual machine with 32-bit Wine (debootstrap, qemu's x86 system
+#         emulator, the ext4 tools); only machines that cannot run 32-bit
+#         programs use it, so it is not installed by default.
 set -euo pipefail
 
 packages=(
@@ -18,6 +24,11 @@ packages=(
   python3-yaml python3-jsonschema
   strace
 )
+case "${1:-}" in
+  '') ;;
+  vm32) packages+=(debootstrap qemu-system-x86 e2fsprogs) ;;
+  *) echo "setup: unknown argument: $1 (only vm32)" >&2; exit 2 ;;
+esac
 
 SUDO=
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi

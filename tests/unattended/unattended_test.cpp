@@ -583,15 +583,30 @@ TEST_F(Unattended, DefaultLogOfSilentRunsAndUninstallThroughTheInstaller)
     EXPECT_EQ(install(L"/UNINSTALL"), NotInstalled);
 }
 
-// The uninstall key the 32-bit edition writes (the 32-bit registry view):
-// the 64-bit installer refuses with its own code, changes nothing, and
-// /UNINSTALL runs only the command the installer itself writes there.
+// The uninstall key the other edition writes (the other registry view):
+// the installer refuses with its own code, changes nothing, and /UNINSTALL
+// runs only the command the installer itself writes there. Each edition's
+// suite plays it from its own side.
 TEST_F(Unattended, OtherEditionsInstallationIsFoundAndNeverDoubled)
 {
-    const std::wstring x86Folder = shellFolder(CSIDL_PROGRAM_FILESX86) + L"\\Orvane Systems\\Trimora 6";
+#ifdef _WIN64
+    constexpr REGSAM otherView = KEY_WOW64_32KEY;
+    const std::wstring otherEdition = L"32-bit", thisEdition = L"64-bit";
+    const std::wstring otherProgramFiles = shellFolder(CSIDL_PROGRAM_FILESX86);
+#else
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64)
+        GTEST_SKIP() << "a 32-bit system has one registry view: there is no other edition to find";
+    constexpr REGSAM otherView = KEY_WOW64_64KEY;
+    const std::wstring otherEdition = L"64-bit", thisEdition = L"32-bit";
+    wchar_t native[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH);
+    const std::wstring otherProgramFiles = native;
+#endif
+    const std::wstring otherFolder = otherProgramFiles + L"\\Orvane Systems\\Trimora 6";
     const auto writeOtherView = [&](const wchar_t* name, const std::wstring& value) {
         HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, ProductKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, ProductKey, 0, nullptr, 0, KEY_SET_VALUE | otherView,
                                     nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -600,16 +615,16 @@ TEST_F(Unattended, OtherEditionsInstallationIsFoundAndNeverDoubled)
     };
     writeOtherView(L"DisplayName", L"Trimora 6.04");
     writeOtherView(L"DisplayVersion", L"6.4.0.2");
-    writeOtherView(L"InstallLocation", x86Folder);
-    writeOtherView(L"UninstallString", x86Folder + L"\\Uninstall.exe");
-    writeOtherView(L"QuietUninstallString", L"\"" + x86Folder + L"\\Uninstall.exe\" /VERYSILENT");
-    ASSERT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey)) << "the 64-bit view has no key";
+    writeOtherView(L"InstallLocation", otherFolder);
+    writeOtherView(L"UninstallString", otherFolder + L"\\Uninstall.exe");
+    writeOtherView(L"QuietUninstallString", L"\"" + otherFolder + L"\\Uninstall.exe\" /VERYSILENT");
+    ASSERT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey)) << "this edition's view has no key";
 
     ASSERT_EQ(install(L"/VERYSILENT /LOG=C:\\other.log"), OtherEditionInstalled);
     EXPECT_TRUE(containsInOrder(runLogLines(L"C:\\other.log"),
-                                {L"Refused: Trimora 6.4.0.2 is installed on this computer by its 32-bit edition, in " +
-                                     x86Folder + L".",
-                                 L"This installer is the 64-bit edition of the same product: *",
+                                {L"Refused: Trimora 6.4.0.2 is installed on this computer by its " + otherEdition +
+                                     L" edition, in " + otherFolder + L".",
+                                 L"This installer is the " + thisEdition + L" edition of the same product: *",
                                  L"Exit code: 1633"}));
     EXPECT_FALSE(test::keyExists(HKEY_LOCAL_MACHINE, ProductKey));
     EXPECT_FALSE(exists(installFolder));
@@ -620,8 +635,8 @@ TEST_F(Unattended, OtherEditionsInstallationIsFoundAndNeverDoubled)
         std::wstring uninstallString, quiet;
     };
     const std::vector<Case> cases = {
-        {x86Folder + L"\\Uninstall.exe", L"\"" + x86Folder + L"\\Uninstall.exe\" /VERYSILENT"},
-        {x86Folder + L"\\Uninstall.exe", L"cmd.exe /c echo x > " + planted},
+        {otherFolder + L"\\Uninstall.exe", L"\"" + otherFolder + L"\\Uninstall.exe\" /VERYSILENT"},
+        {otherFolder + L"\\Uninstall.exe", L"cmd.exe /c echo x > " + planted},
         {L"C:\\Windows\\System32\\cmd.exe", L"\"C:\\Windows\\System32\\cmd.exe\" /VERYSILENT"},
         {L"Uninstall.exe", L"\"Uninstall.exe\" /VERYSILENT"},
     };

@@ -239,4 +239,27 @@ std::wstring pendingFileRenames()
     return text;
 }
 
+std::vector<std::wstring> deleteTreeByHand(const std::wstring& folder)
+{
+    std::vector<std::wstring> stayed;
+    WIN32_FIND_DATAW found{};
+    UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search)
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                const std::vector<std::wstring> below = deleteTreeByHand(path);
+                stayed.insert(stayed.end(), below.begin(), below.end());
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (!::DeleteFileW(path.c_str())) stayed.push_back(path);
+            }
+        } while (::FindNextFileW(search.get(), &found));
+    search.reset();
+    if (!::RemoveDirectoryW(folder.c_str())) stayed.push_back(folder);
+    return stayed;
+}
+
 }  // namespace qv::test

@@ -54,6 +54,11 @@ bool keyExists(HKEY root, const std::wstring& path);
 void setRegString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value);
 void setRegDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value);
 
+// Deletes a folder with all it holds, read-only files included, as an
+// administrator does by hand with a broken installation. Returns the paths
+// that stayed (empty when everything went).
+std::vector<std::wstring> deleteTreeByHand(const std::wstring& folder);
+
 // The uninstaller deletes itself through a temporary copy ("qvu*.exe" in the
 // temporary folder) that waits for it to end: a test waits for those copies
 // before it looks at what the uninstallation left or lays out a new

@@ -265,28 +265,6 @@ TEST_F(Interrupted, UpdateKilledThenUninstalledStaysRemoved)
     EXPECT_FALSE(test::fileExists(installFolder));
 }
 
-// Deletes a folder with all it holds, read-only files included, as an
-// administrator does with a broken installation.
-void deleteFolderByHand(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found{};
-    UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (search)
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                deleteFolderByHand(path);
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                EXPECT_TRUE(::DeleteFileW(path.c_str())) << testing::PrintToString(path);
-            }
-        } while (::FindNextFileW(search.get(), &found));
-    search.reset();
-    EXPECT_TRUE(::RemoveDirectoryW(folder.c_str())) << testing::PrintToString(folder);
-}
-
 TEST_F(Interrupted, ReinstallationKilledThenItsFolderDeletedInstallsSilently)
 {
     // A reinstallation killed while it extracts (the installation folder's
@@ -301,7 +279,7 @@ TEST_F(Interrupted, ReinstallationKilledThenItsFolderDeletedInstallsSilently)
                                 {L"Journal: recorded file " + installFolder +
                                  L"\\Trimora.exe; the earlier one is kept as backup *"}))
         << "the killed run had replaced files of the installation folder";
-    deleteFolderByHand(installFolder);
+    EXPECT_THAT(test::deleteTreeByHand(installFolder), IsEmpty()) << "the folder deleted by hand";
 
     ASSERT_EQ(runToEnd(installer, L"/VERYSILENT /LOG=C:\\again.log"), Installed);
     const std::vector<std::wstring> lines = runLogLines(L"C:\\again.log");

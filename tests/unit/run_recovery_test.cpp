@@ -390,27 +390,6 @@ TEST_F(RunRecoveryTest, ARegistrationRunStillRunningEndsBeforeTheRollback)
         << testing::PrintToString(lines);
 }
 
-// A folder and all it holds, read-only files included.
-void deleteTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found{};
-    UniqueFindFile search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (search)
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                deleteTree(path);
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(search.get(), &found));
-    search.reset();
-    ::RemoveDirectoryW(folder.c_str());
-}
-
 // The identity a run journals of the earlier file it moves away.
 std::wstring identityText(const std::wstring& path)
 {
@@ -476,7 +455,7 @@ TEST_F(RunRecoveryTest, AFolderDeletedAfterTheRunIsMadeAgainAndWhatCannotGoBackI
     run.journal->append(record(T::FileRecorded, wordList, wordsBackup, journal_flags::FileExisted, 3));
     run.journal->append(record(T::Settled, {}, {}, journal_flags::Done));
     run.end();
-    deleteTree(install);
+    test::deleteTreeByHand(install);
     ASSERT_FALSE(exists(install));
     test::makeFolders(wordList);  // a folder where the earlier data file goes back
 

@@ -55,4 +55,9 @@ bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept
                                   TRUE) == CSTR_EQUAL;
 }
 
+std::wstring quotedPath(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
 }  // namespace qv

@@ -7,6 +7,7 @@
 //   nameOf         the last element
 //   appendElement  one separator between a folder and an element
 //   sameFileName   equal as the file system compares names
+//   quotedPath     a path in double quotes, one argument of a command line
 //
 // The questions look at the name once and follow nothing: they suit
 // messages, plans and the folder pages. Whatever the installer then acts on
@@ -32,5 +33,8 @@ std::wstring appendElement(std::wstring path, const std::wstring& element);
 
 // Equal ignoring letter case, as the file system compares names.
 bool sameFileName(const std::wstring& a, const std::wstring& b) noexcept;
+
+// "<path>": blanks in it stay inside one argument. A path holds no quote.
+std::wstring quotedPath(const std::wstring& path);
 
 }  // namespace qv

@@ -7,6 +7,7 @@
 #include "sys/PathGuard.h"
 #include "sys/RunFolder.h"
 #include "uninstall/RunFolderName.h"
+#include "sys/PathText.h"
 
 #include <shlobj.h>
 
@@ -19,11 +20,6 @@
 namespace qv::product {
 
 namespace {
-
-std::wstring quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
 
 // Letters, digits and "._-{}": nothing the command interpreter reads as
 // syntax. The names this program gives its clean-up copy and run folder are
@@ -56,9 +52,9 @@ bool removeAfterExit(const std::wstring& selfPath, const std::vector<std::wstrin
         return false;
     }
     UniqueHandle inherited(me);
-    std::wstring line = quoted(copy) + L" /cleanup:" + std::to_wstring(reinterpret_cast<std::uintptr_t>(me)) +
-                        L" " + quoted(selfPath);
-    for (const std::wstring& f : folders) line += L" " + quoted(f);
+    std::wstring line = quotedPath(copy) + L" /cleanup:" + std::to_wstring(reinterpret_cast<std::uintptr_t>(me)) +
+                        L" " + quotedPath(selfPath);
+    for (const std::wstring& f : folders) line += L" " + quotedPath(f);
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     STARTUPINFOW si{};

@@ -45,11 +45,6 @@ bool isEmptyKey(HKEY key)
            subkeys == 0 && values == 0;
 }
 
-std::wstring quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
 bool isShortcut(const LogEntry& entry)
 {
     return entry.kind == ProgramShortcut || entry.kind == UninstallShortcut || entry.kind == DesktopShortcut;
@@ -268,7 +263,7 @@ void Uninstaller::unregisterProgram()
         return;
     }
     if (!program) return;
-    std::wstring line = quoted(programPath_) + L" /Unregister" + (silent_ ? L" /Background" : L"");
+    std::wstring line = quotedPath(programPath_) + L" /Unregister" + (silent_ ? L" /Background" : L"");
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     STARTUPINFOW si{};

@@ -6,6 +6,7 @@
 #include "sys/PathGuard.h"
 #include "sys/PathText.h"
 #include "sys/Registry.h"
+#include "sys/ModulePath.h"
 
 #include <windows.h>
 
@@ -20,13 +21,6 @@ RegisteredUninstaller refused(RegisteredUninstaller found, int code, std::wstrin
     found.refusal = code;
     found.why = std::move(why);
     return found;
-}
-
-std::wstring systemFolder()
-{
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "sys/Advapi.h"
+#include "sys/ModulePath.h"
 
 #include <string>
 
@@ -14,11 +15,9 @@ HMODULE loadFromSystemFolder() noexcept
         return m;
     // Windows 7 without the loader update refuses the search flag with
     // ERROR_INVALID_PARAMETER; name the file by its full path instead.
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    std::wstring path(folder, length);
-    path += L"\\advapi32.dll";
+    const std::wstring folder = systemFolder();
+    if (folder.empty()) return nullptr;
+    const std::wstring path = folder + L"\\advapi32.dll";
     return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

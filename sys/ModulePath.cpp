@@ -27,4 +27,11 @@ std::wstring executableStem()
     return path.substr(start, dot - start);
 }
 
+std::wstring systemFolder()
+{
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include "sys/RunFolder.h"
 #include "uninstall/RunFolderName.h"
 #include "sys/PathText.h"
+#include "sys/ModulePath.h"
 
 #include <shlobj.h>
 
@@ -135,11 +136,9 @@ bool deleteCopyAfterExit(const std::wstring& copyPath)
     const std::wstring folder = parentOf(copyPath);
     const std::wstring copyName = nameOf(copyPath), folderName = nameOf(folder);
     if (!isPlainName(copyName) || !isRunFolderName(folderName)) return false;
-    wchar_t system[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;
-    const std::wstring systemFolder(system, length);
-    const std::wstring interpreter = systemFolder + L"\\cmd.exe";
+    const std::wstring system = systemFolder();
+    if (system.empty()) return false;
+    const std::wstring interpreter = system + L"\\cmd.exe";
 
     // Input: a pipe whose writing end this process alone holds, so that it
     // ends when this process does. Output: a pipe this process reads until
@@ -183,7 +182,7 @@ bool deleteCopyAfterExit(const std::wstring& copyPath)
     // the one form that means the same to every version of the interpreter
     // (and to Wine's). ping is named by its full path: the interpreter would
     // look for it in every folder on PATH.
-    const std::wstring ping = L"\"" + systemFolder + L"\\PING.EXE\"";
+    const std::wstring ping = quotedPath(system + L"\\PING.EXE");
     // command, then once more after each wait (echoes - 1 seconds) for as
     // long as name is still there.
     auto retried = [&](const std::wstring& command, const std::wstring& name, std::initializer_list<int> echoes) {
